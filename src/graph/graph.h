@@ -1,0 +1,92 @@
+// The entity graph of how local applications reach the network.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "facts/facts.h"
+
+namespace corvale {
+
+struct NodeItem;
+
+struct ItemDetail {
+  std::string label, sub, kind, status;
+  std::vector<NodeItem> items;
+};
+
+struct NodeItem {
+  std::string id, k, v, status, meta;
+  std::string role = "prop";
+  bool probe = false;
+  std::shared_ptr<ItemDetail> detail;  // null when absent
+};
+
+struct GraphNode {
+  std::string id, label, sub, kind, status;
+  bool sel = false;
+  std::vector<NodeItem> items;
+  std::optional<int64_t> ifIndex;
+  std::optional<int64_t> layer;
+  std::optional<int64_t> processId;
+  std::optional<std::string> layoutLane;
+};
+
+struct GraphEdge {
+  std::string from, fromItem, to, kind;
+  bool dead = false;
+  bool bad = false;
+  double confidence = 0;
+  std::string evidence;
+};
+
+struct InterceptionSummary {
+  std::string level = "NONE";
+  std::string displayLevel = "NONE";
+  double score = 0;
+  std::vector<std::string> signals;
+  uint64_t proxyLikeListeners = 0;
+  uint64_t proxyCandidateProcesses = 0;
+  uint64_t protocolProxyListeners = 0;
+  uint64_t protocolProxyProcesses = 0;
+  uint64_t driverHits = 0;
+  uint64_t serviceHits = 0;
+  bool routeSourceMismatch = false;
+};
+
+struct GraphLimits {
+  int64_t maxDepth = 8;
+  int64_t maxNodes = 160;
+  int64_t maxRepeatPerPid = 2;
+};
+
+struct TopologyGraph {
+  double version = 5.2;
+  std::string profile = "general-fit-flow-first-entity-compact";
+  std::string evidenceModel =
+      "entity-level topology; same PID+layer merged; strong-evidence proxy scoring with "
+      "common-app negative prior; multi-snapshot runtime sockets/routes; adapter/PnP identity; "
+      "interception corroboration";
+  InterceptionSummary interception;
+  uint64_t tcpSnapshots = 3;
+  GraphLimits limits;
+  std::vector<GraphNode> nodes;
+  std::vector<GraphEdge> edges;
+};
+
+using PingCache = std::unordered_map<std::string, PingResult>;
+using DnsCache = std::unordered_map<std::string, DnsProbeResult>;
+
+struct GraphBuildResult {
+  TopologyGraph graph;
+  std::string interception_level;  // the effective level text shown in the report
+};
+
+/// The graph-build stage. Reads the facts and the pre-warmed probe caches.
+GraphBuildResult build_graph(const Facts& facts, const PingCache& pings, const DnsCache& dns);
+
+}  // namespace corvale

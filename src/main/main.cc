@@ -1,0 +1,3 @@
+#include "main/driver.h"
+
+int main(int argc, char** argv) { return corvale::run(argc, argv); }

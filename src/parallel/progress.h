@@ -1,0 +1,46 @@
+// The self-overwriting progress line and the opt-in timing lines, both on
+// standard error and both safe to call from any thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace corvale {
+
+inline constexpr size_t kProgressWidth = 100;
+inline constexpr size_t kInitialProgressTotal = 14;
+
+struct ProgressState {
+  std::atomic<size_t> total{kInitialProgressTotal};
+  std::atomic<size_t> done{0};
+  std::mutex draw_lock;
+  bool enabled = false;
+  int fd = 2;  // where the line is drawn; tests point it elsewhere
+};
+
+/// Creates the process-wide state once; later calls are ignored.
+void progress_init(bool enabled);
+/// The process-wide state, or null before progress_init.
+ProgressState* progress_state();
+
+void progress_tick(std::string_view label);
+void progress_add(size_t n);
+/// Clears the line so that the summary starts on a clean line.
+void progress_finish();
+
+/// "  [####----…] nnn%  label", cut or padded to exactly 100 characters.
+std::string progress_line(size_t done, size_t total, std::string_view label);
+
+/// Prints "  [timing] …" when CORVALE_TIMING is set.
+void timing_mark(std::string_view label);
+std::string timing_line(std::string_view label, int64_t step_ms, int64_t total_ms);
+
+/// Console summary helpers: a section banner and "OK"/"FAIL" on standard output.
+void banner(std::string_view title);
+void status_word(bool ok);
+std::string banner_text(std::string_view title);
+
+}  // namespace corvale

@@ -1,0 +1,65 @@
+// Active probes: every primitive is synchronous, owns its socket or child for
+// the duration of the call and folds every failure into its result record.
+#pragma once
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "facts/facts.h"
+#include "util/fd.h"
+
+namespace corvale {
+
+/// The well-known Internet name asked for by DNS probes.
+inline constexpr const char* kDnsProbeName = "www.baidu.com";
+
+struct SocketAddress {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  int family() const { return storage.ss_family; }
+};
+
+/// ping / ping -6 (ping6 as fallback), one echo, 2 s wait. A host that could
+/// be read as an option (leading '-') is never passed to ping.
+PingResult ping_probe(const std::string& host);
+/// rtt from ping's standard output ("time=12.5 ms" -> 13, "time<1 ms" -> 1).
+int64_t parse_ping_rtt(std::string_view output);
+
+/// One A query for kDnsProbeName to `resolver` over UDP port 53.
+DnsProbeResult dns_probe(const std::string& resolver, uint64_t timeout_ms);
+/// The first IPv4 address of the answer section of a DNS reply; empty when none.
+std::string parse_dns_answer(std::string_view reply);
+/// The query datagram sent by dns_probe.
+std::string build_dns_query(uint16_t id, std::string_view name);
+
+std::optional<SocketAddress> resolve_first(std::string_view host, uint16_t port);
+
+struct ConnectResult {
+  UniqueFd fd;        // valid when connected
+  std::string error;  // why not, when not
+  bool ok() const { return fd.valid(); }
+};
+ConnectResult tcp_connect(std::string_view host, uint16_t port, uint64_t timeout_ms);
+
+using HeaderList = std::vector<std::pair<std::string, std::string>>;
+/// HTTP/1.0 GET following up to five plain-HTTP redirects; the whole exchange
+/// of each request is bounded by `timeout_ms`.
+HttpResult http_get(const std::string& host, uint16_t port, const std::string& path,
+                    const HeaderList& extra_headers, uint64_t timeout_ms);
+std::string html_title(std::string_view body);
+
+/// SOCKS5 greeting (05 01 00) with 140 ms time-outs; true when the reply starts with 05.
+bool socks5_probe(const std::string& host, uint16_t port);
+/// HTTP CONNECT to 127.0.0.1:9 with 180 ms time-outs; the verdict text or empty.
+std::string connect_probe(const std::string& host, uint16_t port);
+/// The verdict for a raw CONNECT reply.
+std::string connect_verdict(std::string_view reply);
+
+}  // namespace corvale

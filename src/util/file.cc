@@ -1,0 +1,39 @@
+#include "util/file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "util/fd.h"
+
+namespace corvale {
+
+std::optional<std::string> read_file(const std::string& path, size_t max_bytes) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (!fd.valid()) return std::nullopt;
+  std::string out;
+  char buf[16384];
+  while (out.size() < max_bytes) {
+    size_t want = std::min(sizeof buf, max_bytes - out.size());
+    ssize_t n = ::read(fd.get(), buf, want);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  return out;
+}
+
+std::optional<std::string> read_link(const std::string& path) {
+  std::string buf(4096, '\0');
+  ssize_t n = ::readlink(path.c_str(), buf.data(), buf.size());
+  if (n <= 0) return std::nullopt;
+  buf.resize(static_cast<size_t>(n));
+  return buf;
+}
+
+}  // namespace corvale
