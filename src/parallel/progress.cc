@@ -71,7 +71,8 @@ void progress_tick(std::string_view label) {
   s->done.fetch_add(1, std::memory_order_relaxed);
   if (!s->enabled) return;
   std::lock_guard lock(s->draw_lock);
-  std::string line = "\r" + progress_line(s->done.load(), s->total.load(), label);
+  std::string line = progress_line(s->done.load(), s->total.load(), label);
+  write_all(s->fd, "\r");
   write_all(s->fd, line);
 }
 
@@ -83,7 +84,10 @@ void progress_finish() {
   ProgressState* s = progress_state();
   if (s == nullptr || !s->enabled) return;
   std::lock_guard lock(s->draw_lock);
-  write_all(s->fd, "\r" + std::string(kProgressWidth, ' ') + "\r");
+  std::string blank(kProgressWidth + 2, ' ');
+  blank.front() = '\r';
+  blank.back() = '\r';
+  write_all(s->fd, blank);
 }
 
 std::string timing_line(std::string_view label, int64_t step_ms, int64_t total_ms) {

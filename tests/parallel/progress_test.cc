@@ -1,0 +1,77 @@
+#include "parallel/progress.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace corvale {
+namespace {
+
+TEST(ProgressLine, FormatAndWidth) {
+  std::string l = progress_line(0, 14, "collect");
+  EXPECT_EQ(l.size(), 100u);
+  EXPECT_EQ(l.substr(0, 42), "  [------------------------]   0%  collect");
+  std::string half = progress_line(7, 14, "x");
+  EXPECT_EQ(half.substr(0, 35), "  [############------------]  50%  ");
+}
+
+TEST(ProgressLine, DoneBeyondTotalShowsFullBar) {
+  std::string l = progress_line(20, 14, "over");
+  EXPECT_EQ(l.substr(0, 35), "  [########################] 100%  ");
+}
+
+TEST(ProgressLine, ZeroTotalCountsAsOne) {
+  EXPECT_EQ(progress_line(0, 0, "z").substr(29, 5), "  0% ");
+}
+
+TEST(ProgressLine, LongLabelIsCutToWidth) {
+  std::string l = progress_line(1, 2, std::string(200, 'x'));
+  EXPECT_EQ(l.size(), 100u);
+  EXPECT_EQ(l.back(), 'x');
+  // A multi-byte label is never cut inside a character.
+  std::string cjk;
+  for (int i = 0; i < 40; ++i) cjk += "\xE4\xB8\xAD";
+  std::string c = progress_line(1, 2, cjk);
+  EXPECT_EQ(c.size(), 100u);
+  EXPECT_NE(c.find("\xE4\xB8\xAD "), std::string::npos);
+}
+
+TEST(ProgressLine, EndOfRunStaysBelowFull) {
+  // The driver ticks twice against a starting total of 14.
+  EXPECT_EQ(progress_line(2 + 40, 14 + 40, "x").substr(29, 4), " 77%");
+}
+
+TEST(TimingLine, Format) {
+  EXPECT_EQ(timing_line("collect", 0, 0),
+            "  [timing] collect                          0 ms   (total       0 ms)\n");
+  EXPECT_EQ(timing_line("graph-build", 1234, 98765),
+            "  [timing] graph-build                   1234 ms   (total   98765 ms)\n");
+}
+
+TEST(Banner, Text) {
+  EXPECT_EQ(banner_text("3. DNS servers"),
+            "\n==============================\n  3. DNS servers\n"
+            "==============================\n");
+}
+
+// The tick path with drawing off: counts, never draws.
+TEST(Progress, DisabledTicksCountWithoutDrawing) {
+  progress_init(false);
+  ProgressState* s = progress_state();
+  ASSERT_NE(s, nullptr);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  s->fd = fds[1];
+  size_t before = s->done.load();
+  progress_tick("a");
+  progress_tick("b");
+  progress_finish();
+  EXPECT_EQ(s->done.load(), before + 2);
+  close(fds[1]);
+  char buf[8];
+  EXPECT_EQ(read(fds[0], buf, sizeof buf), 0);  // nothing was written
+  close(fds[0]);
+  s->fd = 2;
+}
+
+}  // namespace
+}  // namespace corvale
