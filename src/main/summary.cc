@@ -2,12 +2,270 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
 #include "parallel/progress.h"
+#include "util/ip.h"
+#include "util/text.h"
 
 namespace corvale {
+namespace {
+
+constexpr const char* kCampusHosts[] = {"10.0.0.55", "10.0.32.32", "10.0.32.33", "10.0.0.54"};
+constexpr const char* kCampusResolvers[] = {"10.0.32.32", "10.0.32.33"};
+
+std::string word(bool ok) { return ok ? "OK\n" : "FAIL\n"; }
+
+std::string media_type(uint32_t if_type) {
+  switch (if_type) {
+    case kIfTypeEthernet: return "802.3";
+    case kIfTypeLoopback: return "Loopback";
+    case kIfTypeWireless: return "Native 802.11";
+    case kIfTypeTunnel: return "IP";
+    default: return fmt::format("IfType {}", if_type);
+  }
+}
+
+bool is_default(const RouteEntry& r) {
+  return r.prefix_length == 0 && ((r.family == kFamilyV4 && r.destination == "0.0.0.0") ||
+                                  (r.family == kFamilyV6 && r.destination == "::"));
+}
+
+bool real_gateway(const std::string& gw) { return !gw.empty() && gw != "0.0.0.0" && gw != "::"; }
+
+std::string adapter_name(const Facts& f, uint32_t if_index) {
+  for (const auto& a : f.adapters)
+    if (a.if_index == if_index) return a.name;
+  return {};
+}
+
+std::string addresses(const std::vector<InterfaceAddress>& list, bool global_only) {
+  std::vector<std::string> out;
+  for (const auto& a : list) {
+    if (global_only) {
+      std::string n = normalize_ip_text(a.address);
+      if (n == "::1" || n.starts_with("fe8") || n.starts_with("fe9") || n.starts_with("fea") ||
+          n.starts_with("feb"))
+        continue;
+    }
+    out.push_back(a.address);
+  }
+  return join(out, ", ");
+}
+
+std::string adapter_gateways(const Facts& f, uint32_t if_index) {
+  std::vector<std::string> gws;
+  for (const auto& r : f.routes)
+    if (is_default(r) && r.if_index == if_index && real_gateway(r.gateway) &&
+        std::find(gws.begin(), gws.end(), r.gateway) == gws.end())
+      gws.push_back(r.gateway);
+  return join(gws, ", ");
+}
+
+const AdapterAssessment* egress_assessment(const Facts& f) {
+  if (!f.egress_v4_adapter) return nullptr;
+  auto it = f.assessments_by_index.find(f.egress_v4_adapter->if_index);
+  return it == f.assessments_by_index.end() ? nullptr : &it->second;
+}
+
+void section_adapters(std::string& o, const Facts& f) {
+  o += banner_text("1. Physical links & tunnels");
+  o += fmt::format("{:<6} {:<34} {:<15} {:<10} Description\n", "State", "Name", "MediaType",
+                   "Speed");
+  for (const auto& a : f.adapters)
+    o += fmt::format("{:<6} {:<34} {:<15} {:<10} {}\n", a.is_up ? "[x]" : "[ ]", a.name,
+                     media_type(a.if_type), format_speed(a.link_speed_bps), a.description);
+  o += "  [x] = Up   [ ] = Down\n";
+}
+
+void section_ip_config(std::string& o, const Facts& f) {
+  o += banner_text("2. IP config (IPv4 / public IPv6 / Gateway)");
+  for (const auto& a : f.adapters) {
+    o += fmt::format("  {}  (ifIndex {})\n", a.name, a.if_index);
+    o += fmt::format("    IPv4      : {}\n", addresses(a.ipv4_addresses, false));
+    o += fmt::format("    IPv6(glob): {}\n", addresses(a.ipv6_addresses, true));
+    o += fmt::format("    Gateway   : {}\n", adapter_gateways(f, a.if_index));
+  }
+}
+
+void section_dns(std::string& o, const Facts& f) {
+  o += banner_text("3. DNS servers");
+  o += fmt::format("{:<34} {:<10} DNS\n", "Interface", "DHCP");
+  for (const auto& a : f.adapters)
+    o += fmt::format("{:<34} {:<10} {}\n", a.name, a.dhcp_enabled ? "Enabled" : "Disabled",
+                     join(a.dns_servers, ", "));
+}
+
+void section_proxy_settings(std::string& o, const Facts& f) {
+  const ProxySettings& p = f.proxy_settings;
+  o += banner_text("4. Windows proxy (WinINET)");
+  o += fmt::format("  ProxyEnable   : {}\n", p.proxy_enabled ? "1" : "0");
+  o += fmt::format("  ProxyServer   : {}\n", p.proxy_server);
+  o += "  ProxyOverride : \n";
+  o += "  AutoConfigURL : \n";
+  o += "  AutoDetect    : 0\n";
+  o += banner_text("5. WinHTTP proxy");
+  std::string w = trim(p.winhttp_text);
+  o += fmt::format("  {}\n", w.empty() ? "none" : w);
+}
+
+void default_route_rows(std::string& o, const Facts& f, uint16_t family) {
+  for (const auto& r : f.routes)
+    if (r.family == family && is_default(r))
+      o += fmt::format("    ifIndex {:<4} {:<34} {:<16} metric {}\n", r.if_index,
+                       adapter_name(f, r.if_index), r.gateway, r.metric);
+}
+
+void egress_line(std::string& o, const Facts& f, const char* fam,
+                 const std::optional<RouteLookup>& lookup) {
+  if (!lookup) {
+    o += fmt::format("  {} egress -> none\n", fam);
+    return;
+  }
+  o += fmt::format("  {} egress -> {} (ifIndex {})  src {}  via {}\n", fam,
+                   adapter_name(f, lookup->if_index), lookup->if_index,
+                   lookup->source.value_or(""), lookup->via.value_or(""));
+}
+
+void section_routes(std::string& o, const Facts& f) {
+  o += banner_text("6. Default routes");
+  o += "  IPv4:\n";
+  default_route_rows(o, f, kFamilyV4);
+  o += "  IPv6:\n";
+  default_route_rows(o, f, kFamilyV6);
+
+  o += banner_text("6b. Default egress (effective metric, lower wins)");
+  std::vector<const RouteEntry*> defaults;
+  for (const auto& r : f.routes)
+    if (is_default(r)) defaults.push_back(&r);
+  std::stable_sort(defaults.begin(), defaults.end(), [](const RouteEntry* a, const RouteEntry* b) {
+    if (a->family != b->family) return a->family < b->family;
+    return a->metric < b->metric;
+  });
+  for (const RouteEntry* r : defaults)
+    o += fmt::format("    {:<3} {:<6} {:<34} {:<16} ifIndex {}\n",
+                     r->family == kFamilyV4 ? "v4" : "v6", r->metric,
+                     adapter_name(f, r->if_index), r->gateway, r->if_index);
+  egress_line(o, f, "IPv4", f.egress_v4);
+  egress_line(o, f, "IPv6", f.egress_v6);
+}
+
+void section_processes(std::string& o, const Facts& f) {
+  o += banner_text("7. Proxy / Tunnel / VPN processes");
+  if (f.proxy_processes.empty()) o += "  none found\n";
+  for (const auto& p : f.proxy_processes) {
+    std::string path = p.exe_path;
+    if (path.empty()) {
+      auto it = f.processes_by_pid.find(p.pid);
+      if (it != f.processes_by_pid.end()) path = it->second.exe_path;
+    }
+    o += fmt::format("  {:<28} {:<8} {}\n", p.name, p.pid, path);
+  }
+}
+
+std::string owner_name(const Facts& f, uint32_t pid) {
+  if (pid == 0) return "";
+  auto it = f.processes_by_pid.find(pid);
+  return it == f.processes_by_pid.end() ? "" : it->second.name;
+}
+
+std::string endpoint_text(const std::string& addr, uint16_t port) {
+  if (addr.find(':') != std::string::npos) return fmt::format("[{}]:{}", addr, port);
+  return fmt::format("{}:{}", addr, port);
+}
+
+void section_listeners(std::string& o, const Facts& f) {
+  o += banner_text("8. Local listening ports (all owners; proxy scoring later)");
+  if (f.tcp_listeners.empty()) o += "  none found\n";
+  for (const auto& s : f.tcp_listeners)
+    o += fmt::format("  {:<40} {:<8} {:<8} {}\n", endpoint_text(s.local_address, s.local_port),
+                     "TCP", s.pid, owner_name(f, s.pid));
+}
+
+void section_gateways(std::string& o, const Facts& f) {
+  o += banner_text("9. Gateway reachability");
+  if (f.gateway_probes.empty()) o += "  none found\n";
+  for (const auto& g : f.gateway_probes)
+    o += fmt::format("  {:<39} {:<6} ifIndex {:<4} {}\n", g.gateway, g.ok ? "OK" : "FAIL",
+                     g.if_index, g.family == kFamilyV6 ? "IPv6" : "IPv4");
+}
+
+void section_internet(std::string& o, const Facts& f) {
+  o += banner_text("10. Internet reachability (IPv4 / IPv6)");
+  o += "  223.5.5.5   IPv4 : " + word(f.internet_probes.v4.ok);
+  std::string v4_name = f.egress_v4 ? adapter_name(f, f.egress_v4->if_index) : "none";
+  o += fmt::format("      egress -> {}  src {}\n", v4_name,
+                   f.egress_v4 ? f.egress_v4->source.value_or("") : "");
+  o += "  2400:3200::1 IPv6 : " + word(f.internet_probes.v6.ok);
+  std::string v6_name = f.egress_v6 ? adapter_name(f, f.egress_v6->if_index) : "none";
+  o += fmt::format("      egress -> {}  src {}\n", v6_name,
+                   f.egress_v6 ? f.egress_v6->source.value_or("") : "");
+}
+
+// How campus traffic leaves: the IPv4 egress adapter and its next hop.
+std::string campus_via(const Facts& f) {
+  if (!f.egress_v4) return "none";
+  std::string name = adapter_name(f, f.egress_v4->if_index);
+  if (f.egress_v4->via && !f.egress_v4->via->empty())
+    return fmt::format("{} -> {}", name, *f.egress_v4->via);
+  return name;
+}
+
+// A resolver answer counts as intercepted by a local proxy when it is a
+// fake-IP style address or the IPv4 egress is a tunnel.
+bool dns_via_proxy(const Facts& f, const DnsProbeResult& r) {
+  if (auto ip = parse_ip(r.answer); ip && ip->is_v4() && ip->bytes[0] == 198 &&
+                                    (ip->bytes[1] == 18 || ip->bytes[1] == 19))
+    return true;
+  const AdapterAssessment* a = egress_assessment(f);
+  return a && (a->verdict == "Tunnel" || a->verdict == "SuspectedTunnel");
+}
+
+void section_campus(std::string& o, const Facts& f, const DnsCache& dns) {
+  const CampusProbes& c = f.campus_probes;
+  o += banner_text("11. ZEK campus infra (ZekConnected targets)");
+  for (const char* host : kCampusHosts) {
+    bool ok = false;
+    for (const auto& r : c.reachability)
+      if (r.host == host) ok = r.ping.ok;
+    o += fmt::format("  {:<16}", host) + word(ok);
+    o += fmt::format("      via {}\n", campus_via(f));
+  }
+  o += "  Portal 10.0.0.55 HTTP : " + word(c.portal_ok);
+  o += fmt::format("      title = {}\n", c.portal_title);
+  o += "  Login 10.0.0.55 rad_user_info : " + word(c.login.recognized);
+  if (c.login.recognized)
+    o += fmt::format("      id = {}   ip = {}   sum_bytes = {}   sum_seconds = {}\n",
+                     c.login.user_name, c.login.online_ip, c.login.sum_bytes, c.login.sum_seconds);
+  else
+    o += "      (unrecognized response shape)\n";
+  for (const char* r : kCampusResolvers) {
+    auto it = dns.find(r);
+    bool ok = it != dns.end() && it->second.ok;
+    o += fmt::format("  DNS {:<16}", r) + word(ok);
+    std::string path = "no answer";
+    bool proxy = false;
+    if (ok) {
+      path = fmt::format("{} in {} ms via {}", it->second.answer, it->second.elapsed_ms,
+                         campus_via(f));
+      proxy = dns_via_proxy(f, it->second);
+    }
+    o += fmt::format("      -> {}{}\n", path, proxy ? " [proxy-intercepted]" : "");
+  }
+  const CampusProbeResult* api = c.probes.size() > 4 ? &c.probes[4] : nullptr;
+  if (api && api->http) {
+    o += "  API 10.0.0.54:8800 HTTP : " + word(true);
+    o += fmt::format("      status = {}\n", api->http->status);
+  } else {
+    bool tcp_ok = api && api->tcp_fallback == TcpFallback::kConnected;
+    o += "  API 10.0.0.54:8800 HTTP : " + word(tcp_ok);
+    o += "      (fallback: tcp probe)\n";
+  }
+}
+
+}  // namespace
 
 std::string format_speed(uint64_t bps) {
   if (bps == 0) return "0 bps";
@@ -26,11 +284,25 @@ std::string format_speed(uint64_t bps) {
   return fmt::format("{} bps", bps);
 }
 
-std::string summary_text(const Facts&, const DnsCache&) { return {}; }
+std::string summary_text(const Facts& f, const DnsCache& dns) {
+  std::string o;
+  section_adapters(o, f);
+  section_ip_config(o, f);
+  section_dns(o, f);
+  section_proxy_settings(o, f);
+  section_routes(o, f);
+  section_processes(o, f);
+  section_listeners(o, f);
+  section_gateways(o, f);
+  section_internet(o, f);
+  section_campus(o, f, dns);
+  return o;
+}
 
 void print_summary(const Facts& facts, const DnsCache& dns) {
+  // The driver has already cleared the progress line (progress_finish).
   std::string text = summary_text(facts, dns);
-  std::fputs(text.c_str(), stdout);
+  std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
 }  // namespace corvale

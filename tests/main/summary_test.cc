@@ -19,3 +19,92 @@ TEST(SpeedFormat, Units) {
 
 }  // namespace
 }  // namespace corvale
+
+namespace corvale {
+namespace {
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+Facts sample_facts() {
+  Facts f;
+  Adapter eth;
+  eth.name = eth.description = "enp3s0";
+  eth.if_index = 2;
+  eth.if_type = kIfTypeEthernet;
+  eth.is_up = true;
+  eth.link_speed_bps = 1000000000;
+  eth.ipv4_addresses = {{"192.168.50.10", 24}};
+  eth.ipv6_addresses = {{"2001:db8:50::10", 64}, {"fe80::10", 64}};
+  eth.dns_servers = {"10.0.32.32", "10.0.32.33"};
+  Adapter tun;
+  tun.name = tun.description = std::string(40, 't');
+  tun.if_index = 7;
+  tun.if_type = kIfTypeTunnel;
+  f.adapters = {eth, tun};
+  f.routes = {{"0.0.0.0", "192.168.50.1", 2, 100, kFamilyV4, 0},
+              {"::", "fe80::1", 2, 1024, kFamilyV6, 0}};
+  f.egress_v4 = RouteLookup{2, "192.168.50.1", "192.168.50.10", kFamilyV4};
+  f.egress_v4_adapter = eth;
+  return f;
+}
+
+TEST(Summary, EmptyFactsPrintHeadersLegendsAndNoneFound) {
+  std::string s = summary_text(Facts{}, {});
+  EXPECT_TRUE(s.starts_with("\n==============================\n  1. Physical links & tunnels\n"));
+  EXPECT_TRUE(contains(s, "State  Name                               MediaType       Speed      "
+                          "Description\n  [x] = Up   [ ] = Down\n"));
+  EXPECT_TRUE(contains(s, "  7. Proxy / Tunnel / VPN processes\n"
+                          "==============================\n  none found\n"));
+  EXPECT_TRUE(contains(s, "  IPv4 egress -> none\n  IPv6 egress -> none\n"));
+  EXPECT_TRUE(contains(s, "  Login 10.0.0.55 rad_user_info : FAIL\n"
+                          "      (unrecognized response shape)\n"));
+  EXPECT_TRUE(contains(s, "  API 10.0.0.54:8800 HTTP : FAIL\n      (fallback: tcp probe)\n"));
+  // Eleven numbered sections plus 6b, in order.
+  size_t pos = 0;
+  for (const char* t : {"1. ", "2. ", "3. ", "4. ", "5. ", "6. ", "6b. ", "7. ", "8. ", "9. ",
+                        "10. ", "11. "}) {
+    size_t at = s.find(std::string("\n  ") + t, pos);
+    ASSERT_NE(at, std::string::npos) << t;
+    pos = at + 1;
+  }
+}
+
+TEST(Summary, AdapterRowsAndRoutes) {
+  std::string s = summary_text(sample_facts(), {});
+  EXPECT_TRUE(contains(s, "[x]    enp3s0                             802.3           1 Gbps     "
+                          "enp3s0\n"));
+  // A name longer than its column is printed whole.
+  EXPECT_TRUE(contains(s, "[ ]    " + std::string(40, 't') + " IP              0 bps      "));
+  EXPECT_TRUE(contains(s, "    IPv6(glob): 2001:db8:50::10\n    Gateway   : 192.168.50.1\n"));
+  EXPECT_TRUE(contains(s, "enp3s0                             Disabled   10.0.32.32, 10.0.32.33\n"));
+  EXPECT_TRUE(contains(s, "  IPv4:\n    ifIndex 2    enp3s0                             "
+                          "192.168.50.1     metric 100\n  IPv6:\n"));
+  EXPECT_TRUE(contains(s, "  IPv4 egress -> enp3s0 (ifIndex 2)  src 192.168.50.10  via "
+                          "192.168.50.1\n"));
+}
+
+TEST(Summary, CampusSection) {
+  Facts f = sample_facts();
+  f.campus_probes.reachability = {{"10.0.0.55", {true, 2}}, {"10.0.32.32", {false, -1}}};
+  f.campus_probes.portal_ok = true;
+  f.campus_probes.portal_title = "Campus Portal";
+  f.campus_probes.login = {true, "2023001", "192.168.50.10", "123", "60"};
+  f.campus_probes.probes.resize(5);
+  f.campus_probes.probes[4].http = HttpResponse{"", 3, 404};
+  DnsCache dns{{"10.0.32.32", DnsProbeResult{"198.18.0.7", 4, true}}};
+  std::string s = summary_text(f, dns);
+  EXPECT_TRUE(contains(s, "  10.0.0.55       OK\n      via enp3s0 -> 192.168.50.1\n"));
+  EXPECT_TRUE(contains(s, "  10.0.32.32      FAIL\n"));
+  EXPECT_TRUE(contains(s, "  Portal 10.0.0.55 HTTP : OK\n      title = Campus Portal\n"));
+  EXPECT_TRUE(contains(s, "      id = 2023001   ip = 192.168.50.10   sum_bytes = 123   "
+                          "sum_seconds = 60\n"));
+  EXPECT_TRUE(contains(s, "  DNS 10.0.32.32      OK\n      -> 198.18.0.7 in 4 ms via enp3s0 -> "
+                          "192.168.50.1 [proxy-intercepted]\n"));
+  EXPECT_TRUE(contains(s, "  DNS 10.0.32.33      FAIL\n      -> no answer\n"));
+  EXPECT_TRUE(contains(s, "  API 10.0.0.54:8800 HTTP : OK\n      status = 404\n"));
+}
+
+}  // namespace
+}  // namespace corvale

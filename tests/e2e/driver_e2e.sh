@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# What a user of the driver sees: progress decision, timing lines, report
+# name and byte-order mark, write failures, and the desktop opener.
+set -uo pipefail
+CORVALE=$1
+source "$(dirname "$0")/lib.sh"
+unset CORVALE_NO_PROGRESS CORVALE_FORCE_PROGRESS CORVALE_TIMING
+export CORVALE_NO_OPEN=1
+
+run_in() { # dir [env...] -- args ; stdout/stderr/status land in $dir
+  local dir=$1; shift
+  local envs=()
+  while [[ $1 != -- ]]; do envs+=("$1"); shift; done
+  shift
+  (cd "$dir" && env "${envs[@]}" "$CORVALE" "$@" >out.txt 2>err.txt; echo $? >status.txt)
+}
+
+# --no-progress anywhere wins over CORVALE_FORCE_PROGRESS.
+d=$E2E_TMP/noprog; mkdir -p "$d"
+run_in "$d" CORVALE_FORCE_PROGRESS=1 -- extra --no-progress more
+expect_eq 0 "$(cat "$d/status.txt")" "exit status with --no-progress"
+if has_cr "$d/err.txt"; then fail "--no-progress still drew the progress line"; else pass "--no-progress wins over CORVALE_FORCE_PROGRESS"; fi
+
+# CORVALE_FORCE_PROGRESS alone draws into a file.
+d=$E2E_TMP/force; mkdir -p "$d"
+run_in "$d" CORVALE_FORCE_PROGRESS= -- 
+if has_cr "$d/err.txt"; then pass "CORVALE_FORCE_PROGRESS draws the line"; else fail "forced progress drew nothing"; fi
+expect_contains "$d/err.txt" "building topology" "progress label reaches stderr"
+
+# CORVALE_NO_PROGRESS set to the empty string turns it off.
+d=$E2E_TMP/noprog-empty; mkdir -p "$d"
+run_in "$d" CORVALE_NO_PROGRESS= CORVALE_FORCE_PROGRESS=1 --
+if has_cr "$d/err.txt"; then fail "empty CORVALE_NO_PROGRESS did not turn progress off"; else pass "empty CORVALE_NO_PROGRESS"; fi
+
+# stderr redirected to a file with no variables: no carriage return at all.
+d=$E2E_TMP/plain; mkdir -p "$d"
+run_in "$d" --
+if has_cr "$d/err.txt"; then fail "carriage return in redirected stderr"; else pass "no carriage return when stderr is a file"; fi
+if has_cr "$d/out.txt"; then fail "carriage return on stdout"; else pass "stdout has no carriage return"; fi
+
+# Timing lines, in the driver's order, the first one at 0 ms.
+d=$E2E_TMP/timing; mkdir -p "$d"
+run_in "$d" CORVALE_TIMING= --
+grep '^  \[timing\] ' "$d/err.txt" | awk '{print $2}' >"$d/labels.txt"
+expect_eq "adapters+pnp+routes" "$(head -1 "$d/labels.txt")" "first timing mark"
+expect_eq "render-doc" "$(tail -1 "$d/labels.txt")" "last timing mark"
+expect_eq 20 "$(wc -l <"$d/labels.txt")" "twenty timing marks"
+first=$(grep -m1 '^  \[timing\] ' "$d/err.txt")
+if [[ $first =~ ^\ \ \[timing\]\ adapters\+pnp\+routes\ +[0-9]+\ ms\ \ \ \(total\ +[0-9]+\ ms\)$ ]]; then
+  pass "timing line format"
+else
+  fail "timing line format: [$first]"
+fi
+expect_eq "collect prewarm-ping-start prewarm-ping prewarm-done graph-build render-doc" \
+  "$(tail -6 "$d/labels.txt" | tr '\n' ' ' | sed 's/ $//')" "driver timing marks in order"
+
+# The report: name from date, byte-order mark, report line.
+d=$E2E_TMP/report; mkdir -p "$d"
+run_in "$d" --
+report=$(ls "$d"/corvale-report-*.html 2>/dev/null | head -1)
+if [[ $(basename "$report") =~ ^corvale-report-[0-9]{8}-[0-9]{6}\.html$ ]]; then pass "report file name"; else fail "report file name [$report]"; fi
+expect_eq "efbbbf" "$(head -c 3 "$report" | od -An -tx1 | tr -d ' \n')" "byte-order mark"
+expect_eq "<!DOCTYPE html>" "$(tail -c +4 "$report" | head -1)" "document starts after the mark"
+expect_contains "$d/out.txt" "  HTML report -> $report" "report line names the file"
+expect_eq "" "$(tail -2 "$d/out.txt" | head -1)" "empty line before the report line"
+
+# Without date on PATH the stamp is "report".
+d=$E2E_TMP/nodate; mkdir -p "$d/bin"
+for tool in ip ss ping ping6 hostname systemctl; do
+  p=$(command -v "$tool") && ln -s "$p" "$d/bin/$tool"
+done
+run_in "$d" PATH="$d/bin" --
+if [[ -f $d/corvale-report-report.html ]]; then pass "stamp 'report' without date"; else fail "no corvale-report-report.html"; ls "$d" >&2; fi
+expect_eq 0 "$(cat "$d/status.txt")" "exit status without date"
+
+# A read-only working directory: failure line, exit status 0. Root ignores
+# directory permissions, so drop to nobody when we are root.
+d=$E2E_TMP/readonly; mkdir -p "$d"
+chmod 0555 "$d"
+if [[ $(id -u) -eq 0 ]]; then
+  (cd "$d" && setpriv --reuid=65534 --regid=65534 --clear-groups "$CORVALE" >"$E2E_TMP/ro-out.txt" 2>"$E2E_TMP/ro-err.txt"; echo $? >"$E2E_TMP/ro-status.txt")
+else
+  (cd "$d" && "$CORVALE" >"$E2E_TMP/ro-out.txt" 2>"$E2E_TMP/ro-err.txt"; echo $? >"$E2E_TMP/ro-status.txt")
+fi
+expect_eq 0 "$(cat "$E2E_TMP/ro-status.txt")" "exit status in a read-only directory"
+expect_contains "$E2E_TMP/ro-out.txt" "  failed to write report: " "failure line in a read-only directory"
+expect_eq 0 "$(ls "$d" | wc -l)" "nothing written to the read-only directory"
+
+# A symbolic link planted at the report path is not followed.
+d=$E2E_TMP/planted; mkdir -p "$d/bin"
+printf 'keep' >"$d/victim"
+ln -s "$d/victim" "$d/corvale-report-report.html"
+for tool in ip ss ping ping6 hostname systemctl; do
+  p=$(command -v "$tool") && ln -s "$p" "$d/bin/$tool"
+done
+run_in "$d" PATH="$d/bin" --
+expect_eq keep "$(cat "$d/victim")" "planted link target untouched"
+expect_contains "$d/out.txt" "  failed to write report: " "planted link reported as a failure"
+
+# The opener: not started with CORVALE_NO_OPEN, handed the path without it.
+d=$E2E_TMP/opener; mkdir -p "$d/bin"
+cat >"$d/bin/xdg-open" <<FAKE
+#!/bin/sh
+printf '%s\n' "\$@" >>"$d/opened.txt"
+FAKE
+chmod +x "$d/bin/xdg-open"
+run_in "$d" PATH="$d/bin:$PATH" CORVALE_NO_OPEN= --
+sleep 0.3
+if [[ -e $d/opened.txt ]]; then fail "xdg-open started despite CORVALE_NO_OPEN"; else pass "no opener with CORVALE_NO_OPEN"; fi
+rm -f "$d"/corvale-report-*.html
+(cd "$d" && env -u CORVALE_NO_OPEN PATH="$d/bin:$PATH" "$CORVALE" >out.txt 2>err.txt)
+for _ in $(seq 1 50); do [[ -s $d/opened.txt ]] && break; sleep 0.1; done
+report=$(ls "$d"/corvale-report-*.html | head -1)
+expect_eq "$report" "$(cat "$d/opened.txt" 2>/dev/null)" "xdg-open receives the report path"
+
+# --help and --version run nothing and exit 0.
+d=$E2E_TMP/help; mkdir -p "$d"
+run_in "$d" -- --help
+expect_eq 0 "$(cat "$d/status.txt")" "--help exit status"
+expect_contains "$d/out.txt" "CORVALE_NO_OPEN" "--help lists the switches"
+expect_eq 0 "$(ls "$d"/corvale-report-* 2>/dev/null | wc -l)" "--help writes no report"
+run_in "$d" -- --version
+expect_contains "$d/out.txt" "corvale " "--version"
+
+finish

@@ -1,0 +1,29 @@
+# Small assertion helpers shared by the end-to-end scripts.
+E2E_FAILS=0
+E2E_TMP=$(mktemp -d /tmp/corvale-e2e.XXXXXX)
+trap 'rm -rf "$E2E_TMP"' EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  E2E_FAILS=$((E2E_FAILS + 1))
+}
+pass() { echo "ok: $*"; }
+
+expect_eq() { # expected actual what
+  if [[ "$1" == "$2" ]]; then pass "$3"; else fail "$3: expected [$1], got [$2]"; fi
+}
+expect_contains() { # file text what
+  if grep -qF -- "$2" "$1"; then pass "$3"; else fail "$3: [$2] not in $1"; sed 's/^/    | /' "$1" | head -40 >&2; fi
+}
+expect_not_contains() {
+  if grep -qF -- "$2" "$1"; then fail "$3: [$2] found in $1"; else pass "$3"; fi
+}
+has_cr() { grep -q $'\r' "$1"; }
+
+finish() {
+  if [[ $E2E_FAILS -gt 0 ]]; then
+    echo "$E2E_FAILS check(s) failed" >&2
+    exit 1
+  fi
+  echo "all checks passed"
+}
