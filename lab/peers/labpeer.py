@@ -63,7 +63,7 @@ def _family(host):
     return socket.AF_INET6 if ":" in host else socket.AF_INET
 
 
-def make_server(base, listen, handler):
+def make_server(base, listen, handler, backlog=128):
     """Instantiate a threaded socketserver of class `base` on `listen`
     ('HOST:PORT'; host '::' means dual-stack on every address)."""
     host, port = split_hostport(listen)
@@ -73,6 +73,7 @@ def make_server(base, listen, handler):
         allow_reuse_address = True
         daemon_threads = True
         block_on_close = False
+        request_queue_size = backlog
 
         def server_bind(self):
             if self.address_family == socket.AF_INET6 and host == "::":
@@ -87,7 +88,7 @@ def serve_until_stopped(servers, extra_threads=()):
     deadline; then shut everything down and return."""
     threads = []
     for srv in servers:
-        t = threading.Thread(target=srv.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True)
+        t = threading.Thread(target=srv.serve_forever, kwargs={"poll_interval": 0.05}, daemon=True)
         t.start()
         threads.append(t)
         log("listening on", srv.server_address[:2])
