@@ -34,6 +34,7 @@ struct Adapter {
   uint32_t if_index = 0;
   uint32_t if_type = 0;
   bool is_up = false;
+  bool dhcp_enabled = false;  // an address of this adapter was leased (dynamic)
   std::string mac_address;
   uint32_t mtu = 0;
   uint64_t link_speed_bps = 0;

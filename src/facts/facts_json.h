@@ -7,8 +7,10 @@
 
 namespace corvale {
 
-/// Pretty-printed JSON with the record's field names in a fixed order. Holds
-/// no secret: no controller secret, no configuration lines, no credentials.
+/// Pretty-printed JSON of the whole record, fields in the record's order.
+/// Holds no secret: no controller secret, no configuration lines (only their
+/// count), credentials removed from proxy texts and URLs, and values of
+/// secret-like options masked in command lines. Never throws.
 std::string facts_to_json(const Facts& facts, const std::string& interception_level);
 
 }  // namespace corvale

@@ -255,7 +255,7 @@ void section_campus(std::string& o, const Facts& f, const DnsCache& dns) {
     o += fmt::format("      -> {}{}\n", path, proxy ? " [proxy-intercepted]" : "");
   }
   const CampusProbeResult* api = c.probes.size() > 4 ? &c.probes[4] : nullptr;
-  if (api && api->http) {
+  if (api && api->http && api->http->status != 0) {
     o += "  API 10.0.0.54:8800 HTTP : " + word(true);
     o += fmt::format("      status = {}\n", api->http->status);
   } else {

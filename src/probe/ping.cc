@@ -1,3 +1,4 @@
+#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -12,13 +13,20 @@ int64_t parse_ping_rtt(std::string_view output) {
   static const Regex& re = static_regex(R"(time[=<]\s*([0-9.]+)\s*ms)");
   auto m = re.find(output);
   if (!m) return 0;
-  std::string num(m->str(1));
-  char* end = nullptr;
-  double v = std::strtod(num.c_str(), &end);
-  if (num.empty() || end != num.c_str() + num.size() || !std::isfinite(v)) return 0;
+  std::string_view num = m->str(1);
+  double v = 0;
+  // from_chars ignores the locale, unlike strtod.
+  auto [end, ec] = std::from_chars(num.data(), num.data() + num.size(), v);
+  if (end != num.data() + num.size()) return 0;
+  constexpr auto kMax = std::numeric_limits<int64_t>::max();
+  if (ec == std::errc::result_out_of_range) {
+    // Too large to represent saturates; too small to represent is zero.
+    std::string_view whole = num.substr(0, num.find('.'));
+    return whole.find_first_not_of('0') == std::string_view::npos ? 0 : kMax;
+  }
+  if (ec != std::errc{} || !std::isfinite(v)) return 0;
   double r = std::round(v);
-  if (r >= static_cast<double>(std::numeric_limits<int64_t>::max()))
-    return std::numeric_limits<int64_t>::max();
+  if (r >= static_cast<double>(kMax)) return kMax;
   return static_cast<int64_t>(r);
 }
 

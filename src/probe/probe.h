@@ -39,6 +39,8 @@ std::string parse_dns_answer(std::string_view reply);
 /// The query datagram sent by dns_probe.
 std::string build_dns_query(uint16_t id, std::string_view name);
 
+/// An address literal (brackets stripped, zone kept) or the system resolver's
+/// first answer of either family.
 std::optional<SocketAddress> resolve_first(std::string_view host, uint16_t port);
 
 struct ConnectResult {
@@ -46,15 +48,45 @@ struct ConnectResult {
   std::string error;  // why not, when not
   bool ok() const { return fd.valid(); }
 };
+/// Non-blocking connect finished within `timeout_ms` (0 is an error); the
+/// returned stream stays non-blocking.
 ConnectResult tcp_connect(std::string_view host, uint16_t port, uint64_t timeout_ms);
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
 /// HTTP/1.0 GET following up to five plain-HTTP redirects; the whole exchange
-/// of each request is bounded by `timeout_ms`.
+/// of each request (connect, send, every read) is bounded by `timeout_ms`.
 HttpResult http_get(const std::string& host, uint16_t port, const std::string& path,
                     const HeaderList& extra_headers, uint64_t timeout_ms);
+/// Text between <title> and </title> (tags matched case-insensitively), trimmed.
 std::string html_title(std::string_view body);
 
+/// Replies are cut at this size.
+inline constexpr size_t kHttpReplyLimit = 4 * 1024 * 1024;
+
+struct HttpTarget {
+  std::string host;  // without brackets
+  uint16_t port = 80;
+  std::string path = "/";
+  bool operator==(const HttpTarget&) const = default;
+};
+
+struct HttpReply {
+  std::string head;
+  std::string body;
+  uint16_t status = 0;  // 0 when the head has no readable status line
+  std::optional<std::string> location;
+};
+/// Splits a raw reply at the first blank line and reads its status and Location.
+HttpReply parse_http_reply(std::string_view raw);
+/// Where a Location leads from `current`; nothing when the chain ends with
+/// this response (https, scheme-relative, other schemes, unsendable text).
+std::optional<HttpTarget> redirect_target(const HttpTarget& current, std::string_view location);
+/// The GET request sent for `target`.
+std::string build_http_request(const HttpTarget& target, const HeaderList& extra_headers);
+
+/// Where a listener on `host` is probed: loopback hosts as they are, anything
+/// else (wildcards included) at 127.0.0.1, or ::1 for IPv6 hosts.
+std::string probe_target_host(const std::string& host);
 /// SOCKS5 greeting (05 01 00) with 140 ms time-outs; true when the reply starts with 05.
 bool socks5_probe(const std::string& host, uint16_t port);
 /// HTTP CONNECT to 127.0.0.1:9 with 180 ms time-outs; the verdict text or empty.

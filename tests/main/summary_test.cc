@@ -77,7 +77,7 @@ TEST(Summary, AdapterRowsAndRoutes) {
                           "enp3s0\n"));
   // A name longer than its column is printed whole.
   EXPECT_TRUE(contains(s, "[ ]    " + std::string(40, 't') + " IP              0 bps      "));
-  EXPECT_TRUE(contains(s, "    IPv6(glob): 2001:db8:50::10\n    Gateway   : 192.168.50.1\n"));
+  EXPECT_TRUE(contains(s, "    IPv6(glob): 2001:db8:50::10\n    Gateway   : 192.168.50.1, fe80::1\n"));
   EXPECT_TRUE(contains(s, "enp3s0                             Disabled   10.0.32.32, 10.0.32.33\n"));
   EXPECT_TRUE(contains(s, "  IPv4:\n    ifIndex 2    enp3s0                             "
                           "192.168.50.1     metric 100\n  IPv6:\n"));

@@ -1,0 +1,284 @@
+#include "facts/proxy_settings.h"
+
+#include <cctype>
+#include <set>
+#include <tuple>
+
+#include "util/regex.h"
+#include "util/text.h"
+
+namespace corvale {
+namespace {
+
+// Characters that end a URL or a bare token in free text.
+bool is_stop(char c) {
+  return std::isspace(static_cast<unsigned char>(c)) || c == '"' || c == '\'' || c == '<' ||
+         c == '>' || c == '`';
+}
+
+bool is_word(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') return false;
+  return true;
+}
+
+// Bare "user:pass@host:port" (no scheme): only the part of each token before
+// its first "://" is looked at; URLs are left to strip_url_userinfo.
+std::string strip_bare_userinfo(std::string_view text, std::string_view replacement) {
+  std::string out;
+  size_t i = 0;
+  while (i < text.size()) {
+    if (is_stop(text[i])) {
+      out += text[i++];
+      continue;
+    }
+    size_t j = i;
+    while (j < text.size() && !is_stop(text[j])) ++j;
+    std::string_view tok = text.substr(i, j - i);
+    i = j;
+    std::string_view head = tok.substr(0, tok.find("://"));
+    size_t at = head.rfind('@');
+    if (at == std::string_view::npos || at == 0) {
+      out += tok;
+      continue;
+    }
+    std::string_view pre = tok.substr(0, at), post = tok.substr(at + 1);
+    bool credential_like =
+        pre.find(':') != std::string_view::npos ||
+        static_regex(R"(^(?:\[[0-9A-Fa-f:%.]+\]|[A-Za-z0-9_.-]+):\d)").is_match(post);
+    if (!credential_like) {  // an e-mail address or the like
+      out += tok;
+      continue;
+    }
+    // Keep a leading "label=" (scheme or variable name) when it is a plain word.
+    size_t eq = pre.find('=');
+    if (eq != std::string_view::npos && is_word(pre.substr(0, eq))) out += pre.substr(0, eq + 1);
+    out += replacement;
+    out += post;
+  }
+  return out;
+}
+
+// "scheme://userinfo@": the user-info runs to the last '@' before the URL
+// ends (a stop character or the next "://"), so a password holding '@', ':'
+// or '/' goes whole. Any scheme counts, not only the proxy ones.
+std::string strip_url_userinfo(std::string_view text, std::string_view replacement) {
+  std::string out;
+  size_t i = 0;
+  while (true) {
+    size_t sep = text.find("://", i);
+    if (sep == std::string_view::npos) {
+      out += text.substr(i);
+      break;
+    }
+    size_t auth = sep + 3, end = auth;
+    while (end < text.size() && !is_stop(text[end]) && text.compare(end, 3, "://") != 0) ++end;
+    size_t at = text.substr(auth, end - auth).rfind('@');
+    out += text.substr(i, auth - i);
+    if (at == std::string_view::npos) {
+      i = auth;
+    } else {
+      out += replacement;
+      i = auth + at + 1;
+    }
+  }
+  return out;
+}
+
+std::string strip_userinfo(std::string_view text, std::string_view replacement) {
+  return strip_url_userinfo(strip_bare_userinfo(text, replacement), replacement);
+}
+
+// Longest text one endpoint match may span: scheme, blanks, '=', a host name
+// of up to 255 characters, ':' and the port.
+constexpr size_t kEndpointWindow = 400;
+
+bool is_host_char(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '-';
+}
+
+// Positions where a scheme word of the endpoint pattern begins right before
+// "=" (blanks allowed) or "://"; such a match can start inside a word
+// ("proxy-http=...").
+std::vector<bool> scheme_starts(std::string_view t) {
+  static constexpr std::string_view kSchemes[] = {"socks4a", "socks4", "socks5", "https",
+                                                  "socks",   "http",   "all",    "ftp"};
+  std::vector<bool> at(t.size(), false);
+  auto mark_before = [&](size_t end) {
+    for (std::string_view s : kSchemes) {
+      if (end < s.size()) continue;
+      size_t begin = end - s.size();
+      bool same = true;
+      for (size_t k = 0; k < s.size() && same; ++k)
+        same = std::tolower(static_cast<unsigned char>(t[begin + k])) == s[k];
+      if (same) {
+        at[begin] = true;
+        return;
+      }
+    }
+  };
+  for (size_t j = 0; j < t.size(); ++j) {
+    if (t[j] == '=') {
+      size_t k = j;
+      while (k > 0 && std::isspace(static_cast<unsigned char>(t[k - 1]))) --k;
+      mark_before(k);
+    } else if (t.compare(j, 3, "://") == 0) {
+      mark_before(j);
+    }
+  }
+  return at;
+}
+
+bool is_secret_name(std::string_view name) {
+  while (!name.empty() && name.front() == '-') name.remove_prefix(1);
+  std::string lower = to_lower(name);
+  static const std::set<std::string, std::less<>> exact = {
+      "secret", "password", "passwd", "pass",       "passphrase",  "pwd",   "token",
+      "key",    "auth",     "psk",    "credential", "credentials", "cookie"};
+  size_t start = 0;
+  while (start <= lower.size()) {
+    size_t stop = lower.find_first_of("-_.", start);
+    if (stop == std::string::npos) stop = lower.size();
+    std::string_view seg(lower.data() + start, stop - start);
+    if (exact.contains(seg) || seg.find("secret") != std::string_view::npos ||
+        seg.find("passw") != std::string_view::npos ||
+        seg.find("token") != std::string_view::npos || seg.ends_with("key"))
+      return true;
+    start = stop + 1;
+  }
+  return false;
+}
+
+// One whitespace-free piece of a command line. Sets `redact_next` when the
+// piece is an option whose value is the next piece.
+std::string redact_token(std::string_view tok, bool& redact_next) {
+  std::string out;
+  size_t i = 0;
+  while (true) {
+    size_t eq = tok.find('=', i);
+    if (eq == std::string_view::npos) break;
+    size_t name_start = eq;
+    while (name_start > i) {
+      char c = tok[name_start - 1];
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-' && c != '.') break;
+      --name_start;
+    }
+    out += tok.substr(i, eq + 1 - i);
+    size_t value_end = tok.find('&', eq + 1);
+    if (value_end == std::string_view::npos) value_end = tok.size();
+    if (is_secret_name(tok.substr(name_start, eq - name_start)) && value_end > eq + 1) {
+      out += "***";
+      i = value_end;
+    } else {
+      i = eq + 1;
+    }
+  }
+  out += tok.substr(i);
+  if (tok.size() > 1 && tok.front() == '-' && tok.find('=') == std::string_view::npos &&
+      (is_secret_name(tok) || tok == "-p" || tok == "-k"))
+    redact_next = true;
+  // An HTTP authorization header value: "Authorization: Bearer X".
+  std::string lower = to_lower(tok);
+  if (lower == "bearer" || lower == "basic") redact_next = true;
+  return out;
+}
+
+}  // namespace
+
+std::string redact_proxy_credentials(std::string_view text) { return strip_userinfo(text, ""); }
+
+std::string normalize_scheme(std::string_view scheme) { return to_lower(trim_view(scheme)); }
+
+void extract_proxy_endpoints(std::string_view text, const std::string& source,
+                             std::vector<ProxyEndpoint>& out) {
+  if (text.empty()) return;
+  const std::string clean = redact_proxy_credentials(text);
+  std::set<std::tuple<std::string, std::string, uint16_t>> seen;
+  for (const auto& e : out)
+    if (e.source == source) seen.emplace(e.host, e.scheme, e.port);
+
+  // The endpoint pattern, anchored (\G) and tried only where a match can
+  // begin, on a bounded window: an unanchored search rescans a long run of
+  // host characters from every position in it, and every match call scans
+  // its whole subject for invalid UTF-8, so either is quadratic on a megabyte
+  // of configuration text. This finds the same leftmost matches except that
+  // a match longer than the window (a host of hundreds of characters) is none.
+  const Regex& re = static_regex(
+      R"((?i)\G(?:(?<scheme>https?|ftp|socks(?:4a?|5)?|all)\s*=\s*|(?<uri>https?|ftp|socks(?:4a?|5)?)://)?(?<host>localhost|127(?:\.\d{1,3}){3}|\[[0-9a-f:%.-]+\]|[A-Za-z0-9_.-]+):(?<port>\d{1,5}))");
+  const std::vector<bool> scheme_at = scheme_starts(clean);
+  size_t consumed = 0;
+  for (size_t i = 0; i < clean.size(); ++i) {
+    bool may_start = i == consumed || clean[i] == '[' || scheme_at[i] ||
+                     (is_host_char(clean[i]) && (i == 0 || !is_host_char(clean[i - 1])));
+    if (!may_start) continue;
+    auto m = re.find(std::string_view(clean).substr(i, kEndpointWindow));
+    if (!m || m->end() == 0) continue;
+    consumed = i + m->end();
+    i = consumed - 1;
+    // A sixth port digit means the number is out of range, not a shorter port;
+    // a following '@' means user:pass, not host:port.
+    if (consumed < clean.size() &&
+        (std::isdigit(static_cast<unsigned char>(clean[consumed])) || clean[consumed] == '@'))
+      continue;
+    std::string host(m->named("host").value_or(""));
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+      host = host.substr(1, host.size() - 2);
+    auto port = parse_uint<uint16_t>(m->named("port").value_or(""));
+    if (!port || *port == 0 || host.empty()) continue;
+    std::string_view scheme;
+    if (auto s = m->named("scheme"))
+      scheme = *s;
+    else if (auto u = m->named("uri"))
+      scheme = *u;
+    ProxyEndpoint e{source, host, normalize_scheme(scheme), *port};
+    if (seen.emplace(e.host, e.scheme, e.port).second) out.push_back(std::move(e));
+  }
+}
+
+std::vector<SocketEntry> configured_listener_ports(const ProxySettings& settings,
+                                                   const std::vector<SocketEntry>& tcp_listeners) {
+  std::vector<SocketEntry> out;
+  if (!settings.proxy_enabled) return out;
+  std::set<uint16_t> ports;
+  for (std::string_view piece : split(settings.proxy_server, ';')) {
+    if (!static_regex(R"(:\d{2,5})").is_match(piece)) continue;
+    auto m = static_regex(R"(((?:https?|socks)\s*=\s*)?[\d\.a-z\*\[\]]*:(\d{2,5}))").find(piece);
+    if (!m) continue;
+    if (auto port = parse_uint<uint16_t>(m->str(2))) ports.insert(*port);
+  }
+  for (const auto& l : tcp_listeners)
+    if (ports.contains(l.local_port)) out.push_back(l);
+  return out;
+}
+
+std::string redact_command_line(std::string_view command_line) {
+  // JSON handed over on the command line: "secret": "value".
+  std::string text =
+      static_regex(
+          R"((?i)("[A-Za-z0-9_.-]*(?:secret|pass|pwd|token|key|auth|psk)[A-Za-z0-9_.-]*"\s*:\s*")(?:[^"\\]|\\.)*")")
+          .replace_all(command_line, "$1***\"");
+  text = strip_userinfo(text, "***@");
+  std::string out;
+  bool redact_next = false;
+  size_t i = 0;
+  while (i < text.size()) {
+    if (std::isspace(static_cast<unsigned char>(text[i]))) {
+      out += text[i++];
+      continue;
+    }
+    size_t j = i;
+    while (j < text.size() && !std::isspace(static_cast<unsigned char>(text[j]))) ++j;
+    std::string_view tok(text.data() + i, j - i);
+    if (redact_next) {
+      out += "***";
+      redact_next = false;
+    } else {
+      out += redact_token(tok, redact_next);
+    }
+    i = j;
+  }
+  return out;
+}
+
+}  // namespace corvale

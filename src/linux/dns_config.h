@@ -1,0 +1,17 @@
+// The host's name servers, from the resolver configuration file.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvale {
+
+/// Name servers of resolv.conf text: the rest of every trimmed line that starts
+/// with "nameserver", trimmed, each once, in file order.
+std::vector<std::string> parse_resolv_conf(std::string_view text);
+
+/// Name servers of /etc/resolv.conf; empty when it cannot be read.
+std::vector<std::string> read_dns_servers();
+
+}  // namespace corvale

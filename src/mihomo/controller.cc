@@ -1,0 +1,238 @@
+#include "mihomo/controller.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "parallel/pmap.h"
+#include "util/file.h"
+#include "util/ip.h"
+#include "util/regex.h"
+#include "util/text.h"
+
+namespace corvale {
+namespace {
+
+using json = nlohmann::json;
+
+std::string endpoint_label(const ControllerEndpoint& e) {
+  if (e.host.find(':') != std::string::npos) return fmt::format("http://[{}]:{}", e.host, e.port);
+  return fmt::format("http://{}:{}", e.host, e.port);
+}
+
+std::string text_member(const json& obj, const char* key) {
+  if (!obj.is_object()) return {};
+  auto it = obj.find(key);
+  if (it == obj.end() || !it->is_string()) return {};
+  return it->get<std::string>();
+}
+
+json parse_json(const std::string& body) {
+  return json::parse(decode_utf8_lossy(body), nullptr, false);
+}
+
+bool answered(const HttpResult& r) {
+  return r && r->status == 200 && !trim_view(r->body).empty();
+}
+
+// A header value cannot carry control characters; such a secret is not sent.
+bool sendable(const std::string& secret) {
+  return !secret.empty() && std::none_of(secret.begin(), secret.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+  });
+}
+
+// Whether the listening socket behind `e` is known to belong to another
+// process: the secret is for the core alone.
+bool owned_by_other_process(const ControllerEndpoint& e, uint32_t core_pid,
+                            const std::vector<SocketEntry>& tcp_listeners) {
+  std::string host = normalize_ip_text(e.host);
+  bool other = false;
+  for (const auto& l : tcp_listeners) {
+    if (l.local_port != e.port || l.pid == 0) continue;
+    std::string bound = normalize_ip_text(l.local_address);
+    bool reaches = bound == host || is_unspecified_ip(bound) ||
+                   (is_loopback_host(bound) && is_loopback_host(host));
+    if (!reaches) continue;
+    if (l.pid == core_pid) return false;
+    other = true;
+  }
+  return other;
+}
+
+std::vector<std::string> config_lines_for(const ProcessInfo& core, const ControllerFns& fns,
+                                           std::optional<std::string>& path) {
+  path = config_path_from_cmdline(core.command_line);
+  if (!path) return {};
+  if (!path->starts_with("/")) {
+    // The core resolves a relative path against its own working directory, not ours.
+    auto cwd = fns.process_cwd ? fns.process_cwd(core.pid) : std::nullopt;
+    if (!cwd || !cwd->starts_with("/")) return {};
+    path = (cwd->ends_with("/") ? *cwd : *cwd + "/") + *path;
+  }
+  auto text = fns.read_config ? fns.read_config(*path) : std::nullopt;
+  if (!text || text->empty()) return {};
+  std::vector<std::string> lines;
+  std::string decoded = decode_utf8_lossy(*text);
+  for (auto l : split_lines(decoded)) lines.emplace_back(l);
+  return lines;
+}
+
+}  // namespace
+
+std::optional<ControllerEndpoint> parse_controller_endpoint(std::string_view text) {
+  std::string_view s = trim_view(text);
+  if (s.empty()) return std::nullopt;
+  if (s.starts_with("http://"))
+    s.remove_prefix(7);
+  else if (s.starts_with("https://"))
+    s.remove_prefix(8);
+  s = s.substr(0, s.find('/'));
+  std::string_view host = s;
+  uint16_t port = 80;
+  if (size_t colon = s.rfind(':'); colon != std::string_view::npos) {
+    host = s.substr(0, colon);
+    port = parse_uint<uint16_t>(s.substr(colon + 1)).value_or(0);
+  }
+  while (!host.empty() && (host.front() == '[' || host.front() == ']')) host.remove_prefix(1);
+  while (!host.empty() && (host.back() == '[' || host.back() == ']')) host.remove_suffix(1);
+  if (port == 0) return std::nullopt;
+  ControllerEndpoint e{std::string(host), port};
+  if (!e.host.empty() && is_unspecified_ip(e.host)) e.host = "127.0.0.1";
+  return e;
+}
+
+std::vector<std::string> controller_candidates(const std::optional<std::string>& controller_text,
+                                               uint32_t pid,
+                                               const std::vector<SocketEntry>& tcp_listeners) {
+  std::vector<std::string> out;
+  if (controller_text && !controller_text->starts_with("\\")) out.push_back(*controller_text);
+  out.push_back("127.0.0.1:9097");
+  out.push_back("127.0.0.1:9090");
+  for (const auto& l : tcp_listeners) {
+    if (pid == 0 || l.pid != pid || l.local_port <= 1024) continue;
+    std::string host = normalize_ip_text(l.local_address);
+    if (is_unspecified_ip(host) || host == "127.0.0.1")
+      out.push_back(fmt::format("127.0.0.1:{}", l.local_port));
+    else if (is_loopback_host(host))  // another 127.x or ::1: only reachable there
+      out.push_back(host.find(':') != std::string::npos
+                        ? fmt::format("[{}]:{}", host, l.local_port)
+                        : fmt::format("{}:{}", host, l.local_port));
+  }
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
+
+bool is_local_controller_host(std::string_view host, const std::set<std::string>& local_addresses) {
+  std::string n = normalize_ip_text(host);
+  if (n.empty()) return false;
+  if (is_loopback_host(n)) return true;
+  if (!parse_ip(n)) return false;
+  for (const auto& a : local_addresses)
+    if (normalize_ip_text(a) == n) return true;
+  return false;
+}
+
+std::string connection_summary(const json& conn) {
+  std::string rule = text_member(conn, "rule");
+  std::string payload = text_member(conn, "rulePayload");
+  std::string head = !rule.empty() && !payload.empty() ? rule + ":" + payload : rule;
+  std::vector<std::string> chain_parts;
+  if (conn.is_object()) {
+    auto it = conn.find("chains");
+    if (it != conn.end() && it->is_array())
+      for (const auto& c : *it)
+        if (c.is_string()) chain_parts.push_back(c.get<std::string>());
+  }
+  std::string chain = join(chain_parts, " / ");
+  if (!head.empty() && !chain.empty()) return head + " -> " + chain;
+  return chain.empty() ? head : chain;
+}
+
+bool is_controller_core(std::string_view identity) {
+  return static_regex("(?i)mihomo|clash|verge-mihomo").is_match(identity);
+}
+
+ControllerFns::ControllerFns()
+    : get(controller_get),
+      read_config(read_config_file),
+      process_cwd([](uint32_t pid) { return read_link(fmt::format("/proc/{}/cwd", pid)); }) {}
+
+CoreControllerInfo discover_core(const ProcessInfo& core, const std::vector<SocketEntry>& tcp_listeners,
+                                 const std::set<std::string>& local_addresses,
+                                 const ControllerFns& fns) {
+  CoreControllerInfo info;
+  info.pid = core.pid;
+  info.process_name = core.name;
+  std::vector<std::string> lines = config_lines_for(core, fns, info.config_path);
+
+  info.controller_text = cmdline_option(core.command_line, "ext-ctl");
+  if (!info.controller_text) info.controller_text = cmdline_option(core.command_line, "external-controller");
+  if (!info.controller_text) info.controller_text = config_value(lines, "external-controller");
+  // Held only in this frame: it goes into the request header and nowhere else.
+  std::string secret = cmdline_option(core.command_line, "secret")
+                           .value_or(config_value(lines, "secret").value_or(""));
+  info.has_secret = !secret.empty();
+  info.find_process_mode = config_value(lines, "find-process-mode");
+  info.tun_stack = parse_tun_stack(lines);
+  info.proxies = parse_proxies(lines);
+  info.config_lines = redact_config_lines(std::move(lines), secret);
+  info.endpoint_candidates = controller_candidates(info.controller_text, core.pid, tcp_listeners);
+
+  // Each distinct endpoint on this host is asked once; remote endpoints and
+  // ports another process listens on are never contacted.
+  std::vector<ControllerEndpoint> to_query;
+  std::vector<std::optional<size_t>> query_of(info.endpoint_candidates.size());
+  for (size_t i = 0; i < info.endpoint_candidates.size(); ++i) {
+    const std::string& text = info.endpoint_candidates[i];
+    auto e = parse_controller_endpoint(text);
+    if (!e) continue;
+    if (!e->host.empty() && (!is_local_controller_host(e->host, local_addresses) ||
+                             owned_by_other_process(*e, core.pid, tcp_listeners))) {
+      info.skipped_endpoints.push_back(text);
+      continue;
+    }
+    auto it = std::find(to_query.begin(), to_query.end(), *e);
+    query_of[i] = static_cast<size_t>(it - to_query.begin());
+    if (it == to_query.end()) to_query.push_back(*e);
+  }
+
+  HeaderList headers;
+  if (sendable(secret)) headers.emplace_back("Authorization", "Bearer " + secret);
+  auto replies = pmap(to_query, "mihomo API", [&](const ControllerEndpoint& e) -> HttpResult {
+    // An empty host (":9090") names no address to connect to.
+    if (e.host.empty() || !fns.get) return std::nullopt;
+    return fns.get(e.host, e.port, "/version", headers, kVersionTimeoutMs);
+  });
+
+  std::optional<size_t> selected;
+  for (size_t i = 0; i < query_of.size(); ++i) {
+    if (!query_of[i]) continue;
+    size_t q = *query_of[i];
+    std::string label = endpoint_label(to_query[q]);
+    bool ok = answered(replies[q]);
+    bool listed = std::any_of(info.endpoint_results.begin(), info.endpoint_results.end(),
+                              [&](const ControllerEndpointResult& r) { return r.label == label; });
+    if (!listed) info.endpoint_results.push_back({label, ok});
+    if (ok && !selected) selected = q;
+  }
+  if (!selected) return info;
+
+  const ControllerEndpoint& chosen = to_query[*selected];
+  info.selected_controller = endpoint_label(chosen);
+  info.version = text_member(parse_json(replies[*selected]->body), "version");
+  auto conns = fns.get(chosen.host, chosen.port, "/connections", headers, kConnectionsTimeoutMs);
+  if (!conns || conns->status != 200) return info;
+  json doc = parse_json(conns->body);
+  if (!doc.is_object()) return info;
+  auto it = doc.find("connections");
+  if (it == doc.end() || !it->is_array()) return info;
+  for (const auto& c : *it)
+    info.connections.push_back(c.dump(-1, ' ', false, json::error_handler_t::replace));
+  return info;
+}
+
+}  // namespace corvale

@@ -1,0 +1,90 @@
+// Client of a mihomo/clash-family proxy core's external controller: finds the
+// core's configuration and controller, asks which candidate endpoint answers
+// /version and fetches /connections from the first that does.
+//
+// The core's secret is read at run time, sent only in the Authorization
+// header and only to endpoints on this host; it is stored nowhere.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "facts/facts.h"
+#include "probe/probe.h"
+
+namespace corvale {
+
+inline constexpr uint64_t kVersionTimeoutMs = 1000;
+inline constexpr uint64_t kConnectionsTimeoutMs = 2000;
+/// Largest configuration file read; a longer one is read up to this size.
+inline constexpr size_t kMaxConfigBytes = 1u << 20;
+
+struct ControllerEndpoint {
+  std::string host;
+  uint16_t port = 0;
+  bool operator==(const ControllerEndpoint&) const = default;
+};
+
+/// "host:port", "http://host:port/…", "[v6]:port"; 0.0.0.0 and :: become
+/// 127.0.0.1; nothing for an empty text or port 0.
+std::optional<ControllerEndpoint> parse_controller_endpoint(std::string_view text);
+/// Value of "-name v", "--name=v" or "-name \"v w\"" in a command line.
+std::optional<std::string> cmdline_option(std::string_view cmdline, std::string_view name);
+/// Value of the first top-level "key: value" line, trimmed and unquoted.
+std::optional<std::string> config_value(const std::vector<std::string>& lines, std::string_view key);
+/// The `stack` value inside the top-level `tun:` block.
+std::optional<std::string> parse_tun_stack(const std::vector<std::string>& lines);
+/// Entries of the top-level `proxies:` list (name, type, server, port).
+std::vector<ProxyEntry> parse_proxies(const std::vector<std::string>& lines);
+/// Configuration path named by the -f / -d options, possibly relative.
+std::optional<std::string> config_path_from_cmdline(std::string_view cmdline);
+/// Candidate endpoint texts: the discovered controller, the two usual
+/// defaults and the core's own local listeners above 1024; sorted, unique.
+std::vector<std::string> controller_candidates(const std::optional<std::string>& controller_text,
+                                               uint32_t pid,
+                                               const std::vector<SocketEntry>& tcp_listeners);
+/// Whether a request to `host` stays on this machine: loopback or one of
+/// `local_addresses`. Names other than "localhost" are never resolved.
+bool is_local_controller_host(std::string_view host, const std::set<std::string>& local_addresses);
+/// Masks the values of credential keys (secret, password, uuid, …) and every
+/// other occurrence of the controller secret in configuration lines.
+std::vector<std::string> redact_config_lines(std::vector<std::string> lines, const std::string& secret);
+/// "{rule}:{rulePayload} -> {chain}" for one element of /connections.
+std::string connection_summary(const nlohmann::json& conn);
+/// Processes whose controller is queried: "(?i)mihomo|clash|verge-mihomo".
+bool is_controller_core(std::string_view identity);
+
+/// Side effects of discover_core, replaceable in tests.
+struct ControllerFns {
+  ControllerFns();
+  /// One GET without redirects; absent when there was no response.
+  std::function<HttpResult(const std::string& host, uint16_t port, const std::string& path,
+                           const HeaderList& headers, uint64_t timeout_ms)>
+      get;
+  /// Text of a regular configuration file, at most kMaxConfigBytes.
+  std::function<std::optional<std::string>(const std::string& path)> read_config;
+  /// Working directory of a process, for relative configuration paths.
+  std::function<std::optional<std::string>(uint32_t pid)> process_cwd;
+};
+
+/// One plain HTTP/1.0 GET that never follows a redirect (a redirect must not
+/// carry the bearer secret elsewhere); the whole exchange is bounded by `timeout_ms`.
+HttpResult controller_get(const std::string& host, uint16_t port, const std::string& path,
+                          const HeaderList& headers, uint64_t timeout_ms);
+/// Reads a configuration file: regular file, not through a final symbolic link, bounded.
+std::optional<std::string> read_config_file(const std::string& path);
+
+/// Everything about one core: configuration facts, which controller answered,
+/// its version and live connections.
+CoreControllerInfo discover_core(const ProcessInfo& core, const std::vector<SocketEntry>& tcp_listeners,
+                                 const std::set<std::string>& local_addresses,
+                                 const ControllerFns& fns = ControllerFns());
+
+}  // namespace corvale

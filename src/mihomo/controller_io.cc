@@ -1,0 +1,119 @@
+// The controller client's edges: one bounded HTTP exchange and one bounded
+// configuration file read.
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include <fmt/format.h>
+
+#include "mihomo/controller.h"
+#include "util/file.h"
+#include "util/text.h"
+
+namespace corvale {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t kMaxReplyBytes = 4u << 20;
+
+int remaining_ms(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// Waits for `events` on `fd` until the deadline; false on time-out or error.
+bool wait_for(int fd, short events, Clock::time_point deadline) {
+  for (;;) {
+    int left = remaining_ms(deadline);
+    if (left == 0) return false;
+    pollfd p{fd, events, 0};
+    int rc = ::poll(&p, 1, left);
+    if (rc < 0 && errno == EINTR) continue;
+    return rc > 0;
+  }
+}
+
+bool send_all(int fd, std::string_view data, Clock::time_point deadline) {
+  while (!data.empty()) {
+    if (!wait_for(fd, POLLOUT, deadline)) return false;
+    ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+    if (n <= 0) return false;
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+// Everything the peer sends until it closes, errs, stalls past the deadline
+// or exceeds the size bound.
+std::string read_reply(int fd, Clock::time_point deadline) {
+  std::string out;
+  char buf[8192];
+  while (out.size() <= kMaxReplyBytes && wait_for(fd, POLLIN, deadline)) {
+    ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+    if (n <= 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  return out;
+}
+
+uint16_t status_of(std::string_view head) {
+  for (auto line : split_lines(head)) {
+    std::string l = to_lower(trim_view(line));
+    if (!l.starts_with("http/")) continue;
+    auto fields = split_ws(l);
+    return fields.size() > 1 ? parse_uint<uint16_t>(fields[1]).value_or(0) : 0;
+  }
+  return 0;
+}
+
+}  // namespace
+
+HttpResult controller_get(const std::string& host, uint16_t port, const std::string& path,
+                          const HeaderList& headers, uint64_t timeout_ms) {
+  auto start = Clock::now();
+  auto deadline = start + std::chrono::milliseconds(timeout_ms);
+  ConnectResult conn = tcp_connect(host, port, timeout_ms);
+  if (!conn.ok()) return std::nullopt;
+
+  bool v6 = host.find(':') != std::string::npos;
+  std::string request = fmt::format("GET {} HTTP/1.0\r\nHost: {}\r\nConnection: close\r\nAccept: */*\r\n",
+                                    path.empty() ? "/" : path, v6 ? "[" + host + "]" : host);
+  for (const auto& [name, value] : headers) request += fmt::format("{}: {}\r\n", name, value);
+  request += "\r\n";
+  if (!send_all(conn.fd.get(), request, deadline)) return std::nullopt;
+
+  std::string reply = read_reply(conn.fd.get(), deadline);
+  HttpResponse r;
+  r.elapsed_ms = static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+  size_t split_at = reply.find("\r\n\r\n");
+  std::string_view head = reply;
+  if (split_at != std::string::npos) {
+    head = std::string_view(reply).substr(0, split_at);
+    r.body = decode_utf8_lossy(std::string_view(reply).substr(split_at + 4));
+  }
+  r.status = status_of(decode_utf8_lossy(head));
+  return r;
+}
+
+std::optional<std::string> read_config_file(const std::string& path) {
+  struct stat st {};
+  // lstat: a symbolic link or a device, FIFO or socket is not a configuration file.
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  auto text = read_file(path, kMaxConfigBytes);
+  if (!text) return std::nullopt;
+  if (static_cast<uint64_t>(st.st_size) > kMaxConfigBytes) {
+    // Cut at the last complete line rather than hand on half a line.
+    size_t nl = text->rfind('\n');
+    text->resize(nl == std::string::npos ? 0 : nl + 1);
+  }
+  return text;
+}
+
+}  // namespace corvale

@@ -1,0 +1,205 @@
+// The controller client against crafted controllers on loopback. These tests
+// open sockets: run them inside an isolated network namespace.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
+#include "mihomo/controller.h"
+#include "tests/mihomo/loopback_server.h"
+#include "util/text.h"
+
+namespace corvale {
+namespace {
+
+using test_peers::LoopbackServer;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kConnections =
+    R"({"downloadTotal":10,"uploadTotal":5,"connections":[)"
+    R"({"id":"1","metadata":{"network":"tcp","processPath":"/usr/bin/curl","process":"curl"},)"
+    R"("rule":"DomainSuffix","rulePayload":"example.com","chains":["node-a","Proxy"]},)"
+    R"({"id":"2","metadata":{"process":"firefox"},"rule":"Match","rulePayload":"","chains":["DIRECT"]}]})";
+
+std::string http_reply(int status, const std::string& body) {
+  return "HTTP/1.1 " + std::to_string(status) + " X\r\nContent-Type: application/json\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+std::string header_value(const std::string& request, std::string_view name) {
+  for (auto line : split_lines(request)) {
+    std::string l = to_lower(trim_view(line));
+    if (l.starts_with(to_lower(name) + ":")) return trim(trim_view(line).substr(name.size() + 1));
+  }
+  return {};
+}
+
+std::string path_of(const std::string& request) {
+  std::string first_line = request.substr(0, request.find('\r'));
+  auto fields = split_ws(first_line);
+  return fields.size() > 1 ? std::string(fields[1]) : "";
+}
+
+// A controller that insists on its secret, like the real ones.
+LoopbackServer::Handler controller(std::string secret) {
+  return [secret](int fd, const std::string& request, const LoopbackServer&) {
+    std::string auth = header_value(request, "Authorization");
+    bool allowed = secret.empty() ? auth.empty() : auth == "Bearer " + secret;
+    if (!allowed) return LoopbackServer::write_all(fd, http_reply(401, R"({"message":"Unauthorized"})"));
+    std::string path = path_of(request);
+    if (path == "/version") return LoopbackServer::write_all(fd, http_reply(200, R"({"meta":true,"version":"v1.18.5"})"));
+    if (path == "/connections") return LoopbackServer::write_all(fd, http_reply(200, kConnections));
+    LoopbackServer::write_all(fd, http_reply(404, "{}"));
+  };
+}
+
+class ControllerServer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!test_peers::isolated_network()) GTEST_SKIP() << "run inside unshare --net with lo up";
+  }
+};
+
+ProcessInfo core_with(const std::string& args) { return {4242, "mihomo", "/usr/bin/mihomo", "mihomo " + args}; }
+
+std::string ctl(const LoopbackServer& s) { return "127.0.0.1:" + std::to_string(s.port()); }
+
+TEST_F(ControllerServer, RightSecretAnswersAndConnectionsAreFetched) {
+  LoopbackServer server(controller("letmein-42"));
+  ASSERT_TRUE(server.ok());
+  auto info = discover_core(core_with("-ext-ctl " + ctl(server) + " -secret letmein-42"), {}, {});
+  EXPECT_EQ(info.selected_controller, "http://" + ctl(server));
+  EXPECT_EQ(info.version, "v1.18.5");
+  ASSERT_EQ(info.connections.size(), 2u);
+  EXPECT_NE(info.connections[0].find("\"processPath\":\"/usr/bin/curl\""), std::string::npos);
+  auto reqs = server.requests();
+  ASSERT_EQ(reqs.size(), 2u);
+  EXPECT_EQ(path_of(reqs[0]), "/version");
+  EXPECT_EQ(path_of(reqs[1]), "/connections");
+  EXPECT_EQ(header_value(reqs[1], "Host"), "127.0.0.1");
+}
+
+TEST_F(ControllerServer, WrongSecretIsNotAnswering) {
+  LoopbackServer server(controller("right"));
+  auto info = discover_core(core_with("-ext-ctl " + ctl(server) + " -secret wrong"), {}, {});
+  EXPECT_FALSE(info.selected_controller);
+  EXPECT_TRUE(info.connections.empty());
+  bool listed = false;
+  for (const auto& r : info.endpoint_results)
+    if (r.label == "http://" + ctl(server)) {
+      listed = true;
+      EXPECT_FALSE(r.answered);
+    }
+  EXPECT_TRUE(listed);
+  EXPECT_EQ(server.requests().size(), 1u);  // no /connections after a refusal
+}
+
+TEST_F(ControllerServer, NoSecretSendsNoAuthorizationHeader) {
+  LoopbackServer server(controller(""));
+  auto info = discover_core(core_with("-ext-ctl " + ctl(server)), {}, {});
+  EXPECT_EQ(info.selected_controller, "http://" + ctl(server));
+  for (const auto& r : server.requests()) EXPECT_EQ(header_value(r, "Authorization"), "");
+}
+
+TEST_F(ControllerServer, ControllerFromConfigAndOwnListener) {
+  LoopbackServer server(controller("from-file-secret"));
+  auto dir = std::filesystem::temp_directory_path() / ("corvale-ctl-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  // The configured controller is wrong; the core's own listener is the real one.
+  std::ofstream(dir / "config.yaml") << "external-controller: 127.0.0.1:1\nsecret: from-file-secret\n";
+  std::vector<SocketEntry> listeners = {{"0.0.0.0", server.port(), "", 0, kTcpListen, 4242}};
+  auto info = discover_core(core_with("-d " + dir.string()), listeners, {});
+  std::filesystem::remove_all(dir);
+  EXPECT_EQ(info.selected_controller, "http://" + ctl(server));
+  EXPECT_EQ(info.connections.size(), 2u);
+}
+
+TEST_F(ControllerServer, IPv6LoopbackController) {
+  LoopbackServer server(controller(""), /*ipv6=*/true);
+  ASSERT_TRUE(server.ok());
+  auto info = discover_core(core_with("-ext-ctl [::1]:" + std::to_string(server.port())), {}, {});
+  EXPECT_EQ(info.selected_controller, "http://[::1]:" + std::to_string(server.port()));
+  ASSERT_FALSE(server.requests().empty());
+  EXPECT_EQ(header_value(server.requests()[0], "Host"), "[::1]");
+}
+
+TEST_F(ControllerServer, RedirectIsNotFollowed) {
+  LoopbackServer elsewhere(controller(""));
+  LoopbackServer redirector(LoopbackServer::reply(
+      "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:" + std::to_string(elsewhere.port()) +
+      "/version\r\n\r\n"));
+  auto r = controller_get("127.0.0.1", redirector.port(), "/version", {{"Authorization", "Bearer s"}}, 1000);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 302);
+  EXPECT_EQ(elsewhere.accepted(), 0u);
+}
+
+TEST_F(ControllerServer, HostilePeersAreBounded) {
+  // Silent after accepting.
+  LoopbackServer silent([](int, const std::string&, const LoopbackServer& s) { s.idle(3000); });
+  // Drips one byte every 50 ms, forever.
+  LoopbackServer drip([](int fd, const std::string&, const LoopbackServer& s) {
+    LoopbackServer::write_all(fd, "HTTP/1.1 200 OK\r\n\r\n");
+    for (int i = 0; i < 100 && !s.stopping(); ++i) {
+      LoopbackServer::write_all(fd, "x");
+      s.idle(50);
+    }
+  });
+  LoopbackServer garbage(LoopbackServer::reply(std::string("\x00\xff\x13garbage\r\n\r\n{}", 17)));
+  LoopbackServer closes([](int, const std::string&, const LoopbackServer&) {});
+
+  auto start = Clock::now();
+  auto r = controller_get("127.0.0.1", silent.port(), "/version", {}, 300);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 0);
+  r = controller_get("127.0.0.1", drip.port(), "/version", {}, 300);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200);
+  EXPECT_LT(r->body.size(), 20u);
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
+
+  r = controller_get("127.0.0.1", garbage.port(), "/version", {}, 500);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 0);
+  r = controller_get("127.0.0.1", closes.port(), "/version", {}, 500);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 0);
+  EXPECT_EQ(r->body, "");
+
+  // Nothing listens on port 1: no response at all.
+  EXPECT_FALSE(controller_get("127.0.0.1", 1, "/version", {}, 500));
+
+  // Never finishes its head: a status, but no body.
+  LoopbackServer head_drip([](int fd, const std::string&, const LoopbackServer& s) {
+    std::string head = "HTTP/1.1 200 OK\r\nX-Pad: " + std::string(200, 'a');
+    for (char c : head) {
+      if (s.stopping()) break;
+      LoopbackServer::write_all(fd, std::string(1, c));
+      s.idle(50);
+    }
+  });
+  // The whole discovery over hostile endpoints stays within its time-outs.
+  start = Clock::now();
+  auto info = discover_core(core_with("-ext-ctl " + ctl(silent)),
+                            {{"127.0.0.1", head_drip.port(), "", 0, kTcpListen, 4242},
+                             {"127.0.0.1", garbage.port(), "", 0, kTcpListen, 4242}},
+                            {});
+  EXPECT_FALSE(info.selected_controller);
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
+}
+
+TEST_F(ControllerServer, OversizedReplyIsCut) {
+  LoopbackServer big([](int fd, const std::string&, const LoopbackServer& s) {
+    LoopbackServer::write_all(fd, "HTTP/1.0 200 OK\r\n\r\n");
+    std::string chunk(64 * 1024, 'y');
+    for (int i = 0; i < 200 && !s.stopping(); ++i) LoopbackServer::write_all(fd, chunk);
+  });
+  auto r = controller_get("127.0.0.1", big.port(), "/connections", {}, 2000);
+  ASSERT_TRUE(r);
+  EXPECT_LE(r->body.size(), (4u << 20) + 8192u);
+  EXPECT_GE(r->body.size(), 4u << 20);
+}
+
+}  // namespace
+}  // namespace corvale

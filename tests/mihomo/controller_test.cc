@@ -1,0 +1,326 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <nlohmann/json.hpp>
+
+#include "mihomo/controller.h"
+
+namespace corvale {
+namespace {
+
+using json = nlohmann::json;
+
+TEST(ConnectionSummary, JoinsRuleAndChain) {
+  struct Row {
+    const char* conn;
+    const char* want;
+  } rows[] = {
+      {R"({"rule":"DomainSuffix","rulePayload":"google.com","chains":["HK 01","Proxy"]})",
+       "DomainSuffix:google.com -> HK 01 / Proxy"},
+      {R"({"rule":"Match","rulePayload":"","chains":["DIRECT"]})", "Match -> DIRECT"},
+      {R"({"rule":"Match"})", "Match"},
+      {R"({"chains":["DIRECT"]})", "DIRECT"},
+      {R"({"rule":7,"rulePayload":"x","chains":[1,"A",null,"B"]})", "A / B"},
+      {R"({"rule":"GeoIP","rulePayload":"CN","chains":"DIRECT"})", "GeoIP:CN"},
+      {R"({})", ""},
+      {R"([1,2])", ""},
+      {R"("text")", ""},
+  };
+  for (const auto& r : rows) EXPECT_EQ(connection_summary(json::parse(r.conn)), r.want) << r.conn;
+}
+
+TEST(ControllerCandidates, DefaultsControllerAndOwnLocalListeners) {
+  std::vector<SocketEntry> listeners = {
+      {"127.0.0.1", 7897, "", 0, kTcpListen, 42},  {"0.0.0.0", 9097, "", 0, kTcpListen, 42},
+      {"::", 53000, "", 0, kTcpListen, 42},         {"127.0.0.1", 1024, "", 0, kTcpListen, 42},
+      {"192.168.1.5", 8000, "", 0, kTcpListen, 42}, {"127.0.0.1", 8888, "", 0, kTcpListen, 7},
+      {"::1", 9191, "", 0, kTcpListen, 42},
+  };
+  auto c = controller_candidates(std::string("0.0.0.0:9090"), 42, listeners);
+  EXPECT_EQ(c, (std::vector<std::string>{"0.0.0.0:9090", "127.0.0.1:53000", "127.0.0.1:7897",
+                                         "127.0.0.1:9090", "127.0.0.1:9097", "[::1]:9191"}));
+  // A named pipe controller is not an HTTP endpoint.
+  EXPECT_EQ(controller_candidates(std::string("\\\\.\\pipe\\verge-mihomo"), 0, listeners),
+            (std::vector<std::string>{"127.0.0.1:9090", "127.0.0.1:9097"}));
+}
+
+TEST(LocalControllerHost, OnlyThisMachine) {
+  std::set<std::string> local = {"192.168.1.5", "fe80::1", "2001:db8::5"};
+  struct Row {
+    const char* host;
+    bool local;
+  } rows[] = {
+      {"127.0.0.1", true},     {"127.8.9.10", true},   {"::1", true},        {"localhost", true},
+      {"192.168.1.5", true},   {"2001:DB8::5", true},  {"::ffff:127.0.0.1", true},
+      {"203.0.113.9", false},  {"192.168.1.6", false}, {"example.com", false},
+      {"localhost.evil", false}, {"", false},         {"0.0.0.0", false},
+  };
+  for (const auto& r : rows) EXPECT_EQ(is_local_controller_host(r.host, local), r.local) << r.host;
+}
+
+// A recording stand-in for the HTTP edge.
+struct FakeHttp {
+  struct Call {
+    std::string host;
+    uint16_t port;
+    std::string path;
+    HeaderList headers;
+  };
+  std::map<std::string, HttpResult> replies;  // "host:port path" -> reply
+  mutable std::mutex mu;
+  mutable std::vector<Call> calls;
+
+  ControllerFns fns(std::map<std::string, std::string> files = {}, std::string cwd = "/") {
+    ControllerFns f;
+    f.get = [this](const std::string& host, uint16_t port, const std::string& path,
+                   const HeaderList& headers, uint64_t) -> HttpResult {
+      std::lock_guard lock(mu);
+      calls.push_back({host, port, path, headers});
+      auto it = replies.find(host + ":" + std::to_string(port) + " " + path);
+      return it == replies.end() ? std::nullopt : it->second;
+    };
+    f.read_config = [files](const std::string& path) -> std::optional<std::string> {
+      auto it = files.find(path);
+      if (it == files.end()) return std::nullopt;
+      return it->second;
+    };
+    f.process_cwd = [cwd](uint32_t) -> std::optional<std::string> { return cwd; };
+    return f;
+  }
+};
+
+HttpResponse ok(std::string body) { return HttpResponse{std::move(body), 1, 200}; }
+
+TEST(DiscoverCore, RemoteControllerIsSkippedAndNeverContacted) {
+  FakeHttp http;
+  http.replies["127.0.0.1:9090 /version"] = ok(R"({"version":"v1.18.5"})");
+  http.replies["127.0.0.1:9090 /connections"] = ok(R"({"connections":[]})");
+  ProcessInfo core{77, "mihomo", "/usr/bin/mihomo",
+                   "/usr/bin/mihomo -ext-ctl 203.0.113.9:9090 -secret topsecret"};
+  auto info = discover_core(core, {}, {"192.168.1.5"}, http.fns());
+  EXPECT_EQ(info.skipped_endpoints, std::vector<std::string>{"203.0.113.9:9090"});
+  for (const auto& c : http.calls) EXPECT_EQ(c.host, "127.0.0.1");
+  EXPECT_EQ(info.selected_controller, "http://127.0.0.1:9090");
+  EXPECT_EQ(info.version, "v1.18.5");
+  for (const auto& r : info.endpoint_results) EXPECT_EQ(r.label.find("203.0.113.9"), std::string::npos);
+}
+
+TEST(DiscoverCore, PortOfAnotherProcessGetsNoSecret) {
+  FakeHttp http;
+  std::vector<SocketEntry> listeners = {
+      {"127.0.0.1", 9090, "", 0, kTcpListen, 999},  // someone else's 9090
+      {"0.0.0.0", 9097, "", 0, kTcpListen, 0},      // owner unknown: still asked
+      {"127.0.0.1", 19090, "", 0, kTcpListen, 5},   // the core's own
+      {"::1", 19090, "", 0, kTcpListen, 999},
+  };
+  auto info = discover_core({5, "mihomo", "", "mihomo -secret abcdef -ext-ctl 127.0.0.1:19090"},
+                            listeners, {}, http.fns());
+  EXPECT_EQ(info.skipped_endpoints, std::vector<std::string>{"127.0.0.1:9090"});
+  std::set<uint16_t> asked;
+  for (const auto& c : http.calls) asked.insert(c.port);
+  EXPECT_EQ(asked, (std::set<uint16_t>{9097, 19090}));
+}
+
+TEST(DiscoverCore, OwnAddressControllerIsQueried) {
+  FakeHttp http;
+  ProcessInfo core{77, "mihomo", "", "mihomo -ext-ctl 192.168.1.5:9999"};
+  auto info = discover_core(core, {}, {"192.168.1.5"}, http.fns());
+  EXPECT_TRUE(info.skipped_endpoints.empty());
+  bool asked = false;
+  for (const auto& c : http.calls) asked |= c.host == "192.168.1.5" && c.port == 9999;
+  EXPECT_TRUE(asked);
+}
+
+// Every text field of the record, as a report writer might print them.
+std::string everything(const CoreControllerInfo& i) {
+  std::string s = i.process_name + i.config_path.value_or("") + i.controller_text.value_or("") +
+                  i.find_process_mode.value_or("") + i.tun_stack.value_or("") +
+                  i.selected_controller.value_or("") + i.version;
+  for (const auto& v : {i.config_lines, i.endpoint_candidates, i.skipped_endpoints, i.connections})
+    for (const auto& x : v) s += x + "\n";
+  for (const auto& r : i.endpoint_results) s += r.label;
+  for (const auto& p : i.proxies) s += p.name + p.type + p.server + p.port;
+  return s;
+}
+
+TEST(DiscoverCore, SecretFromConfigIsSentButNeverKept) {
+  FakeHttp http;
+  http.replies["127.0.0.1:9097 /version"] = ok(R"({"meta":true,"version":"v1.19.0"})");
+  http.replies["127.0.0.1:9097 /connections"] =
+      ok(R"({"downloadTotal":1,"connections":[{"id":"a","rule":"Match","chains":["DIRECT"],)"
+         R"("metadata":{"processPath":"/usr/bin/curl"}},{"id":"b"}]})");
+  std::string config =
+      "external-controller: 127.0.0.1:9097\nsecret: 'K9-hunter2-long'\n# backup: K9-hunter2-long\n"
+      "find-process-mode: always\ntun:\n  stack: mixed\n";
+  ProcessInfo core{501, "verge-mihomo", "/opt/verge/verge-mihomo",
+                   "/opt/verge/verge-mihomo -d /home/u/.local/share/io.github.clash-verge-rev"};
+  auto info = discover_core(
+      core, {}, {}, http.fns({{"/home/u/.local/share/io.github.clash-verge-rev/config.yaml", config}}));
+
+  EXPECT_EQ(info.config_path, "/home/u/.local/share/io.github.clash-verge-rev/config.yaml");
+  EXPECT_TRUE(info.has_secret);
+  EXPECT_EQ(info.find_process_mode, "always");
+  EXPECT_EQ(info.tun_stack, "mixed");
+  EXPECT_EQ(info.selected_controller, "http://127.0.0.1:9097");
+  EXPECT_EQ(info.version, "v1.19.0");
+  ASSERT_EQ(info.connections.size(), 2u);
+  EXPECT_EQ(connection_summary(json::parse(info.connections[0])), "Match -> DIRECT");
+  EXPECT_EQ(info.connections[1], R"({"id":"b"})");
+
+  bool sent = false;
+  for (const auto& c : http.calls)
+    for (const auto& [name, value] : c.headers) sent |= name == "Authorization" && value == "Bearer K9-hunter2-long";
+  EXPECT_TRUE(sent);
+  EXPECT_EQ(everything(info).find("K9-hunter2-long"), std::string::npos);
+}
+
+TEST(DiscoverCore, CommandLineSecretWinsAndNoSecretMeansNoHeader) {
+  FakeHttp with;
+  ProcessInfo core{9, "clash", "", "clash -f /etc/c.yaml -secret cli-secret"};
+  discover_core(core, {}, {}, with.fns({{"/etc/c.yaml", "secret: file-secret\n"}}));
+  ASSERT_FALSE(with.calls.empty());
+  for (const auto& c : with.calls)
+    EXPECT_EQ(c.headers, (HeaderList{{"Authorization", "Bearer cli-secret"}}));
+
+  FakeHttp without;
+  auto info = discover_core({9, "clash", "", "clash"}, {}, {}, without.fns());
+  EXPECT_FALSE(info.has_secret);
+  ASSERT_FALSE(without.calls.empty());
+  for (const auto& c : without.calls) EXPECT_TRUE(c.headers.empty());
+}
+
+TEST(DiscoverCore, RelativeConfigIsReadFromTheCoresDirectory) {
+  FakeHttp http;
+  std::map<std::string, std::string> files = {
+      {"/home/u/clash/profiles/a.yaml", "external-controller: :19090\n"},
+      {"/etc/mihomo/profiles/a.yaml", "external-controller: 127.0.0.1:19091\n"}};
+  auto plain = discover_core({3, "clash", "", "clash -f profiles/a.yaml"}, {}, {},
+                             http.fns(files, "/home/u/clash"));
+  EXPECT_EQ(plain.config_path, "/home/u/clash/profiles/a.yaml");
+  EXPECT_EQ(plain.controller_text, ":19090");
+  // ":19090" has no host to connect to: listed as not answering, never requested.
+  ASSERT_FALSE(plain.endpoint_results.empty());
+  for (const auto& c : http.calls) EXPECT_NE(c.host, "");
+
+  auto with_dir = discover_core({3, "clash", "", "clash -d /etc/mihomo -f profiles/a.yaml"}, {}, {},
+                                http.fns(files, "/home/u/clash"));
+  EXPECT_EQ(with_dir.controller_text, "127.0.0.1:19091");
+
+  FakeHttp nocwd;
+  auto fns = nocwd.fns(files);
+  fns.process_cwd = [](uint32_t) { return std::optional<std::string>(); };
+  auto unknown = discover_core({3, "clash", "", "clash -f profiles/a.yaml"}, {}, {}, fns);
+  EXPECT_TRUE(unknown.config_lines.empty());
+  EXPECT_FALSE(unknown.controller_text);
+}
+
+TEST(DiscoverCore, FailuresLeaveFieldsEmpty) {
+  FakeHttp http;
+  http.replies["127.0.0.1:9090 /version"] = HttpResponse{"Unauthorized", 1, 401};
+  http.replies["127.0.0.1:9097 /version"] = ok("   \r\n");
+  auto none = discover_core({5, "mihomo", "", "mihomo -d /nowhere"}, {}, {}, http.fns());
+  EXPECT_EQ(none.config_path, "/nowhere/config.yaml");
+  EXPECT_TRUE(none.config_lines.empty());
+  EXPECT_FALSE(none.selected_controller);
+  EXPECT_TRUE(none.connections.empty());
+  ASSERT_EQ(none.endpoint_results.size(), 2u);
+  for (const auto& r : none.endpoint_results) EXPECT_FALSE(r.answered);
+  for (const auto& c : http.calls) EXPECT_EQ(c.path, "/version");
+
+  // Answers /version, but /connections is not JSON, or not the expected shape.
+  for (const char* body : {"{not json", R"({"connections":{}})", R"([{"id":1}])", "\xff\xfe"}) {
+    FakeHttp h;
+    h.replies["127.0.0.1:9090 /version"] = ok("v1 plain text");
+    h.replies["127.0.0.1:9090 /connections"] = ok(body);
+    auto info = discover_core({5, "mihomo", "", "mihomo"}, {}, {}, h.fns());
+    EXPECT_EQ(info.selected_controller, "http://127.0.0.1:9090") << body;
+    EXPECT_EQ(info.version, "");
+    EXPECT_TRUE(info.connections.empty()) << body;
+  }
+}
+
+TEST(DiscoverCore, EndpointsAreQueriedOnceEach) {
+  FakeHttp http;
+  // 0.0.0.0:9090 and the default 127.0.0.1:9090 are the same endpoint.
+  auto info = discover_core({5, "mihomo", "", "mihomo -ext-ctl 0.0.0.0:9090"},
+                            {{"0.0.0.0", 9090, "", 0, kTcpListen, 5}}, {}, http.fns());
+  EXPECT_EQ(info.endpoint_candidates,
+            (std::vector<std::string>{"0.0.0.0:9090", "127.0.0.1:9090", "127.0.0.1:9097"}));
+  EXPECT_EQ(http.calls.size(), 2u);
+  EXPECT_EQ(info.endpoint_results.size(), 2u);
+}
+
+TEST(DiscoverCore, ControlCharactersInASecretAreNeverWrittenToTheWire) {
+  FakeHttp http;
+  discover_core({5, "mihomo", "", R"(mihomo -secret "a)" "\r\nX-Injected: 1\"" }, {}, {}, http.fns());
+  for (const auto& c : http.calls) EXPECT_TRUE(c.headers.empty());
+}
+
+TEST(ControllerCoreIdentity, MatchesTheMihomoFamily) {
+  EXPECT_TRUE(is_controller_core("verge-mihomo /opt/verge-mihomo verge-mihomo -d x"));
+  EXPECT_TRUE(is_controller_core("Clash.Meta  "));
+  EXPECT_FALSE(is_controller_core("sing-box /usr/bin/sing-box run"));
+}
+
+class ConfigFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("corvale-mihomo-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string write(const std::string& name, const std::string& text) {
+    auto p = dir_ / name;
+    std::ofstream(p, std::ios::binary) << text;
+    return p.string();
+  }
+  std::filesystem::path dir_;
+};
+
+TEST_F(ConfigFileTest, ReadsRegularFilesOnly) {
+  std::string regular = write("config.yaml", "secret: x\n");
+  EXPECT_EQ(read_config_file(regular), "secret: x\n");
+  std::filesystem::create_symlink(regular, dir_ / "link.yaml");
+  EXPECT_EQ(read_config_file((dir_ / "link.yaml").string()), std::nullopt);
+  EXPECT_EQ(read_config_file(dir_.string()), std::nullopt);
+  ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+  EXPECT_EQ(read_config_file((dir_ / "fifo").string()), std::nullopt);  // must not block
+  EXPECT_EQ(read_config_file((dir_ / "missing").string()), std::nullopt);
+  EXPECT_EQ(read_config_file("/dev/zero"), std::nullopt);
+}
+
+TEST_F(ConfigFileTest, LargeFileIsCutAtTheLastWholeLine) {
+  std::string line(99, 'a');
+  line += '\n';
+  std::string text;
+  while (text.size() <= kMaxConfigBytes + 5000) text += line;
+  auto got = read_config_file(write("big.yaml", text));
+  ASSERT_TRUE(got);
+  EXPECT_LE(got->size(), kMaxConfigBytes);
+  EXPECT_EQ(got->size() % line.size(), 0u);
+  EXPECT_EQ(got->back(), '\n');
+}
+
+TEST_F(ConfigFileTest, DiscoverReadsTheRealFile) {
+  write("config.yaml", "external-controller: 127.0.0.1:1\nsecret: abcdefgh\ntun:\n  stack: system\n");
+  ControllerFns fns;
+  fns.get = [](const std::string&, uint16_t, const std::string&, const HeaderList&, uint64_t) {
+    return HttpResult();
+  };
+  auto info = discover_core({1, "mihomo", "", "mihomo -d " + dir_.string()}, {}, {}, fns);
+  EXPECT_EQ(info.tun_stack, "system");
+  ASSERT_EQ(info.config_lines.size(), 4u);
+  EXPECT_EQ(info.config_lines[1], "secret: <redacted>");
+}
+
+}  // namespace
+}  // namespace corvale

@@ -1,0 +1,145 @@
+// Crafted loopback peers for the probe tests: each runs on its own thread,
+// serves connections one after another and stops when the peer is destroyed.
+// Every wait is bounded, so a test can never hang on its own peer.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "util/fd.h"
+
+namespace corvale::testing {
+
+/// True when this network namespace has nothing but the loopback device, so
+/// no probe can leave the machine. Probe tests skip anywhere else.
+bool isolated_network();
+
+#define REQUIRE_ISOLATED_NETWORK()             \
+  if (!::corvale::testing::isolated_network()) \
+  GTEST_SKIP() << "probes run only inside `unshare --net` with lo up"
+
+/// One accepted connection, as the handler sees it.
+class PeerConn {
+ public:
+  PeerConn(int fd, int stop_fd) : fd_(fd), stop_fd_(stop_fd) {}
+  /// Reads until `terminator` has arrived (or `max_bytes`, EOF, stop, `wait_ms`).
+  std::string read_until(std::string_view terminator, size_t max_bytes = 65536, int wait_ms = 3000);
+  std::string read_exactly(size_t n, int wait_ms = 3000);
+  /// False once the client is gone.
+  bool send(std::string_view data);
+  /// Waits until the client closes or the peer stops, at most `wait_ms`.
+  void wait_client_close(int wait_ms = 10000);
+  /// Sleeps `ms`, returning early (false) when the peer is stopping.
+  bool pause(int ms);
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+  int stop_fd_;
+};
+
+class TcpPeer {
+ public:
+  using Handler = std::function<void(PeerConn&)>;
+  /// Listens on `address` ("127.0.0.1", "::1"), port 0 picks a free one.
+  explicit TcpPeer(Handler handler, std::string address = "127.0.0.1", uint16_t port = 0);
+  ~TcpPeer();
+  TcpPeer(const TcpPeer&) = delete;
+  TcpPeer& operator=(const TcpPeer&) = delete;
+
+  bool ok() const { return listen_.valid(); }
+  uint16_t port() const { return port_; }
+  int accepted() const { return accepted_.load(); }
+
+ private:
+  void run();
+  Handler handler_;
+  UniqueFd listen_;
+  UniqueFd stop_read_, stop_write_;
+  uint16_t port_ = 0;
+  std::atomic<int> accepted_{0};
+  std::thread thread_;
+};
+
+/// A minimal web server: records each request and answers with
+/// `reply(path)`, then closes.
+class HttpStandIn {
+ public:
+  using Reply = std::function<std::string(const std::string& path)>;
+  explicit HttpStandIn(Reply reply, std::string address = "127.0.0.1");
+  uint16_t port() const { return peer_.port(); }
+  int accepted() const { return peer_.accepted(); }
+  bool ok() const { return peer_.ok(); }
+  std::vector<std::string> requests() const;
+  /// Paths of the requests, in order.
+  std::vector<std::string> paths() const;
+
+ private:
+  Reply reply_;
+  mutable std::mutex lock_;
+  std::vector<std::string> requests_;
+  TcpPeer peer_;
+};
+
+/// "HTTP/1.0 {status_line}\r\n{headers}\r\n{body}".
+std::string http_reply(std::string_view status_line, std::string_view headers,
+                       std::string_view body);
+
+/// A UDP server on port 53: every datagram goes through `reply`; nothing
+/// means stay silent. Binding retries for a while if the port is busy.
+class UdpPeer {
+ public:
+  using Reply = std::function<std::optional<std::string>(std::string_view query)>;
+  UdpPeer(Reply reply, std::string address, uint16_t port = 53);
+  ~UdpPeer();
+  UdpPeer(const UdpPeer&) = delete;
+  UdpPeer& operator=(const UdpPeer&) = delete;
+
+  bool ok() const { return sock_.valid(); }
+  std::vector<std::string> queries() const;
+
+ private:
+  void run();
+  Reply reply_;
+  UniqueFd sock_;
+  UniqueFd stop_read_, stop_write_;
+  mutable std::mutex lock_;
+  std::vector<std::string> queries_;
+  std::thread thread_;
+};
+
+/// A distinct loopback address per call (127.P.P.n), so that resolvers of
+/// parallel test processes do not fight over port 53.
+std::string fresh_loopback_v4();
+
+/// A port on 127.0.0.1 that nobody listens on.
+uint16_t closed_port();
+
+/// A program started for a test and killed (by its own pid) when done.
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::vector<std::string>& argv);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  bool started() const { return pid_ > 0; }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+/// Full path of an installed program (PATH, then the sbin folders); empty when missing.
+std::string program_path(const std::string& name);
+/// Waits (bounded) until something accepts on host:port.
+bool wait_for_listener(const std::string& host, uint16_t port, int wait_ms = 3000);
+
+}  // namespace corvale::testing
