@@ -12,7 +12,7 @@ namespace corvale {
 
 struct Regex::Code {
   pcre2_code* code = nullptr;
-  std::vector<std::pair<std::string, size_t>> names;
+  std::shared_ptr<const std::vector<std::pair<std::string, size_t>>> names;
   ~Code() { pcre2_code_free(code); }
 };
 
@@ -49,7 +49,8 @@ std::optional<std::string_view> RegexMatch::group(size_t i) const {
 }
 
 std::optional<std::string_view> RegexMatch::named(std::string_view name) const {
-  for (const auto& [n, idx] : names_)
+  if (!names_) return std::nullopt;
+  for (const auto& [n, idx] : *names_)
     if (n == name) return group(idx);
   return std::nullopt;
 }
@@ -62,9 +63,12 @@ std::optional<Regex> Regex::compile(std::string_view pattern) {
   pcre2_code* c = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(),
                                 PCRE2_UTF | PCRE2_MATCH_INVALID_UTF, &err, &off, nullptr);
   if (c == nullptr) return std::nullopt;
+  // The JIT matches invalid UTF-8 in line; the interpreter would re-scan the
+  // rest of the subject on every call, making repeated matching quadratic.
+  pcre2_jit_compile(c, PCRE2_JIT_COMPLETE);
   auto code = std::make_shared<Code>();
   code->code = c;
-  code->names = read_names(c);
+  code->names = std::make_shared<const std::vector<std::pair<std::string, size_t>>>(read_names(c));
   Regex r;
   r.code_ = std::move(code);
   r.pattern_ = std::string(pattern);

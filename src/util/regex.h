@@ -23,7 +23,7 @@ class RegexMatch {
  private:
   friend class Regex;
   std::vector<std::optional<std::string_view>> groups_;
-  std::vector<std::pair<std::string, size_t>> names_;
+  std::shared_ptr<const std::vector<std::pair<std::string, size_t>>> names_;
   size_t start_ = 0, end_ = 0;
 };
 

@@ -70,3 +70,20 @@ TEST(Regex, EscapeMakesTextLiteral) {
 
 }  // namespace
 }  // namespace corvale
+
+namespace corvale {
+namespace {
+
+// Many matches over a large subject, with an invalid byte in it: every match
+// must be found, and repeated matching must not re-scan the whole subject.
+TEST(Regex, FindAllOverLargeSubject) {
+  std::string s;
+  for (int i = 0; i < 50000; ++i) s += "ab 12 ";
+  s += "\xFF 7";
+  auto all = Regex::compile(R"(\d+)")->find_all(s);
+  ASSERT_EQ(all.size(), 50001u);
+  EXPECT_EQ(all.back().str(0), "7");
+}
+
+}  // namespace
+}  // namespace corvale
