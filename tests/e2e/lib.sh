@@ -1,5 +1,6 @@
 # Small assertion helpers shared by the end-to-end scripts.
 E2E_FAILS=0
+E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 E2E_TMP=$(mktemp -d /tmp/corvale-e2e.XXXXXX)
 trap 'rm -rf "$E2E_TMP"' EXIT
 
@@ -17,6 +18,12 @@ expect_contains() { # file text what
 }
 expect_not_contains() {
   if grep -qF -- "$2" "$1"; then fail "$3: [$2] found in $1"; else pass "$3"; fi
+}
+# e2e_py <<'PY' ... PY: Python checks over facts.json and out.txt in the
+# current directory, with the helpers of facts_check.py; failures add up here.
+e2e_py() {
+  python3 "$E2E_DIR/facts_check.py" run -
+  E2E_FAILS=$((E2E_FAILS + $?))
 }
 has_cr() { grep -q $'\r' "$1"; }
 

@@ -1,16 +1,30 @@
 #!/usr/bin/env bash
-# One plain run in a lab scenario, checked the way a user sees it.
+# One plain run in a lab scenario, checked the way a user sees it: exit
+# status, report, JSON facts, where packets went, no planted secret anywhere,
+# the console summary against tests/e2e/golden/SCENARIO.txt (masked), then
+# the scenario's own checks from expect_SCENARIO.sh when that is executable.
+# E2E_UPDATE_GOLDEN=1 rewrites the golden file from this run instead of
+# comparing.
 set -uo pipefail
 SCENARIO=$1
 CORVALE=$2
 source "$(dirname "$0")/lib.sh"
 export CORVALE_NO_OPEN=1
 cd "$E2E_TMP"
+
+# Capture what the laptop sends while corvale runs (bounded: 5 s to start).
+python3 "$E2E_DIR/sniff.py" sniff.ready flows.txt 300 2>sniff.err &
+sniff_pid=$!
+for _ in $(seq 1 250); do [[ -e sniff.ready ]] || ! kill -0 "$sniff_pid" 2>/dev/null && break; sleep 0.02; done
+
 start=$(date +%s%N)
 "$CORVALE" --json facts.json >out.txt 2>err.txt
 status=$?
 elapsed_ms=$(( ($(date +%s%N) - start) / 1000000 ))
 echo "scenario $SCENARIO: run took ${elapsed_ms} ms"
+kill -TERM "$sniff_pid" 2>/dev/null
+wait "$sniff_pid"
+
 expect_eq 0 "$status" "exit status"
 report=$(ls corvale-report-*.html 2>/dev/null | head -1)
 [[ -n $report ]] && pass "report written" || fail "no report"
@@ -21,9 +35,40 @@ for title in "1. Physical links & tunnels" "6b. Default egress (effective metric
   expect_contains out.txt "  $title" "section $title"
 done
 [[ -s facts.json ]] && pass "--json written" || fail "--json missing"
-python3 -c 'import json,sys; json.load(open(sys.argv[1]))' facts.json && pass "--json parses" || fail "--json is not JSON"
 expect_contains facts.json '"hostname": "campus-laptop"' "host name of the lab laptop"
-if [[ -x "$(dirname "$0")/expect_$SCENARIO.sh" ]]; then
-  source "$(dirname "$0")/expect_$SCENARIO.sh"
+
+# Every secret, password and user name the lab plants (mihomo config, clash
+# command line, HTTP_PROXY). Checked in every scenario: the laptop shares
+# /proc with labs running alongside, so any run can come across them.
+for secret in lab-secret-7f3a9c lab-pw-ss-55aa lab-cmdline-secret-31c4 lab-pw-http-9d1e labuser; do
+  leaks=$(grep -liF -- "$secret" out.txt err.txt facts.json ${report:+"$report"} 2>/dev/null | tr '\n' ' ')
+  [[ -z $leaks ]] && pass "secret $secret not shown" || fail "secret $secret found in: $leaks"
+done
+
+# facts.json parses (or every Python check fails); packets went only to
+# the targets the README lists.
+if [[ -s sniff.err ]]; then fail "packet capture: $(head -3 sniff.err)"; fi
+e2e_py <<'PY'
+c.ok(True, "--json parses")
+check_destinations("flows.txt")
+PY
+
+golden=$E2E_DIR/golden/$SCENARIO.txt
+if [[ -n ${E2E_UPDATE_GOLDEN:-} ]]; then
+  mkdir -p "$E2E_DIR/golden" && python3 "$E2E_DIR/mask_console.py" out.txt >"$golden" &&
+    echo "golden file rewritten: $golden"
+elif [[ -f $golden ]]; then
+  if python3 "$E2E_DIR/mask_console.py" --diff "$golden" out.txt >console.diff; then
+    pass "console summary matches golden/$SCENARIO.txt"
+  else
+    fail "console summary differs from golden/$SCENARIO.txt"
+    cat console.diff >&2
+  fi
+else
+  fail "no golden file golden/$SCENARIO.txt"
+fi
+
+if [[ -x "$E2E_DIR/expect_$SCENARIO.sh" ]]; then
+  source "$E2E_DIR/expect_$SCENARIO.sh"
 fi
 finish
