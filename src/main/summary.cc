@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <tuple>
 
 #include "parallel/progress.h"
 #include "util/ip.h"
@@ -179,9 +180,19 @@ std::string endpoint_text(const std::string& addr, uint16_t port) {
 void section_listeners(std::string& o, const Facts& f) {
   o += banner_text("8. Local listening ports (all owners; proxy scoring later)");
   if (f.tcp_listeners.empty()) o += "  none found\n";
-  for (const auto& s : f.tcp_listeners)
+  // The kernel lists sockets in hash order; sort so that the same host gives
+  // the same table.
+  std::vector<const SocketEntry*> rows;
+  for (const auto& s : f.tcp_listeners) rows.push_back(&s);
+  std::stable_sort(rows.begin(), rows.end(), [](const SocketEntry* a, const SocketEntry* b) {
+    return std::tie(a->local_port, a->local_address, a->pid) <
+           std::tie(b->local_port, b->local_address, b->pid);
+  });
+  for (const SocketEntry* sp : rows) {
+    const SocketEntry& s = *sp;
     o += fmt::format("  {:<40} {:<8} {:<8} {}\n", endpoint_text(s.local_address, s.local_port),
                      "TCP", s.pid, owner_name(f, s.pid));
+  }
 }
 
 void section_gateways(std::string& o, const Facts& f) {

@@ -108,3 +108,26 @@ TEST(Summary, CampusSection) {
 
 }  // namespace
 }  // namespace corvale
+
+namespace corvale {
+namespace {
+
+TEST(Summary, ListenersSortedByPortThenAddress) {
+  Facts f;
+  f.tcp_listeners = {{"0.0.0.0", 8080, "", 0, kTcpListen, 9},
+                     {"::", 443, "", 0, kTcpListen, 7},
+                     {"127.0.0.1", 443, "", 0, kTcpListen, 8}};
+  f.processes_by_pid[7] = {7, "nginx", "", ""};
+  std::string s = summary_text(f, {});
+  size_t a = s.find("  127.0.0.1:443 "), b = s.find("  [::]:443 "), c = s.find("  0.0.0.0:8080 ");
+  ASSERT_NE(a, std::string::npos);
+  ASSERT_NE(b, std::string::npos);
+  ASSERT_NE(c, std::string::npos);
+  EXPECT_LT(a, b);
+  EXPECT_LT(b, c);
+  EXPECT_NE(s.find("  [::]:443" + std::string(33, ' ') + "TCP      7        nginx\n"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace corvale
