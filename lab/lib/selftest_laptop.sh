@@ -41,6 +41,23 @@ resolv=$(cat /etc/resolv.conf)
 expect "hostname is campus-laptop" test "$(hostname)" = campus-laptop
 expect "loopback up" sh -c 'ip -br addr show lo | grep -q "127.0.0.1/8"'
 
+# foreign_processes: processes in /proc that are not on the laptop's network
+# (vanishing ones are skipped).
+foreign_processes() {
+    local mine p n
+    mine=$(readlink /proc/self/ns/net)
+    for p in /proc/[0-9]*; do
+        n=$(readlink "$p/ns/net" 2>/dev/null) || continue
+        [[ $n == "$mine" ]] || echo "${p#/proc/}:$(cat "$p/comm" 2>/dev/null)"
+    done
+}
+expect "own pid namespace: pid 1 is init" test "$(cat /proc/1/comm)" = init
+expect "own pid namespace: small pids" test "$$" -lt 100
+expect "own /proc: only laptop processes" test -z "$(foreign_processes)"
+refuse "own /proc: the net namespace's dnsmasq is invisible" pgrep -x dnsmasq
+expect "/sys shows the laptop's interfaces" test "$(ls /sys/class/net | sort | tr '\n' ' ')" = \
+    "$(ip -o link show | awk -F': ' '{sub(/@.*/, "", $2); print $2}' | sort | tr '\n' ' ')"
+
 direct_probes() {
     expect "ping gateway" ping -c1 -W2 192.168.50.1
     expect "ping gateway link-local fe80::1%enp3s0" ping -c1 -W2 fe80::1%enp3s0
@@ -124,6 +141,7 @@ case $scenario in
         expect "tun: /connections names the process" probe http http://127.0.0.1:9090/connections \
             --header "Authorization: Bearer lab-secret-7f3a9c" --contains '"process":"firefox"'
         expect "tun: mihomo comm" test "$(cat /proc/"$(pgrep -x mihomo)"/comm)" = mihomo
+        expect "tun: pgrep finds mihomo, firefox and clash" sh -c 'pgrep -x mihomo && pgrep -x firefox && pgrep -x clash'
         ;;
     explicit)
         wired_layout
@@ -137,7 +155,15 @@ case $scenario in
 import urllib.request
 o = urllib.request.build_opener(urllib.request.ProxyHandler({"http": "http://127.0.0.1:8888"}))
 assert b"online_ip" in o.open("http://10.0.0.55/cgi-bin/rad_user_info", timeout=3).read()'
+        expect "explicit: pgrep finds tinyproxy, microsocks and v2ray" sh -c 'pgrep -x tinyproxy && pgrep -x microsocks && pgrep -x v2ray'
         expect "explicit: process names" sh -c 'ss -Htlnp | grep -q "\"tinyproxy\"" && ss -Htlnp | grep -q "\"microsocks\"" && ss -Htlnp | grep -q "\"v2ray\""'
+        ;;
+    many)
+        wired_layout
+        expect "many: pgrep finds xray" pgrep -x xray
+        expect "many: 300 listeners on 127.0.0.1:20000-20299" test "$(ss -Htln | awk '$4 ~ /^127\.0\.0\.1:20[0-2][0-9][0-9]$/' | wc -l)" = 300
+        expect "many: even port answers SOCKS5" probe socks5 127.0.0.1 20000
+        expect "many: odd port answers 407" probe http http://127.0.0.1:20001/ --status 407
         ;;
     *)
         echo "FAIL unknown scenario $scenario"
