@@ -63,6 +63,10 @@ std::string strip_bare_userinfo(std::string_view text, std::string_view replacem
 // "scheme://userinfo@": the user-info runs to the last '@' before the URL
 // ends (a stop character or the next "://"), so a password holding '@', ':'
 // or '/' goes whole. Any scheme counts, not only the proxy ones.
+// Inside a URL a single quote is a user-info character (an RFC 3986
+// sub-delimiter), so it must not end the URL before its '@'.
+bool ends_url(char c) { return c != '\'' && is_stop(c); }
+
 std::string strip_url_userinfo(std::string_view text, std::string_view replacement) {
   std::string out;
   size_t i = 0;
@@ -73,7 +77,7 @@ std::string strip_url_userinfo(std::string_view text, std::string_view replaceme
       break;
     }
     size_t auth = sep + 3, end = auth;
-    while (end < text.size() && !is_stop(text[end]) && text.compare(end, 3, "://") != 0) ++end;
+    while (end < text.size() && !ends_url(text[end]) && text.compare(end, 3, "://") != 0) ++end;
     size_t at = text.substr(auth, end - auth).rfind('@');
     out += text.substr(i, auth - i);
     if (at == std::string_view::npos) {
@@ -86,8 +90,10 @@ std::string strip_url_userinfo(std::string_view text, std::string_view replaceme
   return out;
 }
 
+// URLs first: the bare pass splits tokens at quotes and would cut a URL's
+// user-info in two.
 std::string strip_userinfo(std::string_view text, std::string_view replacement) {
-  return strip_url_userinfo(strip_bare_userinfo(text, replacement), replacement);
+  return strip_bare_userinfo(strip_url_userinfo(text, replacement), replacement);
 }
 
 // Longest text one endpoint match may span: scheme, blanks, '=', a host name

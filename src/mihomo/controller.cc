@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "parallel/pmap.h"
+#include "util/json_depth.h"
 #include "util/file.h"
 #include "util/ip.h"
 #include "util/regex.h"
@@ -16,6 +17,10 @@ namespace corvale {
 namespace {
 
 using json = nlohmann::json;
+
+// A connection record nests three levels; one far deeper is dropped, since
+// dumping it recurses once per level and could exhaust the stack.
+constexpr size_t kMaxConnectionDepth = 32;
 
 std::string endpoint_label(const ControllerEndpoint& e) {
   if (e.host.find(':') != std::string::npos) return fmt::format("http://[{}]:{}", e.host, e.port);
@@ -231,7 +236,8 @@ CoreControllerInfo discover_core(const ProcessInfo& core, const std::vector<Sock
   auto it = doc.find("connections");
   if (it == doc.end() || !it->is_array()) return info;
   for (const auto& c : *it)
-    info.connections.push_back(c.dump(-1, ' ', false, json::error_handler_t::replace));
+    if (json_depth_at_most(c, kMaxConnectionDepth))
+      info.connections.push_back(c.dump(-1, ' ', false, json::error_handler_t::replace));
   return info;
 }
 

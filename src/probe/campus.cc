@@ -6,12 +6,18 @@
 
 #include "parallel/pmap.h"
 #include "probe/probe.h"
+#include "util/json_depth.h"
 #include "util/text.h"
 
 namespace corvale {
 namespace {
 
 using nlohmann::json;
+
+// Deeper values are not shown: rendering recurses once per level, and the
+// portal is a remote host whose reply (up to 4 MB) may nest far enough to
+// exhaust the stack.
+constexpr size_t kMaxShownDepth = 32;
 
 // Members are texts or numbers in the replies seen so far; whole numbers in
 // floating form ("1.7e9") are shown without a fraction.
@@ -27,6 +33,7 @@ std::string member_text(const json& obj, const char* name) {
     if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 9e15)
       return std::to_string(static_cast<int64_t>(d));
   }
+  if (!json_depth_at_most(v, kMaxShownDepth)) return {};
   return v.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 

@@ -324,3 +324,24 @@ TEST_F(ConfigFileTest, DiscoverReadsTheRealFile) {
 
 }  // namespace
 }  // namespace corvale
+
+namespace corvale {
+namespace {
+
+// A controller reply nested far deeper than any connection record: the entry
+// is dropped instead of being rendered recursively into a stack overflow.
+TEST(DiscoverCore, DeeplyNestedConnectionIsDropped) {
+  FakeHttp http;
+  std::string deep = std::string(200000, '[') + std::string(200000, ']');
+  http.replies["127.0.0.1:9090 /version"] = HttpResponse{"{\"version\":\"v1\"}", 1, 200};
+  http.replies["127.0.0.1:9090 /connections"] =
+      HttpResponse{"{\"connections\":[{\"rule\":\"MATCH\"}," + deep + "]}", 1, 200};
+  ProcessInfo core{77, "mihomo", "", "mihomo -ext-ctl 127.0.0.1:9090"};
+  auto info = discover_core(core, {}, {}, http.fns());
+  EXPECT_EQ(info.selected_controller, "http://127.0.0.1:9090");
+  ASSERT_EQ(info.connections.size(), 1u);
+  EXPECT_EQ(info.connections[0], "{\"rule\":\"MATCH\"}");
+}
+
+}  // namespace
+}  // namespace corvale

@@ -15,6 +15,18 @@ using testing::PeerConn;
 using testing::TcpPeer;
 using testing::UdpPeer;
 
+// The portal is a remote host: a member nested deeply enough to exhaust the
+// stack when rendered is left empty instead.
+TEST(ParseLoginStatus, DeeplyNestedMemberIsNotRendered) {
+  std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  CampusLoginInfo info =
+      parse_login_status("{\"user_name\":\"x\",\"online_ip\":" + deep + ",\"sum_bytes\":[1,2]}");
+  EXPECT_TRUE(info.recognized);
+  EXPECT_EQ(info.user_name, "x");
+  EXPECT_EQ(info.online_ip, "");
+  EXPECT_EQ(info.sum_bytes, "[1,2]");
+}
+
 TEST(ParseLoginStatus, Shapes) {
   struct Row {
     const char* what;
