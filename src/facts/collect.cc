@@ -80,29 +80,6 @@ RouteSourceRaw probe_route_source() {
   return r;
 }
 
-RouteSourceProbe finish_route_source(const RouteSourceRaw& raw, const Facts& f) {
-  RouteSourceProbe p;
-  p.connected = raw.connected;
-  p.source_address = raw.source_address;
-  p.route_if_index = raw.route_if_index;
-  if (raw.connected && !raw.source_address.empty()) {
-    for (const auto& a : f.adapters) {
-      auto owns = [&](const std::vector<InterfaceAddress>& list) {
-        for (const auto& ia : list)
-          if (ia.address == raw.source_address) return true;
-        return false;
-      };
-      if (owns(a.ipv4_addresses) || owns(a.ipv6_addresses)) {
-        p.socket_if_index = a.if_index;
-        break;
-      }
-    }
-  }
-  p.mismatch = p.connected && p.route_if_index != 0 && p.socket_if_index != 0 &&
-               p.route_if_index != p.socket_if_index;
-  return p;
-}
-
 void collect_adapters_and_routes(Facts& f) {
   f.adapters = list_adapters();
   f.devices_by_mac = device_records_for(f.adapters);
@@ -185,12 +162,47 @@ void collect_core_infos(Facts& f, ProcessDetails& details) {
   }
 }
 
-// Every conventional default gateway, IPv4 routes first, link-local ones
-// with their interface index so that they can be pinged.
-std::vector<GatewayProbe> gateway_targets(const Facts& f) {
+}  // namespace
+
+std::string parse_os_name(std::string_view os_release) {
+  for (auto line : split_lines(os_release)) {
+    if (!line.starts_with("PRETTY_NAME=")) continue;
+    std::string_view v = trim_view(line.substr(12));
+    while (!v.empty() && v.front() == '"') v.remove_prefix(1);
+    while (!v.empty() && v.back() == '"') v.remove_suffix(1);
+    return std::string(v);
+  }
+  return "Linux";
+}
+
+RouteSourceProbe route_source_result(bool connected, const std::string& source_address,
+                                     uint32_t route_if_index, const std::vector<Adapter>& adapters) {
+  RouteSourceProbe p;
+  p.connected = connected;
+  p.source_address = source_address;
+  p.route_if_index = route_if_index;
+  if (connected && !source_address.empty()) {
+    auto owns = [&](const std::vector<InterfaceAddress>& list) {
+      for (const auto& ia : list)
+        if (ia.address == source_address) return true;
+      return false;
+    };
+    for (const auto& a : adapters) {
+      if (owns(a.ipv4_addresses) || owns(a.ipv6_addresses)) {
+        p.socket_if_index = a.if_index;
+        break;
+      }
+    }
+  }
+  p.mismatch = p.connected && p.route_if_index != 0 && p.socket_if_index != 0 &&
+               p.route_if_index != p.socket_if_index;
+  return p;
+}
+
+std::vector<GatewayProbe> gateway_targets(const std::vector<RouteEntry>& routes) {
   std::vector<GatewayProbe> out;
   for (uint16_t fam : {kFamilyV4, kFamilyV6}) {
-    for (const auto& r : f.routes) {
+    for (const auto& r : routes) {
       if (r.family != fam || !is_default_route(r) || !has_conventional_gateway(r)) continue;
       GatewayProbe g;
       g.gateway = r.gateway;
@@ -204,19 +216,6 @@ std::vector<GatewayProbe> gateway_targets(const Facts& f) {
     }
   }
   return out;
-}
-
-}  // namespace
-
-std::string parse_os_name(std::string_view os_release) {
-  for (auto line : split_lines(os_release)) {
-    if (!line.starts_with("PRETTY_NAME=")) continue;
-    std::string_view v = trim_view(line.substr(12));
-    while (!v.empty() && v.front() == '"') v.remove_prefix(1);
-    while (!v.empty() && v.back() == '"') v.remove_suffix(1);
-    return std::string(v);
-  }
-  return "Linux";
 }
 
 Facts collect_facts() {
@@ -245,7 +244,9 @@ Facts collect_facts() {
   f.service_hits = match_services(list_running_services());
   timing_mark("services");
   side.join();
-  f.route_source = finish_route_source(route_source.get(), f);
+  RouteSourceRaw raw = route_source.get();
+  f.route_source = route_source_result(raw.connected, raw.source_address, raw.route_if_index,
+                                       f.adapters);
   timing_mark("route-source-probe");
 
   for (const auto& a : f.adapters) {
@@ -266,7 +267,7 @@ Facts collect_facts() {
   f.physical_gateway_v6 = physical_gateway(f.physical_candidates, kFamilyV6);
   timing_mark("phys-gw");
 
-  auto targets = gateway_targets(f);
+  auto targets = gateway_targets(f.routes);
   auto pings = pmap(targets, "gateway reachability",
                     [](const GatewayProbe& g) { return ping_probe(g.gateway).ok; });
   for (size_t i = 0; i < targets.size(); ++i) targets[i].ok = pings[i];
