@@ -11,6 +11,7 @@
 #include <variant>
 #include <fmt/format.h>
 
+#include "facts/adapter_assessment.h"
 #include "facts/collect.h"
 #include "facts/facts_json.h"
 #include "main/summary.h"
@@ -38,11 +39,6 @@ void push_unique(std::vector<std::string>& list, const std::string& v) {
   for (const auto& x : list)
     if (x == v) return;
   list.push_back(v);
-}
-
-bool is_default_route(const RouteEntry& r) {
-  return r.prefix_length == 0 && ((r.family == kFamilyV4 && r.destination == "0.0.0.0") ||
-                                  (r.family == kFamilyV6 && r.destination == "::"));
 }
 
 std::optional<std::string> cwd_text() {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <tuple>
 
+#include "facts/adapter_assessment.h"
 #include "parallel/progress.h"
 #include "util/ip.h"
 #include "util/text.h"
@@ -18,23 +19,6 @@ constexpr const char* kCampusHosts[] = {"10.0.0.55", "10.0.32.32", "10.0.32.33",
 constexpr const char* kCampusResolvers[] = {"10.0.32.32", "10.0.32.33"};
 
 std::string word(bool ok) { return ok ? "OK\n" : "FAIL\n"; }
-
-std::string media_type(uint32_t if_type) {
-  switch (if_type) {
-    case kIfTypeEthernet: return "802.3";
-    case kIfTypeLoopback: return "Loopback";
-    case kIfTypeWireless: return "Native 802.11";
-    case kIfTypeTunnel: return "IP";
-    default: return fmt::format("IfType {}", if_type);
-  }
-}
-
-bool is_default(const RouteEntry& r) {
-  return r.prefix_length == 0 && ((r.family == kFamilyV4 && r.destination == "0.0.0.0") ||
-                                  (r.family == kFamilyV6 && r.destination == "::"));
-}
-
-bool real_gateway(const std::string& gw) { return !gw.empty() && gw != "0.0.0.0" && gw != "::"; }
 
 std::string adapter_name(const Facts& f, uint32_t if_index) {
   for (const auto& a : f.adapters)
@@ -59,7 +43,7 @@ std::string addresses(const std::vector<InterfaceAddress>& list, bool global_onl
 std::string adapter_gateways(const Facts& f, uint32_t if_index) {
   std::vector<std::string> gws;
   for (const auto& r : f.routes)
-    if (is_default(r) && r.if_index == if_index && real_gateway(r.gateway) &&
+    if (is_default_route(r) && r.if_index == if_index && has_conventional_gateway(r) &&
         std::find(gws.begin(), gws.end(), r.gateway) == gws.end())
       gws.push_back(r.gateway);
   return join(gws, ", ");
@@ -77,7 +61,7 @@ void section_adapters(std::string& o, const Facts& f) {
                    "Speed");
   for (const auto& a : f.adapters)
     o += fmt::format("{:<6} {:<34} {:<15} {:<10} {}\n", a.is_up ? "[x]" : "[ ]", a.name,
-                     media_type(a.if_type), format_speed(a.link_speed_bps), a.description);
+                     media_type_text(a.if_type), format_speed(a.link_speed_bps), a.description);
   o += "  [x] = Up   [ ] = Down\n";
 }
 
@@ -114,7 +98,7 @@ void section_proxy_settings(std::string& o, const Facts& f) {
 
 void default_route_rows(std::string& o, const Facts& f, uint16_t family) {
   for (const auto& r : f.routes)
-    if (r.family == family && is_default(r))
+    if (r.family == family && is_default_route(r))
       o += fmt::format("    ifIndex {:<4} {:<34} {:<16} metric {}\n", r.if_index,
                        adapter_name(f, r.if_index), r.gateway, r.metric);
 }
@@ -140,7 +124,7 @@ void section_routes(std::string& o, const Facts& f) {
   o += banner_text("6b. Default egress (effective metric, lower wins)");
   std::vector<const RouteEntry*> defaults;
   for (const auto& r : f.routes)
-    if (is_default(r)) defaults.push_back(&r);
+    if (is_default_route(r)) defaults.push_back(&r);
   std::stable_sort(defaults.begin(), defaults.end(), [](const RouteEntry* a, const RouteEntry* b) {
     if (a->family != b->family) return a->family < b->family;
     return a->metric < b->metric;
@@ -227,9 +211,7 @@ std::string campus_via(const Facts& f) {
 // A resolver answer counts as intercepted by a local proxy when it is a
 // fake-IP style address or the IPv4 egress is a tunnel.
 bool dns_via_proxy(const Facts& f, const DnsProbeResult& r) {
-  if (auto ip = parse_ip(r.answer); ip && ip->is_v4() && ip->bytes[0] == 198 &&
-                                    (ip->bytes[1] == 18 || ip->bytes[1] == 19))
-    return true;
+  if (is_fake_ip_style(r.answer)) return true;
   const AdapterAssessment* a = egress_assessment(f);
   return a && (a->verdict == "Tunnel" || a->verdict == "SuspectedTunnel");
 }
