@@ -104,7 +104,9 @@ void collect_egress_and_internet(Facts& f) {
   f.internet_probes.v6 = r[1];
 }
 
-void collect_local_identity(Facts& f) {
+// Returns the full records of the proxy-named processes, which the proxy
+// core step reads again.
+ProcessDetails collect_local_identity(Facts& f) {
   for (const auto& a : f.adapters) {
     for (const auto* list : {&a.ipv4_addresses, &a.ipv6_addresses})
       for (const auto& ia : *list)
@@ -119,12 +121,15 @@ void collect_local_identity(Facts& f) {
   ProcessScan scan = scan_processes();
   f.processes_by_pid = std::move(scan.processes_by_pid);
   f.proxy_processes = std::move(scan.proxy_processes);
+  ProcessDetails details;
   for (auto& p : f.proxy_processes) {
     if (auto info = read_process_info(p.pid)) {
       p.exe_path = info->exe_path;
       p.command_line = info->command_line;
+      details.emplace(p.pid, std::move(*info));
     }
   }
+  return details;
 }
 
 void collect_sockets_and_endpoints(Facts& f) {
@@ -141,17 +146,14 @@ void collect_sockets_and_endpoints(Facts& f) {
   collect_config_endpoints(find_proxy_config_files(default_config_roots()), eps);
 }
 
-ProcessDetails read_details(const std::vector<uint32_t>& pids) {
-  ProcessDetails details;
+// Adds the full records of `pids` not read yet.
+void read_details(const std::vector<uint32_t>& pids, ProcessDetails& details) {
   for (uint32_t pid : pids)
-    if (auto info = read_process_info(pid)) details.emplace(pid, std::move(*info));
-  return details;
+    if (!details.contains(pid))
+      if (auto info = read_process_info(pid)) details.emplace(pid, std::move(*info));
 }
 
 void collect_core_infos(Facts& f, ProcessDetails& details) {
-  for (const auto& p : f.proxy_processes)
-    if (!details.contains(p.pid))
-      if (auto info = read_process_info(p.pid)) details.emplace(p.pid, std::move(*info));
   std::vector<uint32_t> pids = proxy_core_pids(f, details);
   (void)run_command_text("netsh", {"wlan", "show", "interfaces"});
   for (uint32_t pid : pids) {
@@ -231,12 +233,12 @@ Facts collect_facts() {
   timing_mark("adapters+pnp+routes");
   collect_egress_and_internet(f);
   timing_mark("egress+reachability");
-  collect_local_identity(f);
+  ProcessDetails details = collect_local_identity(f);
   timing_mark("proxy-registry");
   collect_sockets_and_endpoints(f);
   timing_mark("tcp-snapshots");
 
-  ProcessDetails details = read_details(listener_owner_pids(f));
+  read_details(listener_owner_pids(f), details);
   f.proxy_candidates = assess_proxy_candidates(f, details);
   timing_mark("listener-discovery");
 
