@@ -16,6 +16,11 @@ bool is_stop(char c) {
          c == '>' || c == '`';
 }
 
+// A single quote is a user-info character (an RFC 3986 sub-delimiter), so it
+// must not end a URL or a bare "user:pass@host" token before its '@'; the
+// price is that a quote opening such a token is removed with the credential.
+bool ends_url(char c) { return c != '\'' && is_stop(c); }
+
 bool is_word(std::string_view s) {
   if (s.empty()) return false;
   for (char c : s)
@@ -29,12 +34,12 @@ std::string strip_bare_userinfo(std::string_view text, std::string_view replacem
   std::string out;
   size_t i = 0;
   while (i < text.size()) {
-    if (is_stop(text[i])) {
+    if (ends_url(text[i])) {
       out += text[i++];
       continue;
     }
     size_t j = i;
-    while (j < text.size() && !is_stop(text[j])) ++j;
+    while (j < text.size() && !ends_url(text[j])) ++j;
     std::string_view tok = text.substr(i, j - i);
     i = j;
     std::string_view head = tok.substr(0, tok.find("://"));
@@ -63,9 +68,6 @@ std::string strip_bare_userinfo(std::string_view text, std::string_view replacem
 // "scheme://userinfo@": the user-info runs to the last '@' before the URL
 // ends (a stop character or the next "://"), so a password holding '@', ':'
 // or '/' goes whole. Any scheme counts, not only the proxy ones.
-// Inside a URL a single quote is a user-info character (an RFC 3986
-// sub-delimiter), so it must not end the URL before its '@'.
-bool ends_url(char c) { return c != '\'' && is_stop(c); }
 
 std::string strip_url_userinfo(std::string_view text, std::string_view replacement) {
   std::string out;
