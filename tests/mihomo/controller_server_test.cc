@@ -1,19 +1,21 @@
 // The controller client against crafted controllers on loopback. These tests
 // open sockets: run them inside an isolated network namespace.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 
 #include "mihomo/controller.h"
-#include "tests/mihomo/loopback_server.h"
+#include "support/peers.h"
 #include "util/text.h"
 
 namespace corvale {
 namespace {
 
-using test_peers::LoopbackServer;
+using testing::PeerConn;
+using testing::TcpPeer;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kConnections =
@@ -42,31 +44,30 @@ std::string path_of(const std::string& request) {
 }
 
 // A controller that insists on its secret, like the real ones.
-LoopbackServer::Handler controller(std::string secret) {
-  return [secret](int fd, const std::string& request, const LoopbackServer&) {
+TcpPeer::Handler controller(std::string secret) {
+  return [secret](PeerConn& c) {
+    std::string request = c.read_head();
     std::string auth = header_value(request, "Authorization");
     bool allowed = secret.empty() ? auth.empty() : auth == "Bearer " + secret;
-    if (!allowed) return LoopbackServer::write_all(fd, http_reply(401, R"({"message":"Unauthorized"})"));
+    if (!allowed) return (void)c.send(http_reply(401, R"({"message":"Unauthorized"})"));
     std::string path = path_of(request);
-    if (path == "/version") return LoopbackServer::write_all(fd, http_reply(200, R"({"meta":true,"version":"v1.18.5"})"));
-    if (path == "/connections") return LoopbackServer::write_all(fd, http_reply(200, kConnections));
-    LoopbackServer::write_all(fd, http_reply(404, "{}"));
+    if (path == "/version") return (void)c.send(http_reply(200, R"({"meta":true,"version":"v1.18.5"})"));
+    if (path == "/connections") return (void)c.send(http_reply(200, kConnections));
+    c.send(http_reply(404, "{}"));
   };
 }
 
 class ControllerServer : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (!test_peers::isolated_network()) GTEST_SKIP() << "run inside unshare --net with lo up";
-  }
+  void SetUp() override { REQUIRE_ISOLATED_NETWORK(); }
 };
 
 ProcessInfo core_with(const std::string& args) { return {4242, "mihomo", "/usr/bin/mihomo", "mihomo " + args}; }
 
-std::string ctl(const LoopbackServer& s) { return "127.0.0.1:" + std::to_string(s.port()); }
+std::string ctl(const TcpPeer& s) { return "127.0.0.1:" + std::to_string(s.port()); }
 
 TEST_F(ControllerServer, RightSecretAnswersAndConnectionsAreFetched) {
-  LoopbackServer server(controller("letmein-42"));
+  TcpPeer server(controller("letmein-42"));
   ASSERT_TRUE(server.ok());
   auto info = discover_core(core_with("-ext-ctl " + ctl(server) + " -secret letmein-42"), {}, {});
   EXPECT_EQ(info.selected_controller, "http://" + ctl(server));
@@ -81,7 +82,7 @@ TEST_F(ControllerServer, RightSecretAnswersAndConnectionsAreFetched) {
 }
 
 TEST_F(ControllerServer, WrongSecretIsNotAnswering) {
-  LoopbackServer server(controller("right"));
+  TcpPeer server(controller("right"));
   auto info = discover_core(core_with("-ext-ctl " + ctl(server) + " -secret wrong"), {}, {});
   EXPECT_FALSE(info.selected_controller);
   EXPECT_TRUE(info.connections.empty());
@@ -96,14 +97,14 @@ TEST_F(ControllerServer, WrongSecretIsNotAnswering) {
 }
 
 TEST_F(ControllerServer, NoSecretSendsNoAuthorizationHeader) {
-  LoopbackServer server(controller(""));
+  TcpPeer server(controller(""));
   auto info = discover_core(core_with("-ext-ctl " + ctl(server)), {}, {});
   EXPECT_EQ(info.selected_controller, "http://" + ctl(server));
   for (const auto& r : server.requests()) EXPECT_EQ(header_value(r, "Authorization"), "");
 }
 
 TEST_F(ControllerServer, ControllerFromConfigAndOwnListener) {
-  LoopbackServer server(controller("from-file-secret"));
+  TcpPeer server(controller("from-file-secret"));
   auto dir = std::filesystem::temp_directory_path() / ("corvale-ctl-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   // The configured controller is wrong; the core's own listener is the real one.
@@ -116,7 +117,7 @@ TEST_F(ControllerServer, ControllerFromConfigAndOwnListener) {
 }
 
 TEST_F(ControllerServer, IPv6LoopbackController) {
-  LoopbackServer server(controller(""), /*ipv6=*/true);
+  TcpPeer server(controller(""), "::1");
   ASSERT_TRUE(server.ok());
   auto info = discover_core(core_with("-ext-ctl [::1]:" + std::to_string(server.port())), {}, {});
   EXPECT_EQ(info.selected_controller, "http://[::1]:" + std::to_string(server.port()));
@@ -125,29 +126,31 @@ TEST_F(ControllerServer, IPv6LoopbackController) {
 }
 
 TEST_F(ControllerServer, RedirectIsNotFollowed) {
-  LoopbackServer elsewhere(controller(""));
-  LoopbackServer redirector(LoopbackServer::reply(
+  TcpPeer elsewhere(controller(""));
+  TcpPeer redirector(testing::fixed_reply(
       "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:" + std::to_string(elsewhere.port()) +
       "/version\r\n\r\n"));
   auto r = controller_get("127.0.0.1", redirector.port(), "/version", {{"Authorization", "Bearer s"}}, 1000);
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 302);
-  EXPECT_EQ(elsewhere.accepted(), 0u);
+  EXPECT_EQ(elsewhere.accepted(), 0);
 }
 
 TEST_F(ControllerServer, HostilePeersAreBounded) {
   // Silent after accepting.
-  LoopbackServer silent([](int, const std::string&, const LoopbackServer& s) { s.idle(3000); });
+  TcpPeer silent([](PeerConn& c) {
+    c.read_head();
+    c.pause(3000);
+  });
   // Drips one byte every 50 ms, forever.
-  LoopbackServer drip([](int fd, const std::string&, const LoopbackServer& s) {
-    LoopbackServer::write_all(fd, "HTTP/1.1 200 OK\r\n\r\n");
-    for (int i = 0; i < 100 && !s.stopping(); ++i) {
-      LoopbackServer::write_all(fd, "x");
-      s.idle(50);
+  TcpPeer drip([](PeerConn& c) {
+    c.read_head();
+    if (!c.send("HTTP/1.1 200 OK\r\n\r\n")) return;
+    for (int i = 0; i < 100 && c.send("x") && c.pause(50); ++i) {
     }
   });
-  LoopbackServer garbage(LoopbackServer::reply(std::string("\x00\xff\x13garbage\r\n\r\n{}", 17)));
-  LoopbackServer closes([](int, const std::string&, const LoopbackServer&) {});
+  TcpPeer garbage(testing::fixed_reply(std::string("\x00\xff\x13garbage\r\n\r\n{}", 17)));
+  TcpPeer closes([](PeerConn& c) { c.read_head(); });
 
   auto start = Clock::now();
   auto r = controller_get("127.0.0.1", silent.port(), "/version", {}, 300);
@@ -171,13 +174,11 @@ TEST_F(ControllerServer, HostilePeersAreBounded) {
   EXPECT_FALSE(controller_get("127.0.0.1", 1, "/version", {}, 500));
 
   // Never finishes its head: a status, but no body.
-  LoopbackServer head_drip([](int fd, const std::string&, const LoopbackServer& s) {
+  TcpPeer head_drip([](PeerConn& c) {
+    c.read_head();
     std::string head = "HTTP/1.1 200 OK\r\nX-Pad: " + std::string(200, 'a');
-    for (char c : head) {
-      if (s.stopping()) break;
-      LoopbackServer::write_all(fd, std::string(1, c));
-      s.idle(50);
-    }
+    for (char ch : head)
+      if (!c.send(std::string(1, ch)) || !c.pause(50)) break;
   });
   // The whole discovery over hostile endpoints stays within its time-outs.
   start = Clock::now();
@@ -190,10 +191,12 @@ TEST_F(ControllerServer, HostilePeersAreBounded) {
 }
 
 TEST_F(ControllerServer, OversizedReplyIsCut) {
-  LoopbackServer big([](int fd, const std::string&, const LoopbackServer& s) {
-    LoopbackServer::write_all(fd, "HTTP/1.0 200 OK\r\n\r\n");
+  TcpPeer big([](PeerConn& c) {
+    c.read_head();
+    if (!c.send("HTTP/1.0 200 OK\r\n\r\n")) return;
     std::string chunk(64 * 1024, 'y');
-    for (int i = 0; i < 200 && !s.stopping(); ++i) LoopbackServer::write_all(fd, chunk);
+    for (int i = 0; i < 200 && c.send(chunk); ++i) {
+    }
   });
   auto r = controller_get("127.0.0.1", big.port(), "/connections", {}, 2000);
   ASSERT_TRUE(r);

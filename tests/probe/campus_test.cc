@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "peers.h"
+#include "support/peers.h"
 #include "probe/probe.h"
 
 namespace corvale {

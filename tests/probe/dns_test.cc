@@ -5,7 +5,7 @@
 #include <chrono>
 #include <random>
 
-#include "peers.h"
+#include "support/peers.h"
 #include "probe/probe.h"
 
 namespace corvale {

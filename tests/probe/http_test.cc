@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "peers.h"
+#include "support/peers.h"
 #include "probe/probe.h"
 
 namespace corvale {

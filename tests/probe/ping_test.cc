@@ -9,7 +9,7 @@
 #include <limits>
 #include <sstream>
 
-#include "peers.h"
+#include "support/peers.h"
 #include "probe/probe.h"
 
 namespace corvale {

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <set>
 
-#include "tests/mihomo/loopback_server.h"
+#include "support/peers.h"
 
 namespace corvale {
 namespace {
@@ -330,17 +330,14 @@ TEST(IdentityPatterns, MatchWhatTheyShould) {
 
 // The real probes against crafted peers on loopback (run in an isolated namespace).
 TEST(ProxyCandidatesLive, RealProbesAgainstLoopbackPeers) {
-  if (!test_peers::isolated_network()) GTEST_SKIP() << "run inside unshare --net with lo up";
-  using test_peers::LoopbackServer;
-  LoopbackServer socks(
-      [](int fd, const std::string&, const LoopbackServer&) {
-        char greeting[3];
-        if (::recv(fd, greeting, 3, MSG_WAITALL) == 3 && greeting[0] == 5)
-          LoopbackServer::write_all(fd, std::string("\x05\x00", 2));
-      },
-      false, /*wait_for_head=*/false);
-  LoopbackServer proxy(LoopbackServer::reply("HTTP/1.1 407 Proxy Authentication Required\r\n\r\n"));
-  LoopbackServer web(LoopbackServer::reply("HTTP/1.1 400 Bad Request\r\n\r\n"));
+  REQUIRE_ISOLATED_NETWORK();
+  using testing::TcpPeer;
+  TcpPeer socks([](testing::PeerConn& c) {
+    std::string greeting = c.read_exactly(3);
+    if (greeting.size() == 3 && greeting[0] == 5) c.send(std::string("\x05\x00", 2));
+  });
+  TcpPeer proxy(testing::fixed_reply("HTTP/1.1 407 Proxy Authentication Required\r\n\r\n"));
+  TcpPeer web(testing::fixed_reply("HTTP/1.1 400 Bad Request\r\n\r\n"));
   Host h;
   h.listen(1, "clash", "127.0.0.1", socks.port());
   h.listen(2, "tinyproxy", "0.0.0.0", proxy.port());

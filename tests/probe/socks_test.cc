@@ -6,7 +6,7 @@
 #include <fstream>
 #include <utility>
 
-#include "peers.h"
+#include "support/peers.h"
 #include "probe/probe.h"
 
 namespace corvale {

@@ -1,4 +1,4 @@
-// Crafted loopback peers for the probe tests: each runs on its own thread,
+// Crafted loopback peers for socket-level tests: each runs on its own thread,
 // serves connections one after another and stops when the peer is destroyed.
 // Every wait is bounded, so a test can never hang on its own peer.
 #pragma once
@@ -20,20 +20,34 @@
 namespace corvale::testing {
 
 /// True when this network namespace has nothing but the loopback device, so
-/// no probe can leave the machine. Probe tests skip anywhere else.
+/// no probe can leave the machine. Socket tests skip anywhere else.
 bool isolated_network();
 
 #define REQUIRE_ISOLATED_NETWORK()             \
   if (!::corvale::testing::isolated_network()) \
   GTEST_SKIP() << "probes run only inside `unshare --net` with lo up"
 
+/// Request heads read by a peer's handlers, in arrival order.
+class RequestLog {
+ public:
+  void add(std::string head);
+  std::vector<std::string> all() const;
+
+ private:
+  mutable std::mutex lock_;
+  std::vector<std::string> heads_;
+};
+
 /// One accepted connection, as the handler sees it.
 class PeerConn {
  public:
-  PeerConn(int fd, int stop_fd) : fd_(fd), stop_fd_(stop_fd) {}
+  PeerConn(int fd, int stop_fd, RequestLog* log = nullptr) : fd_(fd), stop_fd_(stop_fd), log_(log) {}
   /// Reads until `terminator` has arrived (or `max_bytes`, EOF, stop, `wait_ms`).
   std::string read_until(std::string_view terminator, size_t max_bytes = 65536, int wait_ms = 3000);
   std::string read_exactly(size_t n, int wait_ms = 3000);
+  /// Reads a request head (through its blank line, or whatever came before
+  /// the client stopped sending) and records it in the peer's `requests()`.
+  std::string read_head(int wait_ms = 2000);
   /// False once the client is gone.
   bool send(std::string_view data);
   /// Waits until the client closes or the peer stops, at most `wait_ms`.
@@ -45,6 +59,7 @@ class PeerConn {
  private:
   int fd_;
   int stop_fd_;
+  RequestLog* log_;
 };
 
 class TcpPeer {
@@ -59,10 +74,13 @@ class TcpPeer {
   bool ok() const { return listen_.valid(); }
   uint16_t port() const { return port_; }
   int accepted() const { return accepted_.load(); }
+  /// Heads read with `PeerConn::read_head`, in order.
+  std::vector<std::string> requests() const { return log_.all(); }
 
  private:
   void run();
   Handler handler_;
+  RequestLog log_;
   UniqueFd listen_;
   UniqueFd stop_read_, stop_write_;
   uint16_t port_ = 0;
@@ -79,16 +97,17 @@ class HttpStandIn {
   uint16_t port() const { return peer_.port(); }
   int accepted() const { return peer_.accepted(); }
   bool ok() const { return peer_.ok(); }
-  std::vector<std::string> requests() const;
+  std::vector<std::string> requests() const { return peer_.requests(); }
   /// Paths of the requests, in order.
   std::vector<std::string> paths() const;
 
  private:
   Reply reply_;
-  mutable std::mutex lock_;
-  std::vector<std::string> requests_;
   TcpPeer peer_;
 };
+
+/// A handler that reads the request head and answers with `raw`, whatever was asked.
+TcpPeer::Handler fixed_reply(std::string raw);
 
 /// "HTTP/1.0 {status_line}\r\n{headers}\r\n{body}".
 std::string http_reply(std::string_view status_line, std::string_view headers,

@@ -116,6 +116,22 @@ std::string PeerConn::read_exactly(size_t n, int wait_ms) {
   return got;
 }
 
+std::string PeerConn::read_head(int wait_ms) {
+  std::string head = read_until("\r\n\r\n", 65536, wait_ms);
+  if (log_) log_->add(head);
+  return head;
+}
+
+void RequestLog::add(std::string head) {
+  std::lock_guard g(lock_);
+  heads_.push_back(std::move(head));
+}
+
+std::vector<std::string> RequestLog::all() const {
+  std::lock_guard g(lock_);
+  return heads_;
+}
+
 bool PeerConn::send(std::string_view data) {
   size_t sent = 0;
   auto until = Clock::now() + std::chrono::seconds(10);
@@ -175,7 +191,7 @@ void TcpPeer::run() {
     UniqueFd conn(::accept4(listen_.get(), nullptr, nullptr, SOCK_CLOEXEC));
     if (!conn.valid()) continue;
     accepted_.fetch_add(1);
-    PeerConn c(conn.get(), stop_read_.get());
+    PeerConn c(conn.get(), stop_read_.get(), &log_);
     handler_(c);
   }
 }
@@ -245,18 +261,16 @@ HttpStandIn::HttpStandIn(Reply reply, std::string address)
     : reply_(std::move(reply)),
       peer_(
           [this](PeerConn& c) {
-            std::string req = c.read_until("\r\n\r\n");
-            {
-              std::lock_guard g(lock_);
-              requests_.push_back(req);
-            }
+            std::string req = c.read_head(3000);
             c.send(reply_(request_path(req)));
           },
           std::move(address)) {}
 
-std::vector<std::string> HttpStandIn::requests() const {
-  std::lock_guard g(lock_);
-  return requests_;
+TcpPeer::Handler fixed_reply(std::string raw) {
+  return [raw = std::move(raw)](PeerConn& c) {
+    c.read_head();
+    c.send(raw);
+  };
 }
 
 std::vector<std::string> HttpStandIn::paths() const {
