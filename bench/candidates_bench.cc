@@ -16,11 +16,15 @@ struct BusyHost {
 
   explicit BusyHost(uint32_t per_pid) {
     facts.local_addresses = {"192.168.1.5", "fe80::1234", "2001:db8::5"};
-    const char* names[] = {"mihomo", "firefox", "java", "nginx", "code", "sshd", "myvpnd", "python3"};
+    const char* names[] = {"mihomo", "firefox", "java",   "nginx",
+                           "code",   "sshd",    "myvpnd", "python3"};
     for (uint32_t i = 0; i < 300; ++i) {
       uint32_t pid = 1000 + i / per_pid;
       std::string name = names[pid % 8];
-      std::string host = i % 4 == 0 ? "0.0.0.0" : i % 4 == 1 ? "::" : i % 4 == 2 ? "127.0.0.1" : "192.168.1.5";
+      std::string host = i % 4 == 0   ? "0.0.0.0"
+                         : i % 4 == 1 ? "::"
+                         : i % 4 == 2 ? "127.0.0.1"
+                                      : "192.168.1.5";
       uint16_t port = i < 13 ? uint16_t(7890 + i) : uint16_t(20000 + i);
       facts.tcp_listeners.push_back({host, port, "", 0, kTcpListen, pid});
       facts.tcp_sockets.push_back(facts.tcp_listeners.back());

@@ -1,9 +1,8 @@
 #include "facts/collect.h"
 
 #include <arpa/inet.h>
-#include <sys/socket.h>
-
 #include <fmt/format.h>
+#include <sys/socket.h>
 
 #include <future>
 #include <thread>
@@ -38,9 +37,9 @@ constexpr const char* kInternetV6 = "2400:3200::1";
 constexpr const char* kRouteSourceTarget = "1.1.1.1";
 constexpr uint16_t kRouteSourcePort = 443;
 constexpr uint64_t kRouteSourceTimeoutMs = 900;
-constexpr const char* kProxyVariables[] = {"HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "FTP_PROXY",
-                                           "SOCKS_PROXY", "http_proxy", "https_proxy",
-                                           "all_proxy", "ftp_proxy", "socks_proxy"};
+constexpr const char* kProxyVariables[] = {"HTTP_PROXY",  "HTTPS_PROXY", "ALL_PROXY",   "FTP_PROXY",
+                                           "SOCKS_PROXY", "http_proxy",  "https_proxy", "all_proxy",
+                                           "ftp_proxy",   "socks_proxy"};
 
 void collect_identity(Facts& f) {
   f.hostname = trim(decode_utf8_lossy(read_file("/proc/sys/kernel/hostname", 4096).value_or("")));
@@ -110,8 +109,7 @@ ProcessDetails collect_local_identity(Facts& f) {
   for (const auto& a : f.adapters) {
     for (const auto* list : {&a.ipv4_addresses, &a.ipv6_addresses})
       for (const auto& ia : *list)
-        if (std::string n = normalize_ip_text(ia.address); !n.empty())
-          f.local_addresses.insert(n);
+        if (std::string n = normalize_ip_text(ia.address); !n.empty()) f.local_addresses.insert(n);
   }
   f.local_names.insert(to_lower(f.hostname));
   f.local_names.insert("localhost");
@@ -178,7 +176,8 @@ std::string parse_os_name(std::string_view os_release) {
 }
 
 RouteSourceProbe route_source_result(bool connected, const std::string& source_address,
-                                     uint32_t route_if_index, const std::vector<Adapter>& adapters) {
+                                     uint32_t route_if_index,
+                                     const std::vector<Adapter>& adapters) {
   RouteSourceProbe p;
   p.connected = connected;
   p.source_address = source_address;
@@ -247,8 +246,8 @@ Facts collect_facts() {
   timing_mark("services");
   side.join();
   RouteSourceRaw raw = route_source.get();
-  f.route_source = route_source_result(raw.connected, raw.source_address, raw.route_if_index,
-                                       f.adapters);
+  f.route_source =
+      route_source_result(raw.connected, raw.source_address, raw.route_if_index, f.adapters);
   timing_mark("route-source-probe");
 
   for (const auto& a : f.adapters) {

@@ -178,7 +178,7 @@ struct GatewayProbe {
 enum class TcpFallback { kNotTried, kConnected, kFailed };
 
 struct CampusProbeResult {
-  std::optional<HttpResponse> http;  // kinds 0, 1, 4 (absent: no response)
+  std::optional<HttpResponse> http;   // kinds 0, 1, 4 (absent: no response)
   std::optional<DnsProbeResult> dns;  // kinds 2, 3
   TcpFallback tcp_fallback = TcpFallback::kNotTried;
   uint64_t tcp_ms = 0;

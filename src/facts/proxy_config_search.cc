@@ -203,8 +203,7 @@ void collect_config_endpoints(const std::vector<std::string>& files,
     if (!text) continue;
     // Commented-out settings are not in effect; sample configurations are
     // full of them.
-    extract_proxy_endpoints(without_comment_lines(decode_utf8_lossy(*text)), "config:" + path,
-                            out);
+    extract_proxy_endpoints(without_comment_lines(decode_utf8_lossy(*text)), "config:" + path, out);
   }
 }
 

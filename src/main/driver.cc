@@ -1,6 +1,7 @@
 #include "main/driver.h"
 
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <variant>
-#include <fmt/format.h>
 
 #include "facts/adapter_assessment.h"
 #include "facts/collect.h"
@@ -30,8 +30,8 @@
 namespace corvale {
 namespace {
 
-constexpr const char* kFixedPingHosts[] = {"223.5.5.5",  "2400:3200::1", "10.0.0.55",
-                                           "10.0.0.54",  "10.0.32.32",   "10.0.32.33"};
+constexpr const char* kFixedPingHosts[] = {"223.5.5.5", "2400:3200::1", "10.0.0.55",
+                                           "10.0.0.54", "10.0.32.32",   "10.0.32.33"};
 constexpr const char* kCampusResolvers[] = {"10.0.32.32", "10.0.32.33"};
 constexpr uint64_t kPrewarmDnsTimeoutMs = 1500;
 
@@ -98,9 +98,8 @@ void prewarm(const Facts& facts, PingCache& pings, DnsCache& dns) {
   for (size_t i = 0; i < hosts.size(); ++i) pings.emplace(hosts[i], ping_results[i]);
   timing_mark("prewarm-ping");
   auto resolvers = resolver_list(facts, dns);
-  auto dns_results = pmap(resolvers, "DNS cache", [](const std::string& r) {
-    return dns_probe(r, kPrewarmDnsTimeoutMs);
-  });
+  auto dns_results = pmap(resolvers, "DNS cache",
+                          [](const std::string& r) { return dns_probe(r, kPrewarmDnsTimeoutMs); });
   for (size_t i = 0; i < resolvers.size(); ++i) dns.emplace(resolvers[i], dns_results[i]);
   timing_mark("prewarm-done");
 }
@@ -267,8 +266,7 @@ int run(int argc, char** argv) {
   }
 
   auto cwd = cwd_text();
-  std::string path =
-      report_path(cwd, report_stamp(run_command_text("date", {"+%Y%m%d-%H%M%S"})));
+  std::string path = report_path(cwd, report_stamp(run_command_text("date", {"+%Y%m%d-%H%M%S"})));
   std::string line;
   if (auto err = write_report_file(path, report)) {
     line = fmt::format("\n  failed to write report: {}\n", *err);

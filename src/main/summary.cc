@@ -110,8 +110,8 @@ void egress_line(std::string& o, const Facts& f, const char* fam,
     return;
   }
   o += fmt::format("  {} egress -> {} (ifIndex {})  src {}  via {}\n", fam,
-                   adapter_name(f, lookup->if_index), lookup->if_index,
-                   lookup->source.value_or(""), lookup->via.value_or(""));
+                   adapter_name(f, lookup->if_index), lookup->if_index, lookup->source.value_or(""),
+                   lookup->via.value_or(""));
 }
 
 void section_routes(std::string& o, const Facts& f) {
@@ -131,8 +131,8 @@ void section_routes(std::string& o, const Facts& f) {
   });
   for (const RouteEntry* r : defaults)
     o += fmt::format("    {:<3} {:<6} {:<34} {:<16} ifIndex {}\n",
-                     r->family == kFamilyV4 ? "v4" : "v6", r->metric,
-                     adapter_name(f, r->if_index), r->gateway, r->if_index);
+                     r->family == kFamilyV4 ? "v4" : "v6", r->metric, adapter_name(f, r->if_index),
+                     r->gateway, r->if_index);
   egress_line(o, f, "IPv4", f.egress_v4);
   egress_line(o, f, "IPv6", f.egress_v6);
 }

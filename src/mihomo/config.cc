@@ -91,7 +91,8 @@ std::optional<std::string> cmdline_option(std::string_view cmdline, std::string_
   return std::string(m->str(2));
 }
 
-std::optional<std::string> config_value(const std::vector<std::string>& lines, std::string_view key) {
+std::optional<std::string> config_value(const std::vector<std::string>& lines,
+                                        std::string_view key) {
   std::string pattern = "^";
   pattern += regex_escape(key);
   pattern += R"(\s*:\s*(.*?)\s*$)";
@@ -150,7 +151,8 @@ std::optional<std::string> config_path_from_cmdline(std::string_view cmdline) {
   return std::nullopt;
 }
 
-std::vector<std::string> redact_config_lines(std::vector<std::string> lines, const std::string& secret) {
+std::vector<std::string> redact_config_lines(std::vector<std::string> lines,
+                                             const std::string& secret) {
   // Values of credential keys, in block ("password: x") and flow ("{password: x}") form.
   static const Regex& credential = static_regex(
       R"re((?i)((?:^|[\s{,-])(?:secret|password|passwd|uuid|private-key|pre-shared-key|auth-str|token|psk|obfs-password)\s*:\s*)("[^"]*"|'[^']*'|[^\s,}#]+))re");

@@ -7,9 +7,9 @@
 #include <nlohmann/json.hpp>
 
 #include "parallel/pmap.h"
-#include "util/json_depth.h"
 #include "util/file.h"
 #include "util/ip.h"
+#include "util/json_depth.h"
 #include "util/regex.h"
 #include "util/text.h"
 
@@ -38,9 +38,7 @@ json parse_json(const std::string& body) {
   return json::parse(decode_utf8_lossy(body), nullptr, false);
 }
 
-bool answered(const HttpResult& r) {
-  return r && r->status == 200 && !trim_view(r->body).empty();
-}
+bool answered(const HttpResult& r) { return r && r->status == 200 && !trim_view(r->body).empty(); }
 
 // A header value cannot carry control characters; such a secret is not sent.
 bool sendable(const std::string& secret) {
@@ -68,7 +66,7 @@ bool owned_by_other_process(const ControllerEndpoint& e, uint32_t core_pid,
 }
 
 std::vector<std::string> config_lines_for(const ProcessInfo& core, const ControllerFns& fns,
-                                           std::optional<std::string>& path) {
+                                          std::optional<std::string>& path) {
   path = config_path_from_cmdline(core.command_line);
   if (!path) return {};
   if (!path->starts_with("/")) {
@@ -122,9 +120,8 @@ std::vector<std::string> controller_candidates(const std::optional<std::string>&
     if (is_unspecified_ip(host) || host == "127.0.0.1")
       out.push_back(fmt::format("127.0.0.1:{}", l.local_port));
     else if (is_loopback_host(host))  // another 127.x or ::1: only reachable there
-      out.push_back(host.find(':') != std::string::npos
-                        ? fmt::format("[{}]:{}", host, l.local_port)
-                        : fmt::format("{}:{}", host, l.local_port));
+      out.push_back(host.find(':') != std::string::npos ? fmt::format("[{}]:{}", host, l.local_port)
+                                                        : fmt::format("{}:{}", host, l.local_port));
   }
   std::sort(out.begin(), out.end());
   out.erase(std::unique(out.begin(), out.end()), out.end());
@@ -166,7 +163,8 @@ ControllerFns::ControllerFns()
       read_config(read_config_file),
       process_cwd([](uint32_t pid) { return read_link(fmt::format("/proc/{}/cwd", pid)); }) {}
 
-CoreControllerInfo discover_core(const ProcessInfo& core, const std::vector<SocketEntry>& tcp_listeners,
+CoreControllerInfo discover_core(const ProcessInfo& core,
+                                 const std::vector<SocketEntry>& tcp_listeners,
                                  const std::set<std::string>& local_addresses,
                                  const ControllerFns& fns) {
   CoreControllerInfo info;
@@ -175,7 +173,8 @@ CoreControllerInfo discover_core(const ProcessInfo& core, const std::vector<Sock
   std::vector<std::string> lines = config_lines_for(core, fns, info.config_path);
 
   info.controller_text = cmdline_option(core.command_line, "ext-ctl");
-  if (!info.controller_text) info.controller_text = cmdline_option(core.command_line, "external-controller");
+  if (!info.controller_text)
+    info.controller_text = cmdline_option(core.command_line, "external-controller");
   if (!info.controller_text) info.controller_text = config_value(lines, "external-controller");
   // Held only in this frame: it goes into the request header and nowhere else.
   std::string secret = cmdline_option(core.command_line, "secret")

@@ -8,13 +8,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <nlohmann/json_fwd.hpp>
 
 #include "facts/facts.h"
 #include "probe/probe.h"
@@ -38,7 +37,8 @@ std::optional<ControllerEndpoint> parse_controller_endpoint(std::string_view tex
 /// Value of "-name v", "--name=v" or "-name \"v w\"" in a command line.
 std::optional<std::string> cmdline_option(std::string_view cmdline, std::string_view name);
 /// Value of the first top-level "key: value" line, trimmed and unquoted.
-std::optional<std::string> config_value(const std::vector<std::string>& lines, std::string_view key);
+std::optional<std::string> config_value(const std::vector<std::string>& lines,
+                                        std::string_view key);
 /// The `stack` value inside the top-level `tun:` block.
 std::optional<std::string> parse_tun_stack(const std::vector<std::string>& lines);
 /// Entries of the top-level `proxies:` list (name, type, server, port).
@@ -55,7 +55,8 @@ std::vector<std::string> controller_candidates(const std::optional<std::string>&
 bool is_local_controller_host(std::string_view host, const std::set<std::string>& local_addresses);
 /// Masks the values of credential keys (secret, password, uuid, …) and every
 /// other occurrence of the controller secret in configuration lines.
-std::vector<std::string> redact_config_lines(std::vector<std::string> lines, const std::string& secret);
+std::vector<std::string> redact_config_lines(std::vector<std::string> lines,
+                                             const std::string& secret);
 /// "{rule}:{rulePayload} -> {chain}" for one element of /connections.
 std::string connection_summary(const nlohmann::json& conn);
 /// Processes whose controller is queried: "(?i)mihomo|clash|verge-mihomo".
@@ -83,7 +84,8 @@ std::optional<std::string> read_config_file(const std::string& path);
 
 /// Everything about one core: configuration facts, which controller answered,
 /// its version and live connections.
-CoreControllerInfo discover_core(const ProcessInfo& core, const std::vector<SocketEntry>& tcp_listeners,
+CoreControllerInfo discover_core(const ProcessInfo& core,
+                                 const std::vector<SocketEntry>& tcp_listeners,
                                  const std::set<std::string>& local_addresses,
                                  const ControllerFns& fns = ControllerFns());
 

@@ -1,13 +1,12 @@
 // The controller client's edges: one bounded HTTP exchange and one bounded
 // configuration file read.
+#include <fmt/format.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
-
-#include <fmt/format.h>
 
 #include "mihomo/controller.h"
 #include "util/file.h"
@@ -21,7 +20,8 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kMaxReplyBytes = 4u << 20;
 
 int remaining_ms(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
@@ -82,8 +82,9 @@ HttpResult controller_get(const std::string& host, uint16_t port, const std::str
   if (!conn.ok()) return std::nullopt;
 
   bool v6 = host.find(':') != std::string::npos;
-  std::string request = fmt::format("GET {} HTTP/1.0\r\nHost: {}\r\nConnection: close\r\nAccept: */*\r\n",
-                                    path.empty() ? "/" : path, v6 ? "[" + host + "]" : host);
+  std::string request =
+      fmt::format("GET {} HTTP/1.0\r\nHost: {}\r\nConnection: close\r\nAccept: */*\r\n",
+                  path.empty() ? "/" : path, v6 ? "[" + host + "]" : host);
   for (const auto& [name, value] : headers) request += fmt::format("{}: {}\r\n", name, value);
   request += "\r\n";
   if (!send_all(conn.fd.get(), request, deadline)) return std::nullopt;

@@ -16,8 +16,8 @@
 namespace corvale {
 namespace {
 
-constexpr std::array<uint16_t, 13> kCommonProxyPorts = {
-    1080, 1081, 3128, 7890, 7891, 7892, 8080, 8118, 8888, 9050, 10808, 10809, 10080};
+constexpr std::array<uint16_t, 13> kCommonProxyPorts = {1080, 1081, 3128, 7890,  7891,  7892, 8080,
+                                                        8118, 8888, 9050, 10808, 10809, 10080};
 constexpr std::array<const char*, 5> kProxyVariables = {"HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY",
                                                         "FTP_PROXY", "SOCKS_PROXY"};
 
@@ -156,12 +156,13 @@ std::vector<ListenerCandidate> examine_listeners(const Facts& facts, const Proce
     c.probe_priority = priority;
     out.push_back(std::move(c));
   }
-  std::stable_sort(out.begin(), out.end(), [](const ListenerCandidate& a, const ListenerCandidate& b) {
-    return std::tuple(-a.probe_priority, -int64_t{a.live_local_clients},
-                      -int64_t{a.remote_established}, a.pid, a.port) <
-           std::tuple(-b.probe_priority, -int64_t{b.live_local_clients},
-                      -int64_t{b.remote_established}, b.pid, b.port);
-  });
+  std::stable_sort(
+      out.begin(), out.end(), [](const ListenerCandidate& a, const ListenerCandidate& b) {
+        return std::tuple(-a.probe_priority, -int64_t{a.live_local_clients},
+                          -int64_t{a.remote_established}, a.pid,
+                          a.port) < std::tuple(-b.probe_priority, -int64_t{b.live_local_clients},
+                                               -int64_t{b.remote_established}, b.pid, b.port);
+      });
   return out;
 }
 
@@ -183,7 +184,8 @@ struct ProbeTarget {
 };
 
 // Steps the two probe batches over the ranked list, within their budgets.
-std::vector<Verdicts> run_probes(const std::vector<ListenerCandidate>& ranked, const ProbeFns& fns) {
+std::vector<Verdicts> run_probes(const std::vector<ListenerCandidate>& ranked,
+                                 const ProbeFns& fns) {
   std::vector<Verdicts> v(ranked.size());
   std::vector<size_t> socks_idx;
   std::vector<ProbeTarget> socks_targets;
@@ -254,8 +256,8 @@ ProxyCandidateAssessment score(const ListenerCandidate& c, const Verdicts& v) {
     phrases.push_back("common proxy port (weak)");
   }
   if (c.remote_established > 0)
-    phrases.push_back(fmt::format("{} remote established socket(s), ranking only",
-                                  c.remote_established));
+    phrases.push_back(
+        fmt::format("{} remote established socket(s), ranking only", c.remote_established));
   if (c.common_app) {
     total -= 2.5;
     phrases.push_back("common interactive application negative prior");
@@ -387,7 +389,8 @@ ProxyCandidates assess_proxy_candidates(const Facts& facts, const ProcessDetails
 
   ProxyCandidates out;
   out.assessments.reserve(ranked.size());
-  for (size_t i = 0; i < ranked.size(); ++i) out.assessments.push_back(score(ranked[i], verdicts[i]));
+  for (size_t i = 0; i < ranked.size(); ++i)
+    out.assessments.push_back(score(ranked[i], verdicts[i]));
   std::stable_sort(out.assessments.begin(), out.assessments.end(),
                    [](const ProxyCandidateAssessment& a, const ProxyCandidateAssessment& b) {
                      return std::tie(a.pid, a.port, a.host) < std::tie(b.pid, b.port, b.host);

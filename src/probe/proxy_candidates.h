@@ -69,8 +69,7 @@ struct PolicyEndpoint {
 
 /// Endpoints from the WinINET / WinHTTP texts of `settings` (when present) and
 /// the proxy environment variables, merged by normalised host and port.
-std::vector<PolicyEndpoint> policy_endpoints(const ProxySettings& settings,
-                                             const EnvLookup& env);
+std::vector<PolicyEndpoint> policy_endpoints(const ProxySettings& settings, const EnvLookup& env);
 
 /// The compatibility rule described at the top of this file (ports compared by the caller).
 bool policy_host_matches(std::string_view setting_host, std::string_view listener_host,

@@ -10,7 +10,7 @@
 namespace corvale {
 
 struct IpAddress {
-  int family = 4;  // 4 or 6
+  int family = 4;                        // 4 or 6
   std::array<std::uint8_t, 16> bytes{};  // IPv4 uses the first four
 
   bool is_v4() const { return family == 4; }

@@ -1,9 +1,8 @@
 // Nesting depth of parsed JSON, measured without recursion.
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <cstddef>
+#include <nlohmann/json.hpp>
 #include <utility>
 #include <vector>
 

@@ -114,11 +114,11 @@ std::string Regex::replace_all(std::string_view subject, std::string_view replac
   std::string out(subject.size() + 64, '\0');
   for (int attempt = 0; attempt < 8; ++attempt) {
     PCRE2_SIZE len = out.size();
-    int rc = pcre2_substitute(
-        code_->code, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), 0,
-        PCRE2_SUBSTITUTE_GLOBAL | PCRE2_SUBSTITUTE_OVERFLOW_LENGTH, nullptr, nullptr,
-        reinterpret_cast<PCRE2_SPTR>(replacement.data()), replacement.size(),
-        reinterpret_cast<PCRE2_UCHAR*>(out.data()), &len);
+    int rc =
+        pcre2_substitute(code_->code, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(),
+                         0, PCRE2_SUBSTITUTE_GLOBAL | PCRE2_SUBSTITUTE_OVERFLOW_LENGTH, nullptr,
+                         nullptr, reinterpret_cast<PCRE2_SPTR>(replacement.data()),
+                         replacement.size(), reinterpret_cast<PCRE2_UCHAR*>(out.data()), &len);
     if (rc >= 0) {
       out.resize(len);
       return out;

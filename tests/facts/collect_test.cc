@@ -32,11 +32,11 @@ TEST(RouteSource, MismatchOnlyWhenBothIndexesKnownAndDifferent) {
     uint32_t want_socket;
     bool want_mismatch;
   } cases[] = {
-      {true, "192.168.50.10", 4, 2, true},   // routed to tun0, left through enp3s0
+      {true, "192.168.50.10", 4, 2, true},  // routed to tun0, left through enp3s0
       {true, "198.18.0.1", 4, 4, false},
       {true, "2001:db8::10", 2, 2, false},
-      {true, "10.9.9.9", 4, 0, false},        // nobody owns the source
-      {true, "192.168.50.10", 0, 2, false},   // no route lookup
+      {true, "10.9.9.9", 4, 0, false},       // nobody owns the source
+      {true, "192.168.50.10", 0, 2, false},  // no route lookup
       {false, "", 4, 0, false},
   };
   for (const auto& c : cases) {
@@ -51,9 +51,9 @@ TEST(GatewayTargets, ConventionalDefaultGatewaysV4First) {
   std::vector<RouteEntry> routes = {
       {"::", "fe80::1", 2, 100, kFamilyV6, 0},
       {"0.0.0.0", "192.168.50.1", 2, 100, kFamilyV4, 0},
-      {"0.0.0.0", "", 4, 10, kFamilyV4, 0},            // gateway-less tunnel route
+      {"0.0.0.0", "", 4, 10, kFamilyV4, 0},               // gateway-less tunnel route
       {"0.0.0.0", "192.168.50.1", 3, 600, kFamilyV4, 0},  // same gateway again
-      {"10.0.0.0", "10.0.0.1", 2, 0, kFamilyV4, 8},     // not a default route
+      {"10.0.0.0", "10.0.0.1", 2, 0, kFamilyV4, 8},       // not a default route
       {"::", "::", 2, 0, kFamilyV6, 0},
       {"::", "2001:db8::1", 2, 0, kFamilyV6, 0},
   };

@@ -14,9 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> lines;
   for (auto l : split_lines(text)) lines.emplace_back(l);
 
-  if (auto e = parse_controller_endpoint(text)) fuzz::check(e->port != 0, "controller port is not 0");
+  if (auto e = parse_controller_endpoint(text))
+    fuzz::check(e->port != 0, "controller port is not 0");
   for (const auto& l : lines)
-    if (auto e = parse_controller_endpoint(l)) fuzz::check(e->port != 0, "controller port is not 0");
+    if (auto e = parse_controller_endpoint(l))
+      fuzz::check(e->port != 0, "controller port is not 0");
   for (const char* key : {"external-controller", "secret", "mixed-port", "port", "socks-port"}) {
     if (auto v = config_value(lines, key)) {
       fuzz::check(v->find('\n') == std::string::npos, "a value is one line", *v);

@@ -6,6 +6,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace corvale;
   auto info = parse_login_status(fuzz::text_of(data, size));
   if (!info.recognized)
-    fuzz::check(info.user_name.empty() && info.online_ip.empty(), "nothing read from an unrecognised body");
+    fuzz::check(info.user_name.empty() && info.online_ip.empty(),
+                "nothing read from an unrecognised body");
   return 0;
 }

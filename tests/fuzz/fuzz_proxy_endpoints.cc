@@ -18,7 +18,8 @@ void expect_no_leak(const std::string& text, std::string_view marker) {
   for (const auto& e : found) {
     fuzz::check(e.port != 0, "endpoint port is not 0", e.host);
     fuzz::check(!e.host.empty(), "endpoint host is not empty");
-    fuzz::check(e.host.find(marker) == std::string::npos, "endpoint host holds the password", e.host);
+    fuzz::check(e.host.find(marker) == std::string::npos, "endpoint host holds the password",
+                e.host);
     fuzz::check(e.scheme.find(marker) == std::string::npos, "endpoint scheme holds the password",
                 e.scheme);
   }
@@ -40,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string body(text);
   const std::string half = body.substr(0, body.size() / 2), rest = body.substr(body.size() / 2);
   static constexpr const char* kForms[] = {"http://user:{}@", "socks5://u:{}@", "HTTPS://me:{}@",
-                                           "socks5h://:{}@", "u:{}@", "http=u:{}@"};
+                                           "socks5h://:{}@",  "u:{}@",          "http=u:{}@"};
   for (const char* form : kForms) {
     std::string cred(form);
     cred.replace(cred.find("{}"), 2, pw);

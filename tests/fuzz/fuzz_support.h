@@ -31,8 +31,7 @@ inline void check(bool ok, const char* what, std::string_view detail = {}) {
 /// a new URL, not continue the password). No quote: configuration text
 /// quotes URLs, so the redaction takes a quote as the end of one.
 inline std::string planted_password(std::string_view seed) {
-  static constexpr std::string_view kAlphabet =
-      "abcXYZ019-._~!$&()*+,;=:@/%";
+  static constexpr std::string_view kAlphabet = "abcXYZ019-._~!$&()*+,;=:@/%";
   std::string pw = "Pl4nted";
   size_t take = seed.size() < 12 ? seed.size() : 12;
   for (size_t i = seed.size() - take; i < seed.size(); ++i)

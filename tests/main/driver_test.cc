@@ -63,17 +63,17 @@ TEST(PingHostList, GatewaysThenFixedHostsWithoutDuplicates) {
               route("0.0.0.0", "192.168.1.1", 2, kFamilyV4)};
   f.routes[3].prefix_length = 8;
   auto hosts = ping_host_list(f, {});
-  std::vector<std::string> want = {"10.0.0.55",  "fe80::1%3",    "fe80::2%eth0", "192.168.1.1",
-                                   "223.5.5.5",  "2400:3200::1", "10.0.0.54",    "10.0.32.32",
-                                   "10.0.32.33"};
+  std::vector<std::string> want = {"10.0.0.55",   "fe80::1%3",  "fe80::2%eth0",
+                                   "192.168.1.1", "223.5.5.5",  "2400:3200::1",
+                                   "10.0.0.54",   "10.0.32.32", "10.0.32.33"};
   EXPECT_EQ(hosts, want);
 }
 
 TEST(PingHostList, CachedHostsAreDropped) {
   PingCache cache{{"223.5.5.5", PingResult{true, 3}}};
   auto hosts = ping_host_list(Facts{}, cache);
-  EXPECT_EQ(hosts, (std::vector<std::string>{"2400:3200::1", "10.0.0.55", "10.0.0.54",
-                                             "10.0.32.32", "10.0.32.33"}));
+  EXPECT_EQ(hosts, (std::vector<std::string>{"2400:3200::1", "10.0.0.55", "10.0.0.54", "10.0.32.32",
+                                             "10.0.32.33"}));
 }
 
 TEST(ResolverList, UpAdaptersIpv4OnlyThenCampus) {

@@ -10,9 +10,15 @@ TEST(SpeedFormat, Units) {
     uint64_t bps;
     const char* want;
   } cases[] = {
-      {0, "0 bps"},           {999, "999 bps"},        {1000, "1 Kbps"},
-      {1000000, "1 Mbps"},    {100000000, "100 Mbps"}, {1000000000, "1 Gbps"},
-      {2500000000, "2.5 Gbps"}, {10000000000000ull, "10 Tbps"}, {1500, "1.5 Kbps"},
+      {0, "0 bps"},
+      {999, "999 bps"},
+      {1000, "1 Kbps"},
+      {1000000, "1 Mbps"},
+      {100000000, "100 Mbps"},
+      {1000000000, "1 Gbps"},
+      {2500000000, "2.5 Gbps"},
+      {10000000000000ull, "10 Tbps"},
+      {1500, "1.5 Kbps"},
   };
   for (const auto& c : cases) EXPECT_EQ(format_speed(c.bps), c.want) << c.bps;
 }
@@ -53,18 +59,21 @@ Facts sample_facts() {
 TEST(Summary, EmptyFactsPrintHeadersLegendsAndNoneFound) {
   std::string s = summary_text(Facts{}, {});
   EXPECT_TRUE(s.starts_with("\n==============================\n  1. Physical links & tunnels\n"));
-  EXPECT_TRUE(contains(s, "State  Name                               MediaType       Speed      "
-                          "Description\n  [x] = Up   [ ] = Down\n"));
-  EXPECT_TRUE(contains(s, "  7. Proxy / Tunnel / VPN processes\n"
-                          "==============================\n  none found\n"));
+  EXPECT_TRUE(contains(s,
+                       "State  Name                               MediaType       Speed      "
+                       "Description\n  [x] = Up   [ ] = Down\n"));
+  EXPECT_TRUE(contains(s,
+                       "  7. Proxy / Tunnel / VPN processes\n"
+                       "==============================\n  none found\n"));
   EXPECT_TRUE(contains(s, "  IPv4 egress -> none\n  IPv6 egress -> none\n"));
-  EXPECT_TRUE(contains(s, "  Login 10.0.0.55 rad_user_info : FAIL\n"
-                          "      (unrecognized response shape)\n"));
+  EXPECT_TRUE(contains(s,
+                       "  Login 10.0.0.55 rad_user_info : FAIL\n"
+                       "      (unrecognized response shape)\n"));
   EXPECT_TRUE(contains(s, "  API 10.0.0.54:8800 HTTP : FAIL\n      (fallback: tcp probe)\n"));
   // Eleven numbered sections plus 6b, in order.
   size_t pos = 0;
-  for (const char* t : {"1. ", "2. ", "3. ", "4. ", "5. ", "6. ", "6b. ", "7. ", "8. ", "9. ",
-                        "10. ", "11. "}) {
+  for (const char* t :
+       {"1. ", "2. ", "3. ", "4. ", "5. ", "6. ", "6b. ", "7. ", "8. ", "9. ", "10. ", "11. "}) {
     size_t at = s.find(std::string("\n  ") + t, pos);
     ASSERT_NE(at, std::string::npos) << t;
     pos = at + 1;
@@ -73,16 +82,21 @@ TEST(Summary, EmptyFactsPrintHeadersLegendsAndNoneFound) {
 
 TEST(Summary, AdapterRowsAndRoutes) {
   std::string s = summary_text(sample_facts(), {});
-  EXPECT_TRUE(contains(s, "[x]    enp3s0                             802.3           1 Gbps     "
-                          "enp3s0\n"));
+  EXPECT_TRUE(contains(s,
+                       "[x]    enp3s0                             802.3           1 Gbps     "
+                       "enp3s0\n"));
   // A name longer than its column is printed whole.
   EXPECT_TRUE(contains(s, "[ ]    " + std::string(40, 't') + " IP              0 bps      "));
-  EXPECT_TRUE(contains(s, "    IPv6(glob): 2001:db8:50::10\n    Gateway   : 192.168.50.1, fe80::1\n"));
-  EXPECT_TRUE(contains(s, "enp3s0                             Disabled   10.0.32.32, 10.0.32.33\n"));
-  EXPECT_TRUE(contains(s, "  IPv4:\n    ifIndex 2    enp3s0                             "
-                          "192.168.50.1     metric 100\n  IPv6:\n"));
-  EXPECT_TRUE(contains(s, "  IPv4 egress -> enp3s0 (ifIndex 2)  src 192.168.50.10  via "
-                          "192.168.50.1\n"));
+  EXPECT_TRUE(
+      contains(s, "    IPv6(glob): 2001:db8:50::10\n    Gateway   : 192.168.50.1, fe80::1\n"));
+  EXPECT_TRUE(
+      contains(s, "enp3s0                             Disabled   10.0.32.32, 10.0.32.33\n"));
+  EXPECT_TRUE(contains(s,
+                       "  IPv4:\n    ifIndex 2    enp3s0                             "
+                       "192.168.50.1     metric 100\n  IPv6:\n"));
+  EXPECT_TRUE(contains(s,
+                       "  IPv4 egress -> enp3s0 (ifIndex 2)  src 192.168.50.10  via "
+                       "192.168.50.1\n"));
 }
 
 TEST(Summary, CampusSection) {
@@ -98,10 +112,12 @@ TEST(Summary, CampusSection) {
   EXPECT_TRUE(contains(s, "  10.0.0.55       OK\n      via enp3s0 -> 192.168.50.1\n"));
   EXPECT_TRUE(contains(s, "  10.0.32.32      FAIL\n"));
   EXPECT_TRUE(contains(s, "  Portal 10.0.0.55 HTTP : OK\n      title = Campus Portal\n"));
-  EXPECT_TRUE(contains(s, "      id = 2023001   ip = 192.168.50.10   sum_bytes = 123   "
-                          "sum_seconds = 60\n"));
-  EXPECT_TRUE(contains(s, "  DNS 10.0.32.32      OK\n      -> 198.18.0.7 in 4 ms via enp3s0 -> "
-                          "192.168.50.1 [proxy-intercepted]\n"));
+  EXPECT_TRUE(contains(s,
+                       "      id = 2023001   ip = 192.168.50.10   sum_bytes = 123   "
+                       "sum_seconds = 60\n"));
+  EXPECT_TRUE(contains(s,
+                       "  DNS 10.0.32.32      OK\n      -> 198.18.0.7 in 4 ms via enp3s0 -> "
+                       "192.168.50.1 [proxy-intercepted]\n"));
   EXPECT_TRUE(contains(s, "  DNS 10.0.32.33      FAIL\n      -> no answer\n"));
   EXPECT_TRUE(contains(s, "  API 10.0.0.54:8800 HTTP : OK\n      status = 404\n"));
 }

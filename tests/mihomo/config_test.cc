@@ -154,7 +154,8 @@ TEST(ConfigValue, UnquotesAndDropsComments) {
 TEST(ConfigBlocks, TunStackComesFromTheTunBlockOnly) {
   auto lines = lines_of(kConfig);
   EXPECT_EQ(parse_tun_stack(lines), "gvisor");
-  EXPECT_EQ(parse_tun_stack(lines_of("dns:\n  stack: system\ntun:\n  enable: true\nfoo:\n  stack: mixed\n")),
+  EXPECT_EQ(parse_tun_stack(
+                lines_of("dns:\n  stack: system\ntun:\n  enable: true\nfoo:\n  stack: mixed\n")),
             std::nullopt);
   EXPECT_EQ(parse_tun_stack(lines_of("tun: {enable: true, stack: system}\n")), std::nullopt);
   EXPECT_EQ(parse_tun_stack(lines_of("tun:\n  stack: system")), "system");  // no final newline
@@ -178,18 +179,18 @@ TEST(ConfigBlocks, ProxiesListEveryEntryShape) {
 }
 
 TEST(ConfigBlocks, ProxiesAtColumnZeroAndOddEntries) {
-  auto proxies = parse_proxies(lines_of(
-      "proxies:\n"
-      "- name: a\n"
-      "  type: http\n"
-      "  server: 10.1.1.1\n"
-      "  port: 3128\n"
-      "# a comment at column 0 does not end the block\n"
-      "- type: socks5\n"  // no name: its fields are not given to the entry above
-      "  server: stray\n"
-      "- name: b\n"
-      "rules:\n"
-      "  - name: not-a-proxy\n"));
+  auto proxies = parse_proxies(
+      lines_of("proxies:\n"
+               "- name: a\n"
+               "  type: http\n"
+               "  server: 10.1.1.1\n"
+               "  port: 3128\n"
+               "# a comment at column 0 does not end the block\n"
+               "- type: socks5\n"  // no name: its fields are not given to the entry above
+               "  server: stray\n"
+               "- name: b\n"
+               "rules:\n"
+               "  - name: not-a-proxy\n"));
   ASSERT_EQ(proxies.size(), 2u);
   EXPECT_EQ(proxies[0].name, "a");
   EXPECT_EQ(proxies[0].server, "10.1.1.1");
@@ -206,13 +207,15 @@ TEST(ConfigBlocks, HostileInputGivesNothingOrPartialFacts) {
   EXPECT_EQ(cut[0].type, "");
   // Invalid UTF-8 and a very long line do not break matching of the rest.
   std::string junk = "\xff\xfe\xc3(";
-  auto lines = lines_of(junk + "\nsecret: " + std::string(200000, 'k') + "\nexternal-controller: :9090\n");
+  auto lines =
+      lines_of(junk + "\nsecret: " + std::string(200000, 'k') + "\nexternal-controller: :9090\n");
   EXPECT_EQ(config_value(lines, "external-controller"), ":9090");
   EXPECT_EQ(config_value(lines, "secret")->size(), 200000u);
   // Raw invalid bytes never match; decoded text (as discover_core reads it) does.
   EXPECT_EQ(parse_tun_stack(lines_of("tun:\n  stack: \xff\xfe\n")), std::nullopt);
   EXPECT_EQ(parse_tun_stack(lines_of(decode_utf8_lossy("tun:\n  stack: \xff\n"))), "\xef\xbf\xbd");
-  EXPECT_TRUE(parse_proxies(lines_of("proxies:\n  - {}\n  - {type: ss}\n  - {name:}\n")).size() == 1);
+  EXPECT_TRUE(parse_proxies(lines_of("proxies:\n  - {}\n  - {type: ss}\n  - {name:}\n")).size() ==
+              1);
 }
 
 TEST(RedactConfigLines, RemovesSecretsAndCredentials) {
@@ -229,7 +232,8 @@ TEST(RedactConfigLines, RemovesSecretsAndCredentials) {
       {"# old secret was hunter22", "# old secret was <redacted>"},
       {"  secret: nested-one", "  secret: <redacted>"},
       {"    password: \"pa ss\"  # note", "    password: <redacted>  # note"},
-      {"  - {name: a, password: pw1, uuid: 'u-1', port: 1}", "  - {name: a, password: <redacted>, uuid: <redacted>, port: 1}"},
+      {"  - {name: a, password: pw1, uuid: 'u-1', port: 1}",
+       "  - {name: a, password: <redacted>, uuid: <redacted>, port: 1}"},
       {"    Private-Key: abc=", "    Private-Key: <redacted>"},
       {"    cipher: aes-128-gcm", "    cipher: aes-128-gcm"},
       {"mypassword-hint: x", "mypassword-hint: x"},

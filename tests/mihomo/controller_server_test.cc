@@ -25,8 +25,9 @@ constexpr const char* kConnections =
     R"({"id":"2","metadata":{"process":"firefox"},"rule":"Match","rulePayload":"","chains":["DIRECT"]}]})";
 
 std::string http_reply(int status, const std::string& body) {
-  return "HTTP/1.1 " + std::to_string(status) + " X\r\nContent-Type: application/json\r\nContent-Length: " +
-         std::to_string(body.size()) + "\r\n\r\n" + body;
+  return "HTTP/1.1 " + std::to_string(status) +
+         " X\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+         "\r\n\r\n" + body;
 }
 
 std::string header_value(const std::string& request, std::string_view name) {
@@ -51,7 +52,8 @@ TcpPeer::Handler controller(std::string secret) {
     bool allowed = secret.empty() ? auth.empty() : auth == "Bearer " + secret;
     if (!allowed) return (void)c.send(http_reply(401, R"({"message":"Unauthorized"})"));
     std::string path = path_of(request);
-    if (path == "/version") return (void)c.send(http_reply(200, R"({"meta":true,"version":"v1.18.5"})"));
+    if (path == "/version")
+      return (void)c.send(http_reply(200, R"({"meta":true,"version":"v1.18.5"})"));
     if (path == "/connections") return (void)c.send(http_reply(200, kConnections));
     c.send(http_reply(404, "{}"));
   };
@@ -62,7 +64,9 @@ class ControllerServer : public ::testing::Test {
   void SetUp() override { REQUIRE_ISOLATED_NETWORK(); }
 };
 
-ProcessInfo core_with(const std::string& args) { return {4242, "mihomo", "/usr/bin/mihomo", "mihomo " + args}; }
+ProcessInfo core_with(const std::string& args) {
+  return {4242, "mihomo", "/usr/bin/mihomo", "mihomo " + args};
+}
 
 std::string ctl(const TcpPeer& s) { return "127.0.0.1:" + std::to_string(s.port()); }
 
@@ -108,7 +112,8 @@ TEST_F(ControllerServer, ControllerFromConfigAndOwnListener) {
   auto dir = std::filesystem::temp_directory_path() / ("corvale-ctl-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   // The configured controller is wrong; the core's own listener is the real one.
-  std::ofstream(dir / "config.yaml") << "external-controller: 127.0.0.1:1\nsecret: from-file-secret\n";
+  std::ofstream(dir / "config.yaml")
+      << "external-controller: 127.0.0.1:1\nsecret: from-file-secret\n";
   std::vector<SocketEntry> listeners = {{"0.0.0.0", server.port(), "", 0, kTcpListen, 4242}};
   auto info = discover_core(core_with("-d " + dir.string()), listeners, {});
   std::filesystem::remove_all(dir);
@@ -127,10 +132,10 @@ TEST_F(ControllerServer, IPv6LoopbackController) {
 
 TEST_F(ControllerServer, RedirectIsNotFollowed) {
   TcpPeer elsewhere(controller(""));
-  TcpPeer redirector(testing::fixed_reply(
-      "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:" + std::to_string(elsewhere.port()) +
-      "/version\r\n\r\n"));
-  auto r = controller_get("127.0.0.1", redirector.port(), "/version", {{"Authorization", "Bearer s"}}, 1000);
+  TcpPeer redirector(testing::fixed_reply("HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:" +
+                                          std::to_string(elsewhere.port()) + "/version\r\n\r\n"));
+  auto r = controller_get("127.0.0.1", redirector.port(), "/version",
+                          {{"Authorization", "Bearer s"}}, 1000);
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 302);
   EXPECT_EQ(elsewhere.accepted(), 0);

@@ -1,3 +1,5 @@
+#include "mihomo/controller.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,10 +9,8 @@
 #include <fstream>
 #include <map>
 #include <mutex>
-#include <set>
 #include <nlohmann/json.hpp>
-
-#include "mihomo/controller.h"
+#include <set>
 
 namespace corvale {
 namespace {
@@ -38,7 +38,7 @@ TEST(ConnectionSummary, JoinsRuleAndChain) {
 
 TEST(ControllerCandidates, DefaultsControllerAndOwnLocalListeners) {
   std::vector<SocketEntry> listeners = {
-      {"127.0.0.1", 7897, "", 0, kTcpListen, 42},  {"0.0.0.0", 9097, "", 0, kTcpListen, 42},
+      {"127.0.0.1", 7897, "", 0, kTcpListen, 42},   {"0.0.0.0", 9097, "", 0, kTcpListen, 42},
       {"::", 53000, "", 0, kTcpListen, 42},         {"127.0.0.1", 1024, "", 0, kTcpListen, 42},
       {"192.168.1.5", 8000, "", 0, kTcpListen, 42}, {"127.0.0.1", 8888, "", 0, kTcpListen, 7},
       {"::1", 9191, "", 0, kTcpListen, 42},
@@ -57,10 +57,11 @@ TEST(LocalControllerHost, OnlyThisMachine) {
     const char* host;
     bool local;
   } rows[] = {
-      {"127.0.0.1", true},     {"127.8.9.10", true},   {"::1", true},        {"localhost", true},
-      {"192.168.1.5", true},   {"2001:DB8::5", true},  {"::ffff:127.0.0.1", true},
-      {"203.0.113.9", false},  {"192.168.1.6", false}, {"example.com", false},
-      {"localhost.evil", false}, {"", false},         {"0.0.0.0", false},
+      {"127.0.0.1", true},        {"127.8.9.10", true},      {"::1", true},
+      {"localhost", true},        {"192.168.1.5", true},     {"2001:DB8::5", true},
+      {"::ffff:127.0.0.1", true}, {"203.0.113.9", false},    {"192.168.1.6", false},
+      {"example.com", false},     {"localhost.evil", false}, {"", false},
+      {"0.0.0.0", false},
   };
   for (const auto& r : rows) EXPECT_EQ(is_local_controller_host(r.host, local), r.local) << r.host;
 }
@@ -109,7 +110,8 @@ TEST(DiscoverCore, RemoteControllerIsSkippedAndNeverContacted) {
   for (const auto& c : http.calls) EXPECT_EQ(c.host, "127.0.0.1");
   EXPECT_EQ(info.selected_controller, "http://127.0.0.1:9090");
   EXPECT_EQ(info.version, "v1.18.5");
-  for (const auto& r : info.endpoint_results) EXPECT_EQ(r.label.find("203.0.113.9"), std::string::npos);
+  for (const auto& r : info.endpoint_results)
+    EXPECT_EQ(r.label.find("203.0.113.9"), std::string::npos);
 }
 
 TEST(DiscoverCore, PortOfAnotherProcessGetsNoSecret) {
@@ -162,7 +164,8 @@ TEST(DiscoverCore, SecretFromConfigIsSentButNeverKept) {
   ProcessInfo core{501, "verge-mihomo", "/opt/verge/verge-mihomo",
                    "/opt/verge/verge-mihomo -d /home/u/.local/share/io.github.clash-verge-rev"};
   auto info = discover_core(
-      core, {}, {}, http.fns({{"/home/u/.local/share/io.github.clash-verge-rev/config.yaml", config}}));
+      core, {}, {},
+      http.fns({{"/home/u/.local/share/io.github.clash-verge-rev/config.yaml", config}}));
 
   EXPECT_EQ(info.config_path, "/home/u/.local/share/io.github.clash-verge-rev/config.yaml");
   EXPECT_TRUE(info.has_secret);
@@ -176,7 +179,8 @@ TEST(DiscoverCore, SecretFromConfigIsSentButNeverKept) {
 
   bool sent = false;
   for (const auto& c : http.calls)
-    for (const auto& [name, value] : c.headers) sent |= name == "Authorization" && value == "Bearer K9-hunter2-long";
+    for (const auto& [name, value] : c.headers)
+      sent |= name == "Authorization" && value == "Bearer K9-hunter2-long";
   EXPECT_TRUE(sent);
   EXPECT_EQ(everything(info).find("K9-hunter2-long"), std::string::npos);
 }
@@ -259,7 +263,10 @@ TEST(DiscoverCore, EndpointsAreQueriedOnceEach) {
 
 TEST(DiscoverCore, ControlCharactersInASecretAreNeverWrittenToTheWire) {
   FakeHttp http;
-  discover_core({5, "mihomo", "", R"(mihomo -secret "a)" "\r\nX-Injected: 1\"" }, {}, {}, http.fns());
+  discover_core({5, "mihomo", "",
+                 R"(mihomo -secret "a)"
+                 "\r\nX-Injected: 1\""},
+                {}, {}, http.fns());
   for (const auto& c : http.calls) EXPECT_TRUE(c.headers.empty());
 }
 
@@ -311,7 +318,8 @@ TEST_F(ConfigFileTest, LargeFileIsCutAtTheLastWholeLine) {
 }
 
 TEST_F(ConfigFileTest, DiscoverReadsTheRealFile) {
-  write("config.yaml", "external-controller: 127.0.0.1:1\nsecret: abcdefgh\ntun:\n  stack: system\n");
+  write("config.yaml",
+        "external-controller: 127.0.0.1:1\nsecret: abcdefgh\ntun:\n  stack: system\n");
   ControllerFns fns;
   fns.get = [](const std::string&, uint16_t, const std::string&, const HeaderList&, uint64_t) {
     return HttpResult();

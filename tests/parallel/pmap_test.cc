@@ -15,9 +15,9 @@ TEST(WorkerCount, FromProcessorCounts) {
     std::optional<double> quota;
     unsigned want;
   } cases[] = {
-      {1, 1, {}, 4},        {2, 2, {}, 4},       {3, 3, {}, 6},     {12, 12, {}, 24},
-      {64, 64, {}, 24},     {{}, 5, {}, 10},     {{}, {}, {}, 8},   {16, 16, 1.0, 4},
-      {16, 16, 2.5, 6},     {16, 16, 0.2, 4},    {2, 16, {}, 4},    {{}, {}, 3.0, 6},
+      {1, 1, {}, 4},    {2, 2, {}, 4},    {3, 3, {}, 6},   {12, 12, {}, 24},
+      {64, 64, {}, 24}, {{}, 5, {}, 10},  {{}, {}, {}, 8}, {16, 16, 1.0, 4},
+      {16, 16, 2.5, 6}, {16, 16, 0.2, 4}, {2, 16, {}, 4},  {{}, {}, 3.0, 6},
   };
   for (const auto& c : cases)
     EXPECT_EQ(worker_count_from(c.affinity, c.online, c.quota), c.want)
@@ -48,13 +48,16 @@ TEST(Pmap, ResultsInInputOrderOneTickPerItem) {
   for (int i = 0; i < 50; ++i) items[i] = i;
   std::mutex mu;
   std::set<std::thread::id> threads;
-  auto r = pmap(items, "order", [&](int v) {
-    // Later items finish first.
-    std::this_thread::sleep_for(std::chrono::milliseconds((50 - v) % 7));
-    std::lock_guard l(mu);
-    threads.insert(std::this_thread::get_id());
-    return v * 10;
-  }, 4);
+  auto r = pmap(
+      items, "order",
+      [&](int v) {
+        // Later items finish first.
+        std::this_thread::sleep_for(std::chrono::milliseconds((50 - v) % 7));
+        std::lock_guard l(mu);
+        threads.insert(std::this_thread::get_id());
+        return v * 10;
+      },
+      4);
   ASSERT_EQ(r.size(), 50u);
   for (int i = 0; i < 50; ++i) EXPECT_EQ(r[i], i * 10);
   EXPECT_EQ(s->total.load(), total + 50);
@@ -76,8 +79,7 @@ TEST(Pmap, OneItemOneThread) {
 
 TEST(Pmap, MoveOnlyResults) {
   progress_init(false);
-  auto r = pmap(std::vector<int>{1, 2, 3}, "m",
-                [](int v) { return std::make_unique<int>(v); });
+  auto r = pmap(std::vector<int>{1, 2, 3}, "m", [](int v) { return std::make_unique<int>(v); });
   EXPECT_EQ(*r[2], 3);
 }
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "support/peers.h"
 #include "probe/probe.h"
+#include "support/peers.h"
 
 namespace corvale {
 namespace {

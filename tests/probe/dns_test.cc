@@ -5,8 +5,8 @@
 #include <chrono>
 #include <random>
 
-#include "support/peers.h"
 #include "probe/probe.h"
+#include "support/peers.h"
 
 namespace corvale {
 namespace {

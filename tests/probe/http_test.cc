@@ -2,8 +2,8 @@
 
 #include <chrono>
 
-#include "support/peers.h"
 #include "probe/probe.h"
+#include "support/peers.h"
 
 namespace corvale {
 namespace {

@@ -9,8 +9,8 @@
 #include <limits>
 #include <sstream>
 
-#include "support/peers.h"
 #include "probe/probe.h"
+#include "support/peers.h"
 
 namespace corvale {
 namespace {

@@ -6,8 +6,8 @@
 #include <fstream>
 #include <utility>
 
-#include "support/peers.h"
 #include "probe/probe.h"
+#include "support/peers.h"
 
 namespace corvale {
 namespace {

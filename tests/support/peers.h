@@ -41,7 +41,8 @@ class RequestLog {
 /// One accepted connection, as the handler sees it.
 class PeerConn {
  public:
-  PeerConn(int fd, int stop_fd, RequestLog* log = nullptr) : fd_(fd), stop_fd_(stop_fd), log_(log) {}
+  PeerConn(int fd, int stop_fd, RequestLog* log = nullptr)
+      : fd_(fd), stop_fd_(stop_fd), log_(log) {}
   /// Reads until `terminator` has arrived (or `max_bytes`, EOF, stop, `wait_ms`).
   std::string read_until(std::string_view terminator, size_t max_bytes = 65536, int wait_ms = 3000);
   std::string read_exactly(size_t n, int wait_ms = 3000);

@@ -35,7 +35,9 @@ TEST(Command, ExitStatusAndArgumentsAreNotAShell) {
 }
 
 TEST(Command, InvalidUtf8IsReplaced) {
-  EXPECT_EQ(run_command_text("printf", {"a\\377b"}), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(run_command_text("printf", {"a\\377b"}),
+            "a\xEF\xBF\xBD"
+            "b");
 }
 
 TEST(Command, ChattyChildOnBothPipesDoesNotDeadlock) {

@@ -25,12 +25,9 @@ TEST(Ip, NormalizeIpText) {
     const char* in;
     const char* out;
   } cases[] = {
-      {"[::FFFF:10.0.0.1]", "10.0.0.1"},
-      {"FE80::1%eth0", "fe80::1"},
-      {"Example.Host", "example.host"},
-      {"2001:DB8:0:0:0:0:0:1", "2001:db8::1"},
-      {" 192.168.1.5 ", "192.168.1.5"},
-      {"", ""},
+      {"[::FFFF:10.0.0.1]", "10.0.0.1"},      {"FE80::1%eth0", "fe80::1"},
+      {"Example.Host", "example.host"},       {"2001:DB8:0:0:0:0:0:1", "2001:db8::1"},
+      {" 192.168.1.5 ", "192.168.1.5"},       {"", ""},
       {"[Not An Address]", "not an address"},
   };
   for (const auto& c : cases) EXPECT_EQ(normalize_ip_text(c.in), c.out) << c.in;

@@ -1,7 +1,8 @@
-#include "util/html.h"
 #include "util/text.h"
 
 #include <gtest/gtest.h>
+
+#include "util/html.h"
 
 namespace corvale {
 namespace {
@@ -30,8 +31,8 @@ TEST(Text, Utf8DecodingReplacesInvalidBytes) {
        "b",
        "a\xEF\xBF\xBD"
        "b"},
-      {"\xC3", "\xEF\xBF\xBD"},                          // truncated sequence
-      {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},          // overlong
+      {"\xC3", "\xEF\xBF\xBD"},                                  // truncated sequence
+      {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},                  // overlong
       {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // surrogate
       {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
   };
