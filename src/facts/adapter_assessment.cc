@@ -41,6 +41,13 @@ bool is_default_route(const RouteEntry& route) {
   return false;
 }
 
+std::string pingable_gateway(const RouteEntry& route) {
+  const std::string& gw = route.gateway;
+  if (gw.starts_with("fe80:") && gw.find('%') == std::string::npos)
+    return gw + "%" + std::to_string(route.if_index);
+  return gw;
+}
+
 bool has_conventional_gateway(const RouteEntry& route) {
   return !route.gateway.empty() && !is_unspecified_ip(route.gateway);
 }

@@ -26,6 +26,9 @@ bool is_default_route(const RouteEntry& route);
 
 /// A gateway that is neither empty nor the unspecified address.
 bool has_conventional_gateway(const RouteEntry& route);
+/// The gateway as ping needs it: a link-local IPv6 gateway without a zone gets
+/// the route's interface index ("fe80::1%2").
+std::string pingable_gateway(const RouteEntry& route);
 
 AdapterAssessment assess_adapter(const Adapter& adapter,
                                  const std::map<std::string, DeviceRecord>& devices_by_mac,

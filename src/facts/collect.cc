@@ -1,7 +1,6 @@
 #include "facts/collect.h"
 
 #include <arpa/inet.h>
-#include <fmt/format.h>
 #include <sys/socket.h>
 
 #include <future>
@@ -32,14 +31,9 @@
 namespace corvale {
 namespace {
 
-constexpr const char* kInternetV4 = "223.5.5.5";
-constexpr const char* kInternetV6 = "2400:3200::1";
 constexpr const char* kRouteSourceTarget = "1.1.1.1";
 constexpr uint16_t kRouteSourcePort = 443;
 constexpr uint64_t kRouteSourceTimeoutMs = 900;
-constexpr const char* kProxyVariables[] = {"HTTP_PROXY",  "HTTPS_PROXY", "ALL_PROXY",   "FTP_PROXY",
-                                           "SOCKS_PROXY", "http_proxy",  "https_proxy", "all_proxy",
-                                           "ftp_proxy",   "socks_proxy"};
 
 void collect_identity(Facts& f) {
   f.hostname = trim(decode_utf8_lossy(read_file("/proc/sys/kernel/hostname", 4096).value_or("")));
@@ -88,15 +82,15 @@ void collect_adapters_and_routes(Facts& f) {
 }
 
 void collect_egress_and_internet(Facts& f) {
-  f.egress_v4 = route_lookup(kInternetV4);
-  f.egress_v6 = route_lookup(kInternetV6);
+  f.egress_v4 = route_lookup(kInternetTargetV4);
+  f.egress_v6 = route_lookup(kInternetTargetV6);
   EgressFacts e = derive_egress(f.adapters, f.routes, f.egress_v4, f.egress_v6);
   f.egress_v4_adapter = std::move(e.egress_v4_adapter);
   f.default_route_v4 = std::move(e.default_route_v4);
   f.default_route_v6 = std::move(e.default_route_v6);
   f.default_gateway_v4 = std::move(e.default_gateway_v4);
   f.default_gateway_v6 = std::move(e.default_gateway_v6);
-  std::vector<std::string> targets = {kInternetV4, kInternetV6};
+  std::vector<std::string> targets = {kInternetTargetV4, kInternetTargetV6};
   auto r = pmap(targets, "internet reachability",
                 [](const std::string& host) { return ping_probe(host); });
   f.internet_probes.v4 = r[0];
@@ -139,8 +133,12 @@ void collect_sockets_and_endpoints(Facts& f) {
   if (f.proxy_settings.proxy_enabled)
     extract_proxy_endpoints(f.proxy_settings.proxy_server, "WinINET", eps);
   extract_proxy_endpoints(f.proxy_settings.winhttp_text, "WinHTTP", eps);
-  for (const char* var : kProxyVariables)
-    if (auto v = env_text(var)) extract_proxy_endpoints(*v, var, eps);
+  // The lower-case spellings are as common on Linux as the upper-case ones.
+  for (bool lower : {false, true})
+    for (const char* upper : kProxyVariables) {
+      std::string var = lower ? to_lower(upper) : std::string(upper);
+      if (auto v = env_text(var.c_str())) extract_proxy_endpoints(*v, var, eps);
+    }
   collect_config_endpoints(find_proxy_config_files(default_config_roots()), eps);
 }
 
@@ -206,9 +204,7 @@ std::vector<GatewayProbe> gateway_targets(const std::vector<RouteEntry>& routes)
     for (const auto& r : routes) {
       if (r.family != fam || !is_default_route(r) || !has_conventional_gateway(r)) continue;
       GatewayProbe g;
-      g.gateway = r.gateway;
-      if (r.gateway.starts_with("fe80:") && r.gateway.find('%') == std::string::npos)
-        g.gateway = fmt::format("{}%{}", r.gateway, r.if_index);
+      g.gateway = pingable_gateway(r);
       g.if_index = r.if_index;
       g.family = fam;
       bool seen = false;

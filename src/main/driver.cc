@@ -17,6 +17,7 @@
 #include "main/summary.h"
 #include "parallel/pmap.h"
 #include "parallel/progress.h"
+#include "probe/campus.h"
 #include "probe/probe.h"
 #include "report/report.h"
 #include "util/command.h"
@@ -30,9 +31,6 @@
 namespace corvale {
 namespace {
 
-constexpr const char* kFixedPingHosts[] = {"223.5.5.5", "2400:3200::1", "10.0.0.55",
-                                           "10.0.0.54", "10.0.32.32",   "10.0.32.33"};
-constexpr const char* kCampusResolvers[] = {"10.0.32.32", "10.0.32.33"};
 constexpr uint64_t kPrewarmDnsTimeoutMs = 1500;
 
 void push_unique(std::vector<std::string>& list, const std::string& v) {
@@ -126,14 +124,13 @@ std::vector<std::string> ping_host_list(const Facts& facts, const PingCache& cac
     if (!is_default_route(r)) continue;
     const std::string& gw = r.gateway;
     if (gw.empty() || gw == "0.0.0.0" || gw == "::") continue;
-    if (gw.find(':') != std::string::npos && gw.starts_with("fe80:") &&
-        gw.find('%') == std::string::npos) {
-      push_unique(hosts, fmt::format("{}%{}", gw, r.if_index));
-    } else {
-      push_unique(hosts, gw);
-    }
+    push_unique(hosts, pingable_gateway(r));
   }
-  for (const char* h : kFixedPingHosts) push_unique(hosts, h);
+  const CampusTargets campus;
+  for (const std::string& h :
+       {std::string(kInternetTargetV4), std::string(kInternetTargetV6), campus.portal_host,
+        campus.api_host, campus.resolver_a, campus.resolver_b})
+    push_unique(hosts, h);
   std::erase_if(hosts, [&](const std::string& h) { return cache.contains(h); });
   return hosts;
 }
@@ -145,7 +142,9 @@ std::vector<std::string> resolver_list(const Facts& facts, const DnsCache& cache
     for (const auto& s : a.dns_servers)
       if (s.find(':') == std::string::npos) push_unique(list, s);
   }
-  for (const char* r : kCampusResolvers) push_unique(list, r);
+  const CampusTargets campus;
+  push_unique(list, campus.resolver_a);
+  push_unique(list, campus.resolver_b);
   std::erase_if(list, [&](const std::string& r) { return cache.contains(r); });
   return list;
 }

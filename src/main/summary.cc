@@ -9,14 +9,12 @@
 
 #include "facts/adapter_assessment.h"
 #include "parallel/progress.h"
+#include "probe/campus.h"
 #include "util/ip.h"
 #include "util/text.h"
 
 namespace corvale {
 namespace {
-
-constexpr const char* kCampusHosts[] = {"10.0.0.55", "10.0.32.32", "10.0.32.33", "10.0.0.54"};
-constexpr const char* kCampusResolvers[] = {"10.0.32.32", "10.0.32.33"};
 
 std::string word(bool ok) { return ok ? "OK\n" : "FAIL\n"; }
 
@@ -219,7 +217,9 @@ bool dns_via_proxy(const Facts& f, const DnsProbeResult& r) {
 void section_campus(std::string& o, const Facts& f, const DnsCache& dns) {
   const CampusProbes& c = f.campus_probes;
   o += banner_text("11. ZEK campus infra (ZekConnected targets)");
-  for (const char* host : kCampusHosts) {
+  const CampusTargets campus;
+  for (const std::string& host :
+       {campus.portal_host, campus.resolver_a, campus.resolver_b, campus.api_host}) {
     bool ok = false;
     for (const auto& r : c.reachability)
       if (r.host == host) ok = r.ping.ok;
@@ -234,7 +234,7 @@ void section_campus(std::string& o, const Facts& f, const DnsCache& dns) {
                      c.login.user_name, c.login.online_ip, c.login.sum_bytes, c.login.sum_seconds);
   else
     o += "      (unrecognized response shape)\n";
-  for (const char* r : kCampusResolvers) {
+  for (const std::string& r : {campus.resolver_a, campus.resolver_b}) {
     auto it = dns.find(r);
     bool ok = it != dns.end() && it->second.ok;
     o += fmt::format("  DNS {:<16}", r) + word(ok);

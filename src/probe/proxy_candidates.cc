@@ -18,8 +18,6 @@ namespace {
 
 constexpr std::array<uint16_t, 13> kCommonProxyPorts = {1080, 1081, 3128, 7890,  7891,  7892, 8080,
                                                         8118, 8888, 9050, 10808, 10809, 10080};
-constexpr std::array<const char*, 5> kProxyVariables = {"HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY",
-                                                        "FTP_PROXY", "SOCKS_PROXY"};
 
 // The host's own addresses in both forms the listings use.
 class LocalAddresses {

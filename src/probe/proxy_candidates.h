@@ -29,6 +29,10 @@ namespace corvale {
 inline constexpr size_t kSocks5ProbeBudget = 72;
 inline constexpr size_t kConnectProbeBudget = 36;
 
+/// Environment variables read as proxy policy.
+inline constexpr const char* kProxyVariables[] = {"HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY",
+                                                  "FTP_PROXY", "SOCKS_PROXY"};
+
 /// Interactive applications (browsers, chat, office, editors): a negative prior.
 const Regex& interactive_app_pattern();
 /// Known proxy and tunnel product names.
