@@ -16,7 +16,7 @@
 namespace corvale {
 namespace {
 
-std::string word(bool ok) { return ok ? "OK\n" : "FAIL\n"; }
+std::string word(bool ok) { return std::string(status_word_text(ok)); }
 
 std::string adapter_name(const Facts& f, uint32_t if_index) {
   for (const auto& a : f.adapters)

@@ -124,6 +124,8 @@ std::string banner_text(std::string_view title) {
 
 void banner(std::string_view title) { std::fputs(banner_text(title).c_str(), stdout); }
 
-void status_word(bool ok) { std::fputs(ok ? "OK\n" : "FAIL\n", stdout); }
+std::string_view status_word_text(bool ok) { return ok ? "OK\n" : "FAIL\n"; }
+
+void status_word(bool ok) { std::fputs(status_word_text(ok).data(), stdout); }
 
 }  // namespace corvale

@@ -42,5 +42,7 @@ std::string timing_line(std::string_view label, int64_t step_ms, int64_t total_m
 void banner(std::string_view title);
 void status_word(bool ok);
 std::string banner_text(std::string_view title);
+/// "OK\n" or "FAIL\n".
+std::string_view status_word_text(bool ok);
 
 }  // namespace corvale
