@@ -48,6 +48,12 @@ std::string pingable_gateway(const RouteEntry& route) {
   return gw;
 }
 
+bool is_tunnel_interface(const Facts& facts, uint32_t if_index) {
+  auto it = facts.assessments_by_index.find(if_index);
+  if (it == facts.assessments_by_index.end()) return false;
+  return it->second.verdict == "Tunnel" || it->second.verdict == "SuspectedTunnel";
+}
+
 bool has_conventional_gateway(const RouteEntry& route) {
   return !route.gateway.empty() && !is_unspecified_ip(route.gateway);
 }

@@ -30,6 +30,11 @@ bool has_conventional_gateway(const RouteEntry& route);
 /// the route's interface index ("fe80::1%2").
 std::string pingable_gateway(const RouteEntry& route);
 
+/// The one test by which a route's interface counts as a tunnel: its
+/// assessment says "Tunnel" or "SuspectedTunnel". The graph's selected-route
+/// step and the report's Tunnel block both ask this, so they never disagree.
+bool is_tunnel_interface(const Facts& facts, uint32_t if_index);
+
 AdapterAssessment assess_adapter(const Adapter& adapter,
                                  const std::map<std::string, DeviceRecord>& devices_by_mac,
                                  const std::vector<RouteEntry>& routes);

@@ -1,0 +1,23 @@
+# Writes a C++ source that holds each asset file as a raw string literal.
+# Called as: cmake -DOUT=file.cc -DASSETS="name=path|name=path" -P embed_assets.cmake
+set(delim "corvale_asset")
+set(body "// Generated from src/report/assets; edit those files, not this one.\n")
+string(APPEND body "#include \"report/assets.h\"\n\nnamespace corvale {\n")
+string(REPLACE "|" ";" ASSETS "${ASSETS}")
+foreach(pair IN LISTS ASSETS)
+  string(REPLACE "=" ";" parts "${pair}")
+  list(GET parts 0 fn)
+  list(GET parts 1 path)
+  file(READ "${path}" text)
+  # A file's final newline is the editor's, not part of the text.
+  string(REGEX REPLACE "\n$" "" text "${text}")
+  string(FIND "${text}" ")${delim}\"" clash)
+  if(NOT clash EQUAL -1)
+    message(FATAL_ERROR "${path} contains the raw-string delimiter")
+  endif()
+  string(APPEND body "\nstd::string_view ${fn}() {\n  static constexpr std::string_view text = R\"${delim}(${text})${delim}\";\n  return text;\n}\n")
+endforeach()
+string(APPEND body "\n}  // namespace corvale\n")
+file(WRITE "${OUT}.tmp" "${body}")
+file(COPY_FILE "${OUT}.tmp" "${OUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUT}.tmp")

@@ -1,0 +1,1 @@
+// The graph viewer and the reveal script.
