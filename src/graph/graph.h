@@ -1,4 +1,6 @@
-// The entity graph of how local applications reach the network.
+// The entity graph of how local applications reach the network. Field names
+// are the keys of the serialised graph, in their serialisation order; the
+// payload writer relies on both, so they do not change.
 #pragma once
 
 #include <cstdint>
@@ -40,7 +42,7 @@ struct GraphEdge {
   std::string from, fromItem, to, kind;
   bool dead = false;
   bool bad = false;
-  double confidence = 0;
+  double confidence = 0;  // 0..1, two decimals; never NaN
   std::string evidence;
 };
 
