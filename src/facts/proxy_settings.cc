@@ -65,10 +65,10 @@ std::string strip_bare_userinfo(std::string_view text, std::string_view replacem
   return out;
 }
 
-// "scheme://userinfo@": the user-info runs to the last '@' before the URL
-// ends (a stop character or the next "://"), so a password holding '@', ':'
-// or '/' goes whole. Any scheme counts, not only the proxy ones.
-
+// "scheme://userinfo@": the user-info is what stands before the last '@'
+// that comes before the authority ends (at '/', '?', '#', a stop character
+// or the next "://"), so a password holding '@' or ':' goes whole while an
+// '@' inside a path or query is left to the key=value masking.
 std::string strip_url_userinfo(std::string_view text, std::string_view replacement) {
   std::string out;
   size_t i = 0;
@@ -79,8 +79,20 @@ std::string strip_url_userinfo(std::string_view text, std::string_view replaceme
       break;
     }
     size_t auth = sep + 3, end = auth;
-    while (end < text.size() && !ends_url(text[end]) && text.compare(end, 3, "://") != 0) ++end;
+    while (end < text.size() && !ends_url(text[end]) && text[end] != '/' && text[end] != '?' &&
+           text[end] != '#' && text.compare(end, 3, "://") != 0)
+      ++end;
     size_t at = text.substr(auth, end - auth).rfind('@');
+    if (at == std::string_view::npos && end < text.size() && text[end] == '/' &&
+        text.substr(auth, end - auth).find(':') != std::string_view::npos) {
+      // "user:pa/ss@host": a password holding '/' ends the authority early;
+      // the user-info then runs to the last '@' before any query or fragment.
+      size_t query = end;
+      while (query < text.size() && !ends_url(text[query]) && text[query] != '?' &&
+             text[query] != '#' && text.compare(query, 3, "://") != 0)
+        ++query;
+      at = text.substr(auth, query - auth).rfind('@');
+    }
     out += text.substr(i, auth - i);
     if (at == std::string_view::npos) {
       i = auth;
@@ -158,9 +170,9 @@ bool is_secret_name(std::string_view name) {
   return false;
 }
 
-// One whitespace-free piece of a command line. Sets `redact_next` when the
-// piece is an option whose value is the next piece.
-std::string redact_token(std::string_view tok, bool& redact_next) {
+// Masks the value of every "name=value" pair in `tok` whose name is
+// secret-like; a value runs to the next '&' (a URL query) or the token's end.
+std::string mask_secret_assignments(std::string_view tok) {
   std::string out;
   size_t i = 0;
   while (true) {
@@ -173,7 +185,13 @@ std::string redact_token(std::string_view tok, bool& redact_next) {
       --name_start;
     }
     out += tok.substr(i, eq + 1 - i);
-    size_t value_end = tok.find('&', eq + 1);
+    // A quoted value ends at its closing quote, whatever it holds.
+    size_t value_from = eq + 1;
+    if (value_from < tok.size() && (tok[value_from] == '"' || tok[value_from] == '\'')) {
+      size_t close = tok.find(tok[value_from], value_from + 1);
+      value_from = close == std::string_view::npos ? tok.size() : close;
+    }
+    size_t value_end = tok.find_first_of("& \t\n\r\f\v", value_from);
     if (value_end == std::string_view::npos) value_end = tok.size();
     if (is_secret_name(tok.substr(name_start, eq - name_start)) && value_end > eq + 1) {
       out += "***";
@@ -183,18 +201,65 @@ std::string redact_token(std::string_view tok, bool& redact_next) {
     }
   }
   out += tok.substr(i);
+  return out;
+}
+
+// Whether a command-line piece is an option whose value is the next piece.
+bool takes_secret_value(std::string_view tok) {
   if (tok.size() > 1 && tok.front() == '-' && tok.find('=') == std::string_view::npos &&
       (is_secret_name(tok) || tok == "-p" || tok == "-k"))
-    redact_next = true;
+    return true;
   // An HTTP authorization header value: "Authorization: Bearer X".
   std::string lower = to_lower(tok);
-  if (lower == "bearer" || lower == "basic") redact_next = true;
-  return out;
+  return lower == "bearer" || lower == "basic";
+}
+
+bool is_quote(char c) { return c == '"' || c == '\''; }
+
+// End of the command-line piece starting at `i`: the next white space, except
+// that white space inside a closed pair of quotes belongs to the piece, as it
+// does for the shell that started the program and for the controller client,
+// which reads -secret "a b" as one value. An unclosed quote is an ordinary
+// character.
+size_t piece_end(std::string_view text, size_t i) {
+  size_t j = i;
+  while (j < text.size() && !std::isspace(static_cast<unsigned char>(text[j]))) {
+    if (is_quote(text[j])) {
+      size_t close = text.find(text[j], j + 1);
+      if (close != std::string_view::npos) {
+        j = close + 1;
+        continue;
+      }
+    }
+    ++j;
+  }
+  return j;
+}
+
+// A secret in JSON handed over on the command line: "token": "value", or a
+// bare number or word. The value run is possessive, so a long value costs no
+// backtracking stack; an unclosed string is masked to the end.
+const Regex& json_secret_member() {
+  return static_regex(
+      R"re((?i)("[A-Za-z0-9_.-]*(?:secret|pass|pwd|token|key|auth|psk)[A-Za-z0-9_.-]*"\s*:\s*)(?:"(?:[^"\\]++|\\.)*+"?|[^\s,}\]"]++))re");
 }
 
 }  // namespace
 
-std::string redact_proxy_credentials(std::string_view text) { return strip_userinfo(text, ""); }
+std::string redact_proxy_credentials(std::string_view text) {
+  std::string stripped = strip_userinfo(text, "");
+  std::string out;
+  size_t i = 0;
+  while (i < stripped.size()) {
+    size_t j = i;
+    while (j < stripped.size() && !std::isspace(static_cast<unsigned char>(stripped[j]))) ++j;
+    out += mask_secret_assignments(std::string_view(stripped).substr(i, j - i));
+    while (j < stripped.size() && std::isspace(static_cast<unsigned char>(stripped[j])))
+      out += stripped[j++];
+    i = j;
+  }
+  return out;
+}
 
 std::string normalize_scheme(std::string_view scheme) { return to_lower(trim_view(scheme)); }
 
@@ -260,13 +325,12 @@ std::vector<SocketEntry> configured_listener_ports(const ProxySettings& settings
   return out;
 }
 
-std::string redact_command_line(std::string_view command_line) {
-  // JSON handed over on the command line: "secret": "value".
-  std::string text =
-      static_regex(
-          R"((?i)("[A-Za-z0-9_.-]*(?:secret|pass|pwd|token|key|auth|psk)[A-Za-z0-9_.-]*"\s*:\s*")(?:[^"\\]|\\.)*")")
-          .replace_all(command_line, "$1***\"");
-  text = strip_userinfo(text, "***@");
+namespace {
+
+// Masks option values piece by piece. With `group_quotes`, a closed quoted
+// span is part of its piece; such a piece that is not itself a masked value
+// is looked at again word by word, so that a quote cannot hide an option.
+std::string redact_pieces(std::string_view text, bool group_quotes, bool* trailing = nullptr) {
   std::string out;
   bool redact_next = false;
   size_t i = 0;
@@ -276,17 +340,43 @@ std::string redact_command_line(std::string_view command_line) {
       continue;
     }
     size_t j = i;
-    while (j < text.size() && !std::isspace(static_cast<unsigned char>(text[j]))) ++j;
+    if (group_quotes) {
+      j = piece_end(text, i);
+    } else {
+      while (j < text.size() && !std::isspace(static_cast<unsigned char>(text[j]))) ++j;
+    }
     std::string_view tok(text.data() + i, j - i);
+    i = j;
     if (redact_next) {
       out += "***";
-      redact_next = false;
-    } else {
-      out += redact_token(tok, redact_next);
+      // The value of a value-less flag may itself be a secret option
+      // ("-k --secret S"); masked either way, it must still mask what follows.
+      redact_next = tok.front() == '-' && takes_secret_value(tok);
+      continue;
     }
-    i = j;
+    std::string masked = mask_secret_assignments(tok);
+    if (group_quotes && masked.find_first_of(" \t\n\r\f\v") != std::string::npos) {
+      out += redact_pieces(masked, false, &redact_next);
+      continue;
+    }
+    out += masked;
+    redact_next = takes_secret_value(tok);
   }
+  if (trailing != nullptr) *trailing = redact_next;
   return out;
+}
+
+}  // namespace
+
+std::string redact_command_line(std::string_view command_line) {
+  auto json_masked = json_secret_member().replace_all(command_line, "$1\"***\"");
+  // The matcher failed part-way: nothing of the line is known to be clean, so
+  // only the program survives.
+  if (!json_masked) {
+    std::string_view program = command_line.substr(0, piece_end(command_line, 0));
+    return std::string(program) + (program.size() < command_line.size() ? " ***" : "");
+  }
+  return redact_pieces(strip_userinfo(*json_masked, "***@"), true);
 }
 
 }  // namespace corvale

@@ -153,12 +153,16 @@ std::optional<std::string> config_path_from_cmdline(std::string_view cmdline) {
 
 std::vector<std::string> redact_config_lines(std::vector<std::string> lines,
                                              const std::string& secret) {
-  // Values of credential keys, in block ("password: x") and flow ("{password: x}") form.
+  // Values of credential keys, in block ("password: x") and flow
+  // ("{password: x}") form. A quoted value ends at its closing quote; a plain
+  // one ends at ',' or '}' in flow form, but in block form it may hold ',',
+  // '}' or '#', so it is masked to the end of the line.
   static const Regex& credential = static_regex(
-      R"re((?i)((?:^|[\s{,-])(?:secret|password|passwd|uuid|private-key|pre-shared-key|auth-str|token|psk|obfs-password)\s*:\s*)("[^"]*"|'[^']*'|[^\s,}#]+))re");
+      R"re((?i)(?:([{,]\s*)|(^|[\s-]))((?:secret|password|passwd|uuid|private-key|pre-shared-key|auth-str|token|psk|obfs-password)\s*:\s*)(?:"(?:[^"\\]++|\\.)*+"|'[^']*+'|(?(1)[^,}]++|\S.*+)))re");
   constexpr std::string_view kMask = "<redacted>";
   for (auto& line : lines) {
-    line = credential.replace_all(line, "$1<redacted>");
+    // A matcher failure leaves nothing of the line known to be clean.
+    line = credential.replace_all(line, "$1$2$3<redacted>").value_or(std::string(kMask));
     // Very short secrets would mask half the file; their own key is enough.
     if (secret.size() < 4) continue;
     for (size_t at = line.find(secret); at != std::string::npos; at = line.find(secret, at)) {

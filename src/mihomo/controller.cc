@@ -85,14 +85,25 @@ std::vector<std::string> config_lines_for(const ProcessInfo& core, const Control
 
 }  // namespace
 
+std::string without_userinfo(std::string_view text) {
+  size_t auth = text.find("://");
+  auth = auth == std::string_view::npos ? 0 : auth + 3;
+  size_t end = text.find_first_of("/?#", auth);
+  if (end == std::string_view::npos) end = text.size();
+  size_t at = text.substr(auth, end - auth).rfind('@');
+  if (at == std::string_view::npos) return std::string(text);
+  return std::string(text.substr(0, auth)) + std::string(text.substr(auth + at + 1));
+}
+
 std::optional<ControllerEndpoint> parse_controller_endpoint(std::string_view text) {
-  std::string_view s = trim_view(text);
+  const std::string plain = without_userinfo(trim_view(text));
+  std::string_view s = plain;
   if (s.empty()) return std::nullopt;
   if (s.starts_with("http://"))
     s.remove_prefix(7);
   else if (s.starts_with("https://"))
     s.remove_prefix(8);
-  s = s.substr(0, s.find('/'));
+  s = s.substr(0, s.find_first_of("/?#"));
   std::string_view host = s;
   uint16_t port = 80;
   if (size_t colon = s.rfind(':'); colon != std::string_view::npos) {
@@ -111,7 +122,8 @@ std::vector<std::string> controller_candidates(const std::optional<std::string>&
                                                uint32_t pid,
                                                const std::vector<SocketEntry>& tcp_listeners) {
   std::vector<std::string> out;
-  if (controller_text && !controller_text->starts_with("\\")) out.push_back(*controller_text);
+  if (controller_text && !controller_text->starts_with("\\"))
+    out.push_back(without_userinfo(*controller_text));
   out.push_back("127.0.0.1:9097");
   out.push_back("127.0.0.1:9090");
   for (const auto& l : tcp_listeners) {

@@ -107,7 +107,7 @@ std::optional<std::string> read_config_file(const std::string& path) {
   struct stat st {};
   // lstat: a symbolic link or a device, FIFO or socket is not a configuration file.
   if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  auto text = read_file(path, kMaxConfigBytes);
+  auto text = read_file(path, kMaxConfigBytes, FinalLink::kRefuse);
   if (!text) return std::nullopt;
   if (static_cast<uint64_t>(st.st_size) > kMaxConfigBytes) {
     // Cut at the last complete line rather than hand on half a line.

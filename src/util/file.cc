@@ -10,8 +10,10 @@
 
 namespace corvale {
 
-std::optional<std::string> read_file(const std::string& path, size_t max_bytes) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+std::optional<std::string> read_file(const std::string& path, size_t max_bytes, FinalLink links) {
+  int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+  if (links == FinalLink::kRefuse) flags |= O_NOFOLLOW;
+  UniqueFd fd(::open(path.c_str(), flags));
   if (!fd.valid()) return std::nullopt;
   std::string out;
   char buf[16384];

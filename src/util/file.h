@@ -7,10 +7,19 @@
 
 namespace corvale {
 
-/// Reads at most `max_bytes` of a regular file (or a procfs/sysfs pseudo file)
-/// without following a symbolic link at the last component; nothing when it
-/// cannot be opened or read.
-std::optional<std::string> read_file(const std::string& path, size_t max_bytes = 1u << 20);
+/// Whether the last component of a path may be a symbolic link.
+enum class FinalLink {
+  /// System files are links on ordinary desktops (/etc/os-release to
+  /// ../usr/lib/os-release, /etc/resolv.conf to systemd-resolved's stub file).
+  kFollow,
+  /// For paths another user could plant a link at.
+  kRefuse,
+};
+
+/// Reads at most `max_bytes` of a regular file (or a procfs/sysfs pseudo
+/// file); nothing when it cannot be opened or read.
+std::optional<std::string> read_file(const std::string& path, size_t max_bytes = 1u << 20,
+                                     FinalLink links = FinalLink::kFollow);
 
 /// Target of a symbolic link; nothing when it is not a readable link.
 std::optional<std::string> read_link(const std::string& path);

@@ -26,6 +26,38 @@ struct MatchData {
   MatchData& operator=(const MatchData&) = delete;
 };
 
+// Backtracking patterns over long values (a JSON secret of a few KB on a
+// command line) overflow the JIT's default 32 KB stack, which turns a match
+// into an error. Each thread gets a larger stack of its own, since a JIT stack
+// must not be shared by concurrent matches.
+constexpr size_t kJitStackStart = 32u << 10;
+constexpr size_t kJitStackMax = 4u << 20;
+
+class ThreadMatchContext {
+ public:
+  ThreadMatchContext()
+      : ctx_(pcre2_match_context_create(nullptr)),
+        stack_(pcre2_jit_stack_create(kJitStackStart, kJitStackMax, nullptr)) {
+    if (ctx_ != nullptr && stack_ != nullptr) pcre2_jit_stack_assign(ctx_, nullptr, stack_);
+  }
+  ~ThreadMatchContext() {
+    pcre2_match_context_free(ctx_);
+    pcre2_jit_stack_free(stack_);
+  }
+  ThreadMatchContext(const ThreadMatchContext&) = delete;
+  ThreadMatchContext& operator=(const ThreadMatchContext&) = delete;
+  pcre2_match_context* get() const { return ctx_; }
+
+ private:
+  pcre2_match_context* ctx_;
+  pcre2_jit_stack* stack_;
+};
+
+pcre2_match_context* match_context() {
+  thread_local ThreadMatchContext ctx;
+  return ctx.get();
+}
+
 std::vector<std::pair<std::string, size_t>> read_names(const pcre2_code* code) {
   std::vector<std::pair<std::string, size_t>> names;
   uint32_t count = 0, entry_size = 0;
@@ -75,12 +107,16 @@ std::optional<Regex> Regex::compile(std::string_view pattern) {
   return r;
 }
 
-std::optional<RegexMatch> Regex::find(std::string_view subject, size_t offset) const {
-  if (offset > subject.size()) return std::nullopt;
+SearchResult Regex::search(std::string_view subject, size_t offset) const {
+  if (offset > subject.size()) return {};
   MatchData md(code_->code);
+  if (md.md == nullptr) return {MatchOutcome::kError, std::nullopt};
   int rc = pcre2_match(code_->code, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(),
-                       offset, 0, md.md, nullptr);
-  if (rc <= 0) return std::nullopt;
+                       offset, 0, md.md, match_context());
+  if (rc == PCRE2_ERROR_NOMATCH) return {};
+  // rc == 0 means the ovector was too small, which match data sized from the
+  // pattern rules out; treat it like every other failure.
+  if (rc <= 0) return {MatchOutcome::kError, std::nullopt};
   uint32_t pairs = pcre2_get_ovector_count(md.md);
   PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md.md);
   RegexMatch m;
@@ -92,7 +128,11 @@ std::optional<RegexMatch> Regex::find(std::string_view subject, size_t offset) c
   m.start_ = ov[0];
   m.end_ = ov[1];
   m.names_ = code_->names;
-  return m;
+  return {MatchOutcome::kMatch, std::move(m)};
+}
+
+std::optional<RegexMatch> Regex::find(std::string_view subject, size_t offset) const {
+  return search(subject, offset).match;
 }
 
 bool Regex::is_match(std::string_view subject) const { return find(subject).has_value(); }
@@ -110,15 +150,16 @@ std::vector<RegexMatch> Regex::find_all(std::string_view subject) const {
   return out;
 }
 
-std::string Regex::replace_all(std::string_view subject, std::string_view replacement) const {
+std::optional<std::string> Regex::replace_all(std::string_view subject,
+                                              std::string_view replacement) const {
   std::string out(subject.size() + 64, '\0');
   for (int attempt = 0; attempt < 8; ++attempt) {
     PCRE2_SIZE len = out.size();
-    int rc =
-        pcre2_substitute(code_->code, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(),
-                         0, PCRE2_SUBSTITUTE_GLOBAL | PCRE2_SUBSTITUTE_OVERFLOW_LENGTH, nullptr,
-                         nullptr, reinterpret_cast<PCRE2_SPTR>(replacement.data()),
-                         replacement.size(), reinterpret_cast<PCRE2_UCHAR*>(out.data()), &len);
+    int rc = pcre2_substitute(
+        code_->code, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), 0,
+        PCRE2_SUBSTITUTE_GLOBAL | PCRE2_SUBSTITUTE_OVERFLOW_LENGTH | PCRE2_SUBSTITUTE_UNSET_EMPTY,
+        nullptr, match_context(), reinterpret_cast<PCRE2_SPTR>(replacement.data()),
+        replacement.size(), reinterpret_cast<PCRE2_UCHAR*>(out.data()), &len);
     if (rc >= 0) {
       out.resize(len);
       return out;
@@ -126,7 +167,7 @@ std::string Regex::replace_all(std::string_view subject, std::string_view replac
     if (rc != PCRE2_ERROR_NOMEMORY) break;
     out.assign(len + 1, '\0');
   }
-  return std::string(subject);
+  return std::nullopt;
 }
 
 std::optional<Regex> regex_compile(std::string_view pattern) { return Regex::compile(pattern); }

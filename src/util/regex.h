@@ -27,16 +27,34 @@ class RegexMatch {
   size_t start_ = 0, end_ = 0;
 };
 
+/// What one match attempt found. An error (a resource limit reached inside
+/// the matcher) is neither a match nor proof that there is none.
+enum class MatchOutcome { kMatch, kNoMatch, kError };
+
+struct SearchResult {
+  MatchOutcome outcome = MatchOutcome::kNoMatch;
+  std::optional<RegexMatch> match;  // set exactly when outcome is kMatch
+};
+
 class Regex {
  public:
   /// Compiles `pattern` (UTF-8, Perl syntax); nothing when it does not compile.
   static std::optional<Regex> compile(std::string_view pattern);
 
+  /// The first match at or after `offset`, told apart from a matcher error.
+  SearchResult search(std::string_view subject, size_t offset = 0) const;
+  /// Whether it matches; an error counts as no match, so callers that must
+  /// fail closed (credential removal) use search() instead.
   bool is_match(std::string_view subject) const;
+  /// The first match at or after `offset`; an error counts as no match.
   std::optional<RegexMatch> find(std::string_view subject, size_t offset = 0) const;
   std::vector<RegexMatch> find_all(std::string_view subject) const;
-  /// Replaces every match; `$1`, `${name}` refer to groups.
-  std::string replace_all(std::string_view subject, std::string_view replacement) const;
+  /// Replaces every match; `$1`, `${name}` refer to groups (empty when a group
+  /// did not take part). Nothing when the
+  /// matcher fails part-way, so that no caller mistakes the unchanged
+  /// subject for a text without matches.
+  std::optional<std::string> replace_all(std::string_view subject,
+                                         std::string_view replacement) const;
   const std::string& pattern() const { return pattern_; }
 
  private:

@@ -136,6 +136,56 @@ bool is_valid_utf8(std::string_view s) {
   return true;
 }
 
+namespace {
+
+// Code points a terminal or a text layout acts on instead of showing: the
+// bidirectional marks, embeddings, overrides and isolates (which can make a
+// name read backwards), and the line and paragraph separators.
+bool is_invisible_control(uint32_t cp) {
+  return cp == 0x061C || cp == 0x200E || cp == 0x200F || (cp >= 0x2028 && cp <= 0x202E) ||
+         (cp >= 0x2066 && cp <= 0x2069);
+}
+
+uint32_t code_point(std::string_view s, size_t i, size_t n) {
+  auto b = [&](size_t k) { return static_cast<uint32_t>(static_cast<unsigned char>(s[i + k])); };
+  if (n == 1) return b(0);
+  if (n == 2) return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
+  if (n == 3) return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
+  return ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) | (b(3) & 0x3F);
+}
+
+}  // namespace
+
+std::string terminal_safe(std::string_view s) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(s.size());
+  size_t i = 0;
+  while (i < s.size()) {
+    size_t n = utf8_seq_len(s, i);
+    if (n == 0) {
+      auto c = static_cast<unsigned char>(s[i++]);
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+      continue;
+    }
+    uint32_t cp = code_point(s, i, n);
+    if (cp < 0x20 || cp == 0x7F) {
+      out += "\\x";
+      out += kHex[cp >> 4];
+      out += kHex[cp & 0xF];
+    } else if ((cp >= 0x80 && cp <= 0x9F) || is_invisible_control(cp)) {
+      out += "\\u";
+      for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(cp >> shift) & 0xF];
+    } else {
+      out.append(s.data() + i, n);
+    }
+    i += n;
+  }
+  return out;
+}
+
 double round2(double v) { return std::round(v * 100.0) / 100.0; }
 
 std::optional<std::string> env_text(const char* name) {

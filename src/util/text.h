@@ -28,6 +28,12 @@ std::string join(const std::vector<std::string>& parts, std::string_view sep);
 std::string decode_utf8_lossy(std::string_view bytes);
 bool is_valid_utf8(std::string_view bytes);
 
+/// Untrusted text (process names, paths, network replies) made safe to print
+/// on a terminal: every C0 control, DEL, C1 control, Unicode bidirectional
+/// control and line separator is written visibly as "\x1b" or "\u202e", and
+/// invalid UTF-8 bytes as "\xff"; everything else is copied unchanged.
+std::string terminal_safe(std::string_view text);
+
 /// Value times 100, rounded half away from zero, divided by 100.
 double round2(double v);
 

@@ -228,3 +228,59 @@ TEST(RedactCommandLine, SecretValuesBecomeStars) {
 
 }  // namespace
 }  // namespace corvale
+
+namespace corvale {
+namespace {
+
+// Forms that once let part of a secret through: each secret-bearing input
+// must come out without any piece of its secret.
+TEST(RedactCommandLine, EverySecretFormIsMaskedWhole) {
+  struct Row {
+    std::string in;
+    std::string out;
+  } rows[] = {
+      {R"(mihomo -secret "first second" -d /etc/mihomo)", "mihomo -secret *** -d /etc/mihomo"},
+      {R"(mihomo --secret="a b" -f c.yaml)", "mihomo --secret=*** -f c.yaml"},
+      {R"(mihomo --secret='x y z')", "mihomo --secret=***"},
+      {"curl http://h/x?token=S@T&y=1", "curl http://h/x?token=***&y=1"},
+      {"curl http://u:p@ss@h/x?token=S@T", "curl http://***@h/x?token=***"},
+      {"ss-local -k --secret S3cret -l 1080", "ss-local -k *** *** -l 1080"},
+      {"app --no-auth -secret S3cret", "app --no-auth *** ***"},
+      {"docker login --password-stdin --token T0ken x", "docker login --password-stdin *** *** x"},
+      {R"(run {"token":12345,"port":1})", R"(run {"token":"***","port":1})"},
+      {R"(run {"token":"unclosed and more)", R"(run {"token":"***")"},
+      {R"(echo "it's --secret S3cret")", R"(echo "it's --secret ***)"},
+      {R"(sh -c "agent --token=T0k --verbose")", R"(sh -c "agent --token=*** --verbose")"},
+  };
+  for (const auto& r : rows) EXPECT_EQ(redact_command_line(r.in), r.out) << r.in;
+}
+
+// A command line with a JSON secret of about 1.4 KB, as a core started with
+// its configuration inline would have: once the whole line came out unmasked.
+TEST(RedactCommandLine, LongJsonSecretIsMasked) {
+  std::string secret;
+  for (int i = 0; secret.size() < 1400; ++i) secret += "k" + std::to_string(i) + "\\\"";
+  for (size_t size : {size_t{1400}, size_t{64} << 10, size_t{1} << 20}) {
+    std::string value = std::string(size - secret.size() % size, 'Q') + secret;
+    std::string line = R"(/usr/bin/xray run -config-json {"inbounds":[],"privateKey":")" + value +
+                       R"(","port":1080} -secret S3cret)";
+    std::string red = redact_command_line(line);
+    EXPECT_EQ(red.find("QQQQ"), std::string::npos) << size;
+    EXPECT_EQ(red.find("k7\\\""), std::string::npos) << size;
+    EXPECT_EQ(red.find("S3cret"), std::string::npos) << size;
+    EXPECT_NE(red.find(R"("port":1080)"), std::string::npos) << size;
+  }
+}
+
+TEST(ProxyCredentials, QueryAtSignIsNotUserInfo) {
+  EXPECT_EQ(redact_proxy_credentials("http://h:8080/x?token=S@T&y=1"),
+            "http://h:8080/x?token=***&y=1");
+  EXPECT_EQ(redact_proxy_credentials("http://user:p@ss@127.0.0.1:7890/p@th"),
+            "http://127.0.0.1:7890/p@th");
+  auto eps = extract("http://h:8080/x?token=S@T&y=1");
+  ASSERT_EQ(eps.size(), 1u);
+  EXPECT_EQ(eps[0].host, "h");
+}
+
+}  // namespace
+}  // namespace corvale

@@ -240,6 +240,24 @@ TEST(RedactConfigLines, RemovesSecretsAndCredentials) {
   };
   for (const auto& r : rows)
     EXPECT_EQ(redact_config_lines({r.line}, "hunter22")[0], r.want) << r.line;
+  // A plain block value may hold ',', '}' or '#': all of it goes.
+  struct Row2 {
+    const char* line;
+    const char* want;
+  } whole[] = {
+      {"secret: ab,cd", "secret: <redacted>"},
+      {"secret: ab}cd", "secret: <redacted>"},
+      {"secret: ab#cd", "secret: <redacted>"},
+      {"  password: p,w}x#y # note", "  password: <redacted>"},
+      {"  - password: a,b", "  - password: <redacted>"},
+      {"secret: \"unclosed, quote", "secret: <redacted>"},
+      {"  - {name: b, password: \"p,w\", port: 2}", "  - {name: b, password: <redacted>, port: 2}"},
+      {"  - {name: c, password: pw}", "  - {name: c, password: <redacted>}"},
+  };
+  for (const auto& r : whole) {
+    auto got = redact_config_lines({r.line}, "")[0];
+    EXPECT_EQ(got, r.want) << r.line;
+  }
   // A tiny secret only masks its own key.
   auto tiny = redact_config_lines({"secret: ab", "cab: ab"}, "ab");
   EXPECT_EQ(tiny[0], "secret: <redacted>");

@@ -31,11 +31,11 @@ TEST(Regex, InvalidPatternsNeverMatch) {
 TEST(Regex, ReplaceAllWithGroupReference) {
   auto re = Regex::compile(R"((?i)((?:https?|ftp|socks(?:4a?|5)?)://)[^\s/@]+@)");
   ASSERT_TRUE(re);
-  EXPECT_EQ(re->replace_all("http://u:p@127.0.0.1:7890 socks5://x@h:1", "$1"),
+  EXPECT_EQ(re->replace_all("http://u:p@127.0.0.1:7890 socks5://x@h:1", "$1").value_or(""),
             "http://127.0.0.1:7890 socks5://h:1");
   // Large subjects grow the output buffer.
   std::string big(100000, 'a');
-  EXPECT_EQ(Regex::compile("a")->replace_all(big, "bb").size(), 200000u);
+  EXPECT_EQ(Regex::compile("a")->replace_all(big, "bb").value_or("").size(), 200000u);
 }
 
 TEST(Regex, FindAllAndInvalidUtf8Subjects) {
@@ -83,6 +83,38 @@ TEST(Regex, FindAllOverLargeSubject) {
   auto all = Regex::compile(R"(\d+)")->find_all(s);
   ASSERT_EQ(all.size(), 50001u);
   EXPECT_EQ(all.back().str(0), "7");
+}
+
+}  // namespace
+}  // namespace corvale
+
+namespace corvale {
+namespace {
+
+// The JSON-member pattern credential removal once used, with a backtracking
+// value run: each character of the value costs JIT stack.
+constexpr const char* kBacktrackingMember =
+    R"re((?i)("[A-Za-z0-9_.-]*(?:secret|token)[A-Za-z0-9_.-]*"\s*:\s*")(?:[^"\\]|\\.)*")re";
+
+TEST(Regex, LongValueMatchesWithTheRaisedJitStack) {
+  // About 1.4 KB: past the JIT's default 32 KB stack.
+  std::string line = "agent --config {\"token\":\"" + std::string(1400, 'k') + "\"}";
+  auto r = Regex::compile(kBacktrackingMember)->search(line);
+  EXPECT_EQ(r.outcome, MatchOutcome::kMatch);
+  ASSERT_TRUE(r.match);
+  EXPECT_EQ(r.match->end(), line.size() - 1);
+}
+
+TEST(Regex, MatcherErrorIsNeitherMatchNorNoMatch) {
+  // Far past any stack limit: the matcher gives up with an error.
+  std::string line = "{\"token\":\"" + std::string(8u << 20, 'k') + "\"}";
+  const auto re = Regex::compile(kBacktrackingMember);
+  auto r = re->search(line);
+  EXPECT_EQ(r.outcome, MatchOutcome::kError);
+  EXPECT_FALSE(r.match);
+  EXPECT_FALSE(re->replace_all(line, "$1***\"")) << "an error must not pass the input through";
+  EXPECT_EQ(Regex::compile("x")->search("abc").outcome, MatchOutcome::kNoMatch);
+  EXPECT_TRUE(Regex::compile("x")->replace_all("abc", "y"));
 }
 
 }  // namespace

@@ -67,3 +67,44 @@ TEST(Html, EscapesTheFiveCharacters) {
 
 }  // namespace
 }  // namespace corvale
+
+namespace corvale {
+namespace {
+
+TEST(TerminalSafe, ControlsAndDirectionOverridesBecomeVisible) {
+  struct Row {
+    std::string in;
+    std::string out;
+  } rows[] = {
+      {"mihomo", "mihomo"},
+      {"/usr/local/bin/sing-box", "/usr/local/bin/sing-box"},
+      {"xray\x1b[31m\a", "xray\\x1b[31m\\x07"},
+      {"a\rb\bc\nd\te", "a\\x0db\\x08c\\x0ad\\x09e"},
+      {std::string("nul\0x", 5), "nul\\x00x"},
+      {"del\x7f", "del\\x7f"},
+      {"csi\xc2\x9b"
+       "2J",
+       "csi\\u009b2J"},                                        // C1 CSI
+      {"evil\xe2\x80\xaegpj.exe", "evil\\u202egpj.exe"},       // right-to-left override
+      {"iso\xe2\x81\xa6x\xe2\x81\xa9", "iso\\u2066x\\u2069"},  // isolates
+      {"ls\xe2\x80\xa8ps", "ls\\u2028ps"},                     // line separator
+      {"bad\xff\xfe", "bad\\xff\\xfe"},                        // invalid UTF-8
+      {"<b>\"q\"'&", "<b>\"q\"'&"},                            // not terminal controls
+      {"网络代理 ü", "网络代理 ü"},                            // ordinary Unicode stays
+  };
+  for (const auto& r : rows) EXPECT_EQ(terminal_safe(r.in), r.out) << r.in;
+}
+
+TEST(TerminalSafe, OutputHoldsNoControlByteWhateverTheInput) {
+  std::string all;
+  for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+  all += "\xe2\x80\xae\xc2\x85";
+  std::string safe = terminal_safe(all + all);
+  for (unsigned char c : safe) EXPECT_FALSE(c < 0x20 || c == 0x7f) << int(c);
+  EXPECT_TRUE(is_valid_utf8(safe));
+  EXPECT_EQ(safe.find("\xe2\x80\xae"), std::string::npos);
+  EXPECT_EQ(safe.find("\xc2\x85"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace corvale
