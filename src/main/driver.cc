@@ -19,6 +19,7 @@
 #include "parallel/progress.h"
 #include "probe/campus.h"
 #include "probe/probe.h"
+#include "report/payload.h"
 #include "report/report.h"
 #include "util/command.h"
 #include "util/fd.h"
@@ -252,14 +253,19 @@ int run(int argc, char** argv) {
   GraphBuildResult built = build_graph(facts, pings, dns);
   timing_mark("graph-build");
   progress_tick("rendering report");
-  std::string report = render_report(facts, built.graph, built.interception_level, pings);
+  std::string report =
+      render_report(facts, built.graph, built.interception_level, pings, CORVALE_VERSION);
   timing_mark("render-doc");
 
   progress_finish();
   print_summary(facts, dns);
 
   if (opts.json_path) {
-    if (auto err = write_file(*opts.json_path, "", facts_to_json(facts, built.interception_level)))
+    // The graph goes in as the very object the report embeds, so scripts
+    // can read it without parsing HTML.
+    std::string json = json_with_graph(facts_to_json(facts, built.interception_level),
+                                       graph_payload_json(built.graph));
+    if (auto err = write_file(*opts.json_path, "", json))
       std::fprintf(stderr, "corvale: failed to write %s: %s\n", opts.json_path->c_str(),
                    err->c_str());
   }

@@ -7,7 +7,8 @@
 namespace corvale {
 
 std::string render_report(const Facts& facts, const TopologyGraph&,
-                          const std::string& interception_level, const PingCache&) {
+                          const std::string& interception_level, const PingCache&,
+                          std::string_view) {
   std::string host = html_escape(facts.hostname);
   return fmt::format(
       "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"

@@ -2,14 +2,18 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "facts/facts.h"
 #include "graph/graph.h"
 
 namespace corvale {
 
-/// The whole document as one UTF-8 string; never fails.
+/// The whole document as one UTF-8 string; never fails. `pings` holds the
+/// pre-warmed ping results by host (the LAN Gateway block reads it);
+/// `version` is named in the footer.
 std::string render_report(const Facts& facts, const TopologyGraph& graph,
-                          const std::string& interception_level, const PingCache& pings);
+                          const std::string& interception_level, const PingCache& pings,
+                          std::string_view version);
 
 }  // namespace corvale
