@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -86,9 +87,24 @@ using DnsCache = std::unordered_map<std::string, DnsProbeResult>;
 struct GraphBuildResult {
   TopologyGraph graph;
   std::string interception_level;  // the effective level text shown in the report
+  size_t ping_misses = 0;          // hosts the ping cache did not hold, probed live
+  size_t dns_misses = 0;           // resolvers the DNS cache did not hold, probed live
 };
 
-/// The graph-build stage. Reads the facts and the pre-warmed probe caches.
+/// What the build may do beyond reading its inputs: live probes on a cache
+/// miss and the process environment. Tests replace them.
+struct GraphHooks {
+  GraphHooks();
+  std::function<PingResult(const std::string& host)> ping;
+  std::function<DnsProbeResult(const std::string& resolver, uint64_t timeout_ms)> dns;
+  std::function<std::optional<std::string>(const char* name)> env;
+};
+
+/// The graph-build stage. Reads the facts and the pre-warmed probe caches;
+/// with CORVALE_TIMING set it reports the cache misses on standard error.
 GraphBuildResult build_graph(const Facts& facts, const PingCache& pings, const DnsCache& dns);
+/// The same build with its side effects supplied by the caller.
+GraphBuildResult build_graph(const Facts& facts, const PingCache& pings, const DnsCache& dns,
+                             const GraphHooks& hooks, GraphLimits limits = {});
 
 }  // namespace corvale

@@ -1,17 +1,257 @@
-#include "graph/graph.h"
+// The "graph-build" stage: the finished facts become the entity graph, step
+// by step in a fixed order, so that node and edge order are stable.
+//
+// Choices this build makes where the design leaves them open:
+// - Limits: maxDepth 8, maxNodes 160, maxRepeatPerPid 2.
+// - The selected IPv4 route enters a tunnel when is_tunnel_interface() says
+//   so (assessment "Tunnel" or "SuspectedTunnel"), the same test the report
+//   uses; it is a carrier route when the assessment says "Carrier".
+// - Layers: source 0, tunnel 1, process cards 2, carriers 3, gateways 4,
+//   ISP 5, remote endpoints 6; the interception card sits in lane "evidence".
+// - `sel` marks the tunnel card of the selected route and the carrier,
+//   gateway and ISP cards of the selected routes.
+// - Ids: "gw-{v4|v6}-{ifIndex}-{gateway}", "isp-{v4|v6}-{ifIndex}-{gateway}",
+//   "isp-{v4|v6}-{ifIndex}-direct" (a gateway-less carrier has exactly one
+//   Internet-side card, so "internet-{}-direct" is not drawn), "remote-{address}",
+//   "proc-{pid}-l2" for proxy cores and listener owners, "cfgproxy-{host}-{port}".
+// - Alternate default routes hang off "app" with an "alt" edge at 0.45;
+//   remote endpoint cards are capped at 12 per chain (the ISP card counts all).
+// - Per-edge confidences of the process steps: listener owner of a configured
+//   proxy 0.9, local process relation 0.8, live outbound socket 0.8, carrier
+//   under a tunnel 0.6, idle-core route candidate 0.4, environment policy 0.9,
+//   proxy candidate 0.5 (0.7 when it answered a proxy protocol), portal
+//   carrier 0.6.
+// - Explicit-policy attribution: the count of configured local proxies whose
+//   listener owner was resolved, and the flag "a tunnel carries traffic"
+//   (an up tunnel-like adapter, or a core reporting captured connections).
+// - Texts naming "Find-NetRoute" name this platform's `ip route get`.
+#include <cstdio>
+
+#include "facts/adapter_assessment.h"
+#include "graph/build_context.h"
+#include "probe/probe.h"
+#include "util/text.h"
 
 namespace corvale {
 
-GraphBuildResult build_graph(const Facts& facts, const PingCache&, const DnsCache&) {
+GraphHooks::GraphHooks()
+    : ping([](const std::string& host) { return ping_probe(host); }),
+      dns([](const std::string& r, uint64_t t) { return dns_probe(r, t); }),
+      env([](const char* name) { return env_text(name); }) {}
+
+PingResult BuildContext::ping(const std::string& host) {
+  if (auto it = pings.find(host); it != pings.end()) return it->second;
+  if (auto it = live_pings.find(host); it != live_pings.end()) return it->second;
+  ++ping_misses;
+  PingResult r = hooks.ping ? hooks.ping(host) : PingResult{};
+  live_pings.emplace(host, r);
+  return r;
+}
+
+DnsProbeResult BuildContext::resolve(const std::string& resolver) {
+  if (auto it = dns.find(resolver); it != dns.end()) return it->second;
+  if (auto it = live_dns.find(resolver); it != live_dns.end()) return it->second;
+  ++dns_misses;
+  DnsProbeResult r = hooks.dns ? hooks.dns(resolver, kGraphDnsTimeoutMs) : DnsProbeResult{};
+  live_dns.emplace(resolver, r);
+  return r;
+}
+
+const Adapter* BuildContext::adapter(uint32_t if_index) const {
+  for (const auto& a : facts.adapters)
+    if (a.if_index == if_index) return &a;
+  return nullptr;
+}
+
+const AdapterAssessment* BuildContext::assessment(uint32_t if_index) const {
+  auto it = facts.assessments_by_index.find(if_index);
+  return it == facts.assessments_by_index.end() ? nullptr : &it->second;
+}
+
+std::string process_name(const Facts& facts, uint32_t pid) {
+  auto it = facts.processes_by_pid.find(pid);
+  return it == facts.processes_by_pid.end() ? fmt::format("PID {}", pid) : it->second.name;
+}
+
+namespace {
+
+void add_inventory(BuildContext& ctx) {
+  const Facts& f = ctx.facts;
+  std::vector<NodeItem> rows;
+  std::set<uint32_t> seen;
+  for (const auto& a : f.adapters) {
+    if (!seen.insert(a.if_index).second) continue;
+    // "Loopback" is the other platform's adapter name; here lo is type 24.
+    if (a.name.find("Loopback") != std::string::npos || a.if_type == kIfTypeLoopback) continue;
+    if (f.default_route_v4 && a.if_index == f.default_route_v4->if_index) continue;
+    std::string key, state, status;
+    if (!a.is_up) {
+      key = "adapter", state = "disconnected", status = "DOWN";
+    } else if (is_tunnel_interface(f, a.if_index)) {
+      key = "tunnel", state = "available tunnel / no selected default route", status = "OK";
+    } else {
+      key = "adapter(up)", state = "up / no default route", status = "OK";
+    }
+    std::string meta = fmt::format("{} · ifIndex {}", state, a.if_index);
+    if (const AdapterAssessment* as = ctx.assessment(a.if_index); as && !as->verdict.empty())
+      meta += fmt::format(" · assessed {} {}", as->verdict, as->confidence);
+    rows.push_back(
+        GraphBuilder::make_item(fmt::format("if-{}", a.if_index), key, a.name, status, meta));
+  }
+  if (rows.empty()) return;
+  auto detail = std::make_shared<ItemDetail>();
+  detail->label = "Other adapters";
+  detail->sub = "inventory only · not current traffic-path hops";
+  detail->kind = "adapter";
+  detail->items = std::move(rows);
+  NodeItem item = GraphBuilder::make_item("adapter-inventory", "other adapters",
+                                          std::to_string(detail->items.size()), "",
+                                          "collapsed inventory · not a traffic hop");
+  item.detail = std::move(detail);
+  ctx.b.add_item("app", std::move(item));
+}
+
+void add_selected_v4(BuildContext& ctx) {
+  const Facts& f = ctx.facts;
+  if (!f.default_route_v4) return;
+  const RouteEntry& route = *f.default_route_v4;
+  const Adapter* a = ctx.adapter(route.if_index);
+  const AdapterAssessment* as = ctx.assessment(route.if_index);
+  const std::string name = a ? a->name : fmt::format("ifIndex {}", route.if_index);
+  const std::string verdict = as && !as->verdict.empty() ? as->verdict : "";
+  if (is_tunnel_interface(f, route.if_index)) {
+    ctx.b.add_item("app",
+                   GraphBuilder::make_item("default", "default", name, "OK",
+                                           fmt::format("selected route · adapter role {}",
+                                                       verdict.empty() ? "tunnel-like" : verdict),
+                                           "out"));
+    std::string tun = add_tunnel_card(ctx, route);
+    ctx.b.add_edge("app", "default", tun, 1.0, "main",
+                   "OS selected default route (route selection confirmed; adapter role "
+                   "separately scored)");
+    if (!ctx.tunnel_owners.empty()) {
+      const OwnerCandidate& owner = ctx.tunnel_owners.front();
+      std::map<uint32_t, int64_t> seen;
+      add_capture_trace(ctx, tun, owner.process.pid, 1, seen);
+      std::string core = process_card(ctx, owner.process.pid);
+      ctx.b.add_edge(tun, "owner", core, owner.confidence,
+                     owner.confidence >= 0.8 ? "likely" : "possible", owner.reason);
+    }
+  } else if (verdict == "Carrier") {
+    ctx.b.add_item("app", GraphBuilder::make_item("default", "default", name, "OK",
+                                                  "selected route · assessed carrier", "out"));
+    std::string first = add_egress_chain(ctx, route, true);
+    ctx.b.add_edge("app", "default", first, 1.0, "main", "OS selected default route");
+  } else {
+    ctx.b.add_item("app", GraphBuilder::make_item(
+                              "default", "OS route", name, "WARN",
+                              fmt::format("selected OS route · adapter role {}; not labelled "
+                                          "direct/physical",
+                                          verdict.empty() ? "unassessed" : verdict)));
+  }
+}
+
+void add_selected_v6(BuildContext& ctx) {
+  const Facts& f = ctx.facts;
+  if (!f.default_route_v6) return;
+  const RouteEntry& route = *f.default_route_v6;
+  const Adapter* a = ctx.adapter(route.if_index);
+  const std::string name = a ? a->name : fmt::format("ifIndex {}", route.if_index);
+  if (f.default_route_v4 && f.default_route_v4->if_index == route.if_index) {
+    ctx.b.add_item("app", GraphBuilder::make_item("default-v6", "IPv6 default", name, "OK",
+                                                  "same interface as IPv4 selected route"));
+    return;
+  }
+  const AdapterAssessment* as = ctx.assessment(route.if_index);
+  if (is_tunnel_interface(f, route.if_index)) {
+    ctx.b.add_item("app", GraphBuilder::make_item("default-v6", "IPv6 default", name, "OK",
+                                                  "selected IPv6 route", "out"));
+    std::string tun = add_tunnel_card(ctx, route);
+    ctx.b.add_edge("app", "default-v6", tun, 1.0, "main", "OS selected IPv6 default route");
+  } else if (as && as->verdict == "Carrier") {
+    ctx.b.add_item("app", GraphBuilder::make_item("default-v6", "IPv6 default", name, "OK",
+                                                  "selected IPv6 route", "out"));
+    std::string first = add_egress_chain(ctx, route, true);
+    ctx.b.add_edge("app", "default-v6", first, 1.0, "main", "OS selected IPv6 default route");
+  } else {
+    ctx.b.add_item("app", GraphBuilder::make_item("default-v6", "OS route", name, "WARN",
+                                                  "selected IPv6 route · interface type "
+                                                  "unclassified"));
+  }
+}
+
+}  // namespace
+
+void add_egress_routes(BuildContext& ctx) {
+  const Facts& f = ctx.facts;
+  for (const auto& r : f.routes) {
+    if (!is_default_route(r)) continue;
+    if ((f.default_route_v4 && r == *f.default_route_v4) ||
+        (f.default_route_v6 && r == *f.default_route_v6))
+      continue;
+    const Adapter* a = ctx.adapter(r.if_index);
+    if (!a || !a->is_up || is_tunnel_interface(f, r.if_index)) continue;
+    std::string first = add_egress_chain(ctx, r, false);
+    bool observed = false;
+    if (const GraphNode* n =
+            ctx.b.node(fmt::format("isp-{}-{}-{}", family_tag(r.family), r.if_index,
+                                   r.gateway.empty() ? "direct" : r.gateway)))
+      for (const auto& item : n->items)
+        if (item.id == "observed" && item.status == "OK") observed = true;
+    ctx.b.add_edge("app", "", first, 0.45, "alt",
+                   observed ? "alternate route candidate · observed routed connection"
+                            : fmt::format("alternate route candidate · metric {}", r.metric));
+  }
+}
+
+GraphBuildResult build_graph(const Facts& facts, const PingCache& pings, const DnsCache& dns,
+                             const GraphHooks& hooks, GraphLimits limits) {
+  GraphBuilder b(limits);
+  BuildContext ctx{facts, b, pings, dns, hooks};
+  b.add_node("app", "Applications", "outbound connections · traffic paths first", "source", "");
+  if (GraphNode* n = b.node("app")) n->layer = kLayerSource;
+  add_inventory(ctx);
+  add_selected_v4(ctx);
+  add_selected_v6(ctx);
+  add_egress_routes(ctx);
+  add_proxy_policy(ctx);
+  add_process_relations(ctx);
+  add_interception(ctx);
+  add_candidates(ctx);
+  add_campus(ctx);
+
   GraphBuildResult r;
-  r.graph.interception.level = facts.interception.level;
-  r.graph.interception.displayLevel = facts.interception.level;
-  r.graph.interception.score = facts.interception.score;
-  r.graph.interception.signals = facts.interception.signals;
-  r.graph.interception.driverHits = facts.driver_hits.size();
-  r.graph.interception.serviceHits = facts.service_hits.size();
-  r.graph.interception.routeSourceMismatch = facts.route_source.mismatch;
-  r.interception_level = facts.interception.level;
+  TopologyGraph& g = r.graph;
+  b.finish_into(g);
+  const InterceptionAssessment& ia = facts.interception;
+  g.interception.level = ia.level;
+  g.interception.displayLevel = ia.level;
+  g.interception.score = round2(ia.score);
+  g.interception.signals = ia.signals;
+  g.interception.proxyLikeListeners = 0;
+  for (const auto& a : facts.proxy_candidates.assessments)
+    if (a.level == "candidate" || a.level == "investigate") ++g.interception.proxyLikeListeners;
+  std::set<uint32_t> candidate_pids;
+  for (const auto& c : facts.proxy_candidates.candidates) candidate_pids.insert(c.pid);
+  g.interception.proxyCandidateProcesses = candidate_pids.size();
+  g.interception.protocolProxyListeners = ia.protocol_proxy_listeners.size();
+  g.interception.protocolProxyProcesses = ia.protocol_proxy_processes.size();
+  g.interception.driverHits = facts.driver_hits.size();
+  g.interception.serviceHits = facts.service_hits.size();
+  g.interception.routeSourceMismatch = facts.route_source.mismatch;
+
+  r.interception_level =
+      ia.level != "NONE" && explicit_policy_attributed(ctx) ? "EXPLICIT-PROXY" : ia.level;
+  r.ping_misses = ctx.ping_misses;
+  r.dns_misses = ctx.dns_misses;
+  return r;
+}
+
+GraphBuildResult build_graph(const Facts& facts, const PingCache& pings, const DnsCache& dns) {
+  GraphBuildResult r = build_graph(facts, pings, dns, GraphHooks());
+  if (env_text("CORVALE_TIMING"))
+    std::fprintf(stderr, "  [timing] graph-build cache misses: ping %zu, dns %zu\n", r.ping_misses,
+                 r.dns_misses);
   return r;
 }
 
