@@ -386,7 +386,8 @@
     if (it.probe) {
       svgText(rg, { class: 'v', x: x + w - 66, y: base, 'text-anchor': 'end' }, trimText(it.v, 17));
       svgEl('circle', { class: 'dot' + (sc ? ' ' + sc : ''), cx: x + w - 55, cy: y + h / 2, r: r }, rg);
-      svgText(rg, { class: 'm', x: x + w - 46, y: base }, it.meta);
+      // The meta text has the last 40 pixels of the row; the tooltip carries it whole.
+      svgText(rg, { class: 'm', x: x + w - 46, y: base }, trimText(it.meta, 8));
     } else {
       if (it.status) svgEl('circle', { class: 'dot' + (sc ? ' ' + sc : ''), cx: x + w - 9, cy: y + h / 2, r: r }, rg);
       var value = it.meta ? it.v + ' \u00b7 ' + it.meta : it.v;
@@ -442,10 +443,13 @@
     var t0 = performance.now();
     while (world.firstChild) world.removeChild(world.firstChild);
     nodeEls = Object.create(null);
-    var edgeLayer = svgEl('g', { class: 'edges' }, world);
-    var nodeLayer = svgEl('g', { class: 'nodes' }, world);
+    // Built detached and attached once, so the browser styles the graph in one go.
+    var edgeLayer = svgEl('g', { class: 'edges' });
+    var nodeLayer = svgEl('g', { class: 'nodes' });
     edgeEls = model.edges.filter(function (e) { return drawable(e, byId); }).map(function (e) { return drawEdge(e, edgeLayer); });
     model.nodes.forEach(function (n) { drawNode(n, nodeLayer); });
+    world.appendChild(edgeLayer);
+    world.appendChild(nodeLayer);
     return performance.now() - t0;
   }
 
@@ -507,8 +511,9 @@
   }
 
   function svgPoint(ev) {
+    // The world's origin is inside the canvas border.
     var r = svg.getBoundingClientRect();
-    return { x: ev.clientX - r.left, y: ev.clientY - r.top };
+    return { x: ev.clientX - r.left - svg.clientLeft, y: ev.clientY - r.top - svg.clientTop };
   }
   var drag = null;
   svg.addEventListener('pointerdown', function (ev) {
