@@ -12,7 +12,6 @@
 #include <variant>
 
 #include "facts/adapter_assessment.h"
-#include "facts/collect.h"
 #include "facts/facts_json.h"
 #include "main/summary.h"
 #include "parallel/pmap.h"
@@ -21,6 +20,7 @@
 #include "probe/probe.h"
 #include "report/payload.h"
 #include "report/report.h"
+#include "stages/collect.h"
 #include "util/command.h"
 #include "util/fd.h"
 #include "util/text.h"

@@ -1,4 +1,4 @@
-#include "facts/collect.h"
+#include "stages/collect.h"
 
 #include <gtest/gtest.h>
 

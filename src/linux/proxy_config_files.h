@@ -26,9 +26,6 @@ std::vector<std::string> default_config_roots();
 
 /// Endpoints named in each file, with the source "config:{path}". Only the
 /// endpoints are kept, never the file's text.
-/// The text without its comment lines (starting with '#', ';' or "//").
-std::string without_comment_lines(std::string_view text);
-
 void collect_config_endpoints(const std::vector<std::string>& files,
                               std::vector<ProxyEndpoint>& out);
 

@@ -1,4 +1,4 @@
-#include "facts/proxy_config_search.h"
+#include "linux/proxy_config_files.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -136,11 +136,6 @@ TEST_F(ConfigTree, CollectsEndpointsWithoutCredentialsOrText) {
                                      {source, "::1", "", 53},
                                      {source, "127.0.0.1", "", 1080}};
   EXPECT_EQ(eps, want);
-}
-
-TEST(ConfigComments, AreDropped) {
-  EXPECT_EQ(without_comment_lines("a: 1\n  # b: 2\n;c\n//d\ne: f # g\n"), "a: 1\ne: f # g\n");
-  EXPECT_EQ(without_comment_lines(""), "");
 }
 
 TEST(DefaultConfigRoots, FollowsTheEnvironment) {

@@ -1,4 +1,4 @@
-#include "facts/proxy_config_search.h"
+#include "linux/proxy_config_files.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <set>
 
-#include "facts/proxy_settings.h"
+#include "facts/proxy_config_text.h"
 #include "util/fd.h"
 #include "util/regex.h"
 #include "util/text.h"
@@ -184,26 +184,11 @@ std::vector<std::string> default_config_roots() {
   return unique;
 }
 
-std::string without_comment_lines(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::string_view line : split_lines(text)) {
-    std::string_view t = trim_view(line);
-    if (t.starts_with('#') || t.starts_with(';') || t.starts_with("//")) continue;
-    out.append(line);
-    out.push_back('\n');
-  }
-  return out;
-}
-
 void collect_config_endpoints(const std::vector<std::string>& files,
                               std::vector<ProxyEndpoint>& out) {
   for (const auto& path : files) {
     auto text = read_config_file(path);
-    if (!text) continue;
-    // Commented-out settings are not in effect; sample configurations are
-    // full of them.
-    extract_proxy_endpoints(without_comment_lines(decode_utf8_lossy(*text)), "config:" + path, out);
+    if (text) config_text_endpoints(*text, path, out);
   }
 }
 

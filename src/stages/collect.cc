@@ -1,4 +1,4 @@
-#include "facts/collect.h"
+#include "stages/collect.h"
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
@@ -9,11 +9,11 @@
 #include "facts/adapter_assessment.h"
 #include "facts/egress.h"
 #include "facts/interception.h"
-#include "facts/proxy_config_search.h"
 #include "facts/proxy_settings.h"
 #include "linux/adapters.h"
 #include "linux/dns_config.h"
 #include "linux/processes.h"
+#include "linux/proxy_config_files.h"
 #include "linux/routes.h"
 #include "linux/services.h"
 #include "linux/sockets.h"

@@ -1,0 +1,56 @@
+#!/usr/bin/env python3
+"""Fails when a source file includes a header from a higher layer.
+
+  check_layers.py SRC_DIR
+
+Layers, bottom to top; folders on one floor may include each other. A folder
+under SRC_DIR that is missing here fails too, so a new module has to be placed.
+"""
+
+import pathlib
+import re
+import sys
+
+FLOORS = [
+    ["util"],
+    ["parallel"],
+    ["facts"],
+    ["linux", "probe", "mihomo"],
+    ["stages"],
+    ["graph"],
+    ["report"],
+    ["main"],
+]
+LEVEL = {folder: n for n, floor in enumerate(FLOORS) for folder in floor}
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+)/[^"]+"', re.M)
+
+
+def violations(src):
+    out = []
+    for folder in sorted(p for p in src.iterdir() if p.is_dir()):
+        if folder.name not in LEVEL:
+            out.append("%s/: not placed in any layer" % folder.name)
+            continue
+        for path in sorted(folder.rglob("*")):
+            if path.suffix not in (".h", ".cc") or not path.is_file():
+                continue
+            text = path.read_text(encoding="utf-8", errors="replace")
+            for target in INCLUDE.findall(text):
+                if target in LEVEL and LEVEL[target] > LEVEL[folder.name]:
+                    out.append("%s includes %s/ from a higher layer"
+                               % (path.relative_to(src), target))
+    return out
+
+
+def main():
+    if len(sys.argv) != 2:
+        print(__doc__.strip(), file=sys.stderr)
+        return 2
+    found = violations(pathlib.Path(sys.argv[1]))
+    for v in found:
+        print(v)
+    return 1 if found else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
