@@ -457,3 +457,30 @@ test('160 nodes and 300 edges: first layout and draw, re-layout after expanding'
   await page.screenshot({ path: path.join(lib.ARTEFACTS, 'crafted-big-graph.png') });
   await done(page);
 });
+
+test('odd graphs: loops, cycles, repeated ids and wrongly typed fields', async () => {
+  const pl = payload([
+    node('a', 'A', 'source', [item('o', 'out', '', { role: 'out' })]),
+    node('self', 'Self loop', 'core'),
+    node('c1', 'Cycle 1', 'core'), node('c2', 'Cycle 2', 'core'),
+    node('__proto__', 'Proto', 'core'), node('a', 'Second A', 'core'),
+    { id: 'bare', items: [{ id: 'x', detail: { items: 'no' } }, null, 5] },
+  ], [
+    edge('a', 'self', { fromItem: 'o' }), edge('self', 'self'),
+    edge('a', 'c1'), edge('c1', 'c2'), edge('c2', 'c1'),
+    edge('a', '__proto__', { confidence: '0.3' }), null, 'edge',
+  ]);
+  const page = await open(pl, 'odd');
+  await lib.showGraph(page);
+  const s = await state(page);
+  assert.equal(await page.locator('g.node').count(), 6, 'the first node of a repeated id wins');
+  assert.equal(await page.textContent(`${nodeSel('a')} text.ntitle`), 'A');
+  assert.equal(s.pos.self.depth, 1, 'a self-loop does not move its node');
+  // The edge closing the cycle is left out of the columns, not relaxed once per node.
+  assert.deepEqual([s.pos.c1.depth, s.pos.c2.depth], [1, 2]);
+  assert.equal(await page.evaluate(() => window.__corvaleViewer.state().pos['__proto__'].depth), 1);
+  assert.equal(await page.locator('path.edge').count(), 6);
+  assert.equal(await page.getAttribute('g.edge-wrap:last-child path.edge', 'class'), 'edge main confirmed',
+    'a confidence that is not a number counts as 1');
+  await done(page);
+});

@@ -160,12 +160,38 @@
       ? m.rowY[rowId] + ITEM_H / 2 : m.h / 2;
   }
 
+  // Edges that lead back to a node on the current depth-first path, walking
+  // from the nodes without incoming edges first, each in payload order.
+  function cycleEdges(nodes, hop) {
+    var out = Object.create(null), hasIn = Object.create(null);
+    hop.forEach(function (e) { (out[e.from] = out[e.from] || []).push(e); hasIn[e.to] = true; });
+    var roots = nodes.filter(function (n) { return !hasIn[n.id]; }).concat(nodes);
+    var colour = Object.create(null), back = new Set();
+    roots.forEach(function (root) {
+      if (colour[root.id]) return;
+      colour[root.id] = 1;
+      var stack = [{ id: root.id, i: 0 }];
+      while (stack.length) {
+        var top = stack[stack.length - 1], list = out[top.id] || [];
+        if (top.i >= list.length) { colour[top.id] = 2; stack.pop(); continue; }
+        var e = list[top.i++];
+        if (colour[e.to] === 1) back.add(e);
+        else if (!colour[e.to]) { colour[e.to] = 1; stack.push({ id: e.to, i: 0 }); }
+      }
+    });
+    return back;
+  }
+
   // Columns by longest traffic path; rows aligned to the strongest incoming
   // edge; stacked without overlap. nodes: {id, idx, lane}, measures by id.
   function autoLayout(nodes, edges, measures, arranged) {
     var byId = Object.create(null), depth = Object.create(null);
     nodes.forEach(function (n) { byId[n.id] = n; depth[n.id] = 0; });
     var hop = edges.filter(function (e) { return drawable(e, byId) && e.kind !== 'evidence'; });
+    // An edge that closes a cycle can never be satisfied: each pass would push
+    // the cycle's nodes further right, up to one column per node of the graph.
+    var back = cycleEdges(nodes, hop);
+    hop = hop.filter(function (e) { return !back.has(e); });
     for (var pass = 0; pass < nodes.length; pass++) {
       var changed = false;
       hop.forEach(function (e) {
@@ -577,7 +603,7 @@
   window.fitNetGraph = fit;
   window.resetNetGraph = reset;
   api.state = function () {
-    var pos = {};
+    var pos = Object.create(null);
     model.nodes.forEach(function (n) {
       pos[n.id] = { x: state.pos[n.id].x, y: state.pos[n.id].y, h: state.measures[n.id].h, depth: state.pos[n.id].depth };
     });
