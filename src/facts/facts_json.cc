@@ -3,11 +3,16 @@
 #include <nlohmann/json.hpp>
 
 #include "facts/proxy_settings.h"
+#include "util/version.h"
 
 namespace corvale {
 namespace {
 
 using Json = nlohmann::ordered_json;
+
+// The layout of this document; raised whenever a key is removed or changes
+// meaning, so scripts can tell which layout they read.
+constexpr int kFormatVersion = 1;
 
 template <typename T, typename F>
 Json array_of(const std::vector<T>& items, F to_json) {
@@ -266,6 +271,8 @@ Json object_of(const std::map<K, V>& m, F to_json) {
 std::string facts_to_json(const Facts& f, const std::string& interception_level) {
   try {
     Json j;
+    j["corvale_version"] = std::string(kVersion);
+    j["format_version"] = kFormatVersion;
     j["hostname"] = f.hostname;
     j["os_name"] = f.os_name;
     j["collected_at"] = f.collected_at;

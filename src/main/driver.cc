@@ -24,10 +24,8 @@
 #include "util/command.h"
 #include "util/fd.h"
 #include "util/text.h"
+#include "util/version.h"
 
-#ifndef CORVALE_VERSION
-#define CORVALE_VERSION "0.0.0"
-#endif
 
 namespace corvale {
 namespace {
@@ -161,82 +159,58 @@ std::string report_path(const std::optional<std::string>& cwd, const std::string
   return (std::filesystem::path(*cwd) / name).string();
 }
 
-std::optional<std::string> write_report_file(const std::string& path, std::string_view text) {
-  return write_file(path, "\xEF\xBB\xBF", text);
+std::string numbered_path(const std::string& path, int n) {
+  std::string_view ext = ".html";
+  if (path.ends_with(ext))
+    return fmt::format("{}-{}{}", path.substr(0, path.size() - ext.size()), n, ext);
+  return fmt::format("{}-{}", path, n);
 }
 
-Options parse_options(const std::vector<std::string>& args) {
-  Options o;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
-      o.help = true;
-    } else if (a == "--version") {
-      o.version = true;
-    } else if (a == "--json") {
-      if (i + 1 >= args.size()) {
-        o.error = "--json needs a file name";
-      } else {
-        o.json_path = args[++i];
-      }
-    } else if (a.starts_with("--json=")) {
-      o.json_path = a.substr(7);
-      if (o.json_path->empty()) o.error = "--json needs a file name";
+ReportWrite write_report_file(const std::string& path, std::string_view text) {
+  // Two runs in the same second share a stamp; the later one takes the next
+  // free number instead of replacing the earlier report.
+  constexpr int kMaxNumber = 1000;
+  for (int n = 1; n <= kMaxNumber; ++n) {
+    std::string candidate = n == 1 ? path : numbered_path(path, n);
+    UniqueFd fd(::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                       0666));
+    if (!fd.valid()) {
+      if (errno == EEXIST) continue;
+      return {candidate, std::string(std::strerror(errno))};
     }
-    // Anything else (including --no-progress) is left to the progress decision.
+    auto err = write_all(fd.get(), "\xEF\xBB\xBF");
+    if (!err) err = write_all(fd.get(), text);
+    if (!err && ::close(fd.release()) != 0) err = std::string(std::strerror(errno));
+    return {candidate, err};
   }
-  return o;
+  return {path, fmt::format("{} and {} numbered names are taken", path, kMaxNumber - 1)};
 }
 
-std::string usage_text() {
-  return "Usage: corvale [--no-progress] [--json FILE]\n"
-         "       corvale --help | --version\n"
-         "\n"
-         "Finds out how traffic from this host really leaves it: adapters and tunnels,\n"
-         "the default route, addresses, DNS servers, local proxy cores and VPN clients,\n"
-         "their listeners and sockets, and whether the gateway, public resolvers, the\n"
-         "Internet and the campus portal answer. Prints a numbered summary and writes a\n"
-         "self-contained HTML report, corvale-report-YYYYMMDD-HHMMSS.html, to the current\n"
-         "directory, then opens it in the browser.\n"
-         "\n"
-         "Options:\n"
-         "  --no-progress   do not draw the progress line\n"
-         "  --json FILE     also write what the run learned as JSON to FILE (no secrets)\n"
-         "  --help          show this text\n"
-         "  --version       show the version\n"
-         "\n"
-         "Environment:\n"
-         "  CORVALE_NO_PROGRESS     set (to anything) to hide the progress line\n"
-         "  CORVALE_FORCE_PROGRESS  set to draw it even when stderr is not a terminal\n"
-         "  CORVALE_NO_OPEN         set to not open the report in the browser\n"
-         "  CORVALE_TIMING          set to print how long each step took\n"
-         "  HTTP_PROXY HTTPS_PROXY ALL_PROXY FTP_PROXY SOCKS_PROXY\n"
-         "                          read as proxy settings that may point at local listeners\n"
-         "\n"
-         "The report holds the default egress path as a chain of SHA-256 hash-linked\n"
-         "blocks, detail tables, and an interactive node graph of the evidence.\n";
-}
 
 int run(int argc, char** argv) {
   std::vector<std::string> args;
   for (int i = 0; i < argc; ++i) {
     if (!is_valid_utf8(argv[i])) {
-      std::fprintf(stderr, "corvale: argument %d is not valid UTF-8\n", i);
-      return 2;
+      std::fputs(usage_error_line(fmt::format("argument {} is not valid UTF-8", i)).c_str(),
+                 stderr);
+      return kExitUsage;
     }
     args.emplace_back(argv[i]);
   }
   Options opts = parse_options(args);
+  // A refused command line is answered before anything is sent on the network.
+  if (!opts.error && opts.json_path && !opts.help && !opts.version)
+    opts.error = json_path_problem(*opts.json_path);
   if (opts.error) {
-    std::fprintf(stderr, "corvale: %s\n\n%s", opts.error->c_str(), usage_text().c_str());
-    return 2;
+    std::fputs(usage_error_line(*opts.error).c_str(), stderr);
+    return kExitUsage;
   }
   if (opts.help) {
     std::fputs(usage_text().c_str(), stdout);
     return 0;
   }
   if (opts.version) {
-    std::printf("corvale %s\n", CORVALE_VERSION);
+    std::fputs(fmt::format("corvale {}\n", kVersion).c_str(), stdout);
     return 0;
   }
 
@@ -254,7 +228,7 @@ int run(int argc, char** argv) {
   timing_mark("graph-build");
   progress_tick("rendering report");
   std::string report =
-      render_report(facts, built.graph, built.interception_level, pings, CORVALE_VERSION);
+      render_report(facts, built.graph, built.interception_level, pings, kVersion);
   timing_mark("render-doc");
 
   progress_finish();
@@ -272,15 +246,16 @@ int run(int argc, char** argv) {
 
   auto cwd = cwd_text();
   std::string path = report_path(cwd, report_stamp(run_command_text("date", {"+%Y%m%d-%H%M%S"})));
+  ReportWrite written = write_report_file(path, report);
   std::string line;
-  if (auto err = write_report_file(path, report)) {
-    line = fmt::format("\n  failed to write report: {}\n", *err);
+  if (written.error) {
+    line = fmt::format("\n  failed to write report: {}\n", *written.error);
   } else {
-    line = fmt::format("\n  HTML report -> {}\n", path);
+    line = fmt::format("\n  HTML report -> {}\n", written.path);
   }
   std::fputs(line.c_str(), stdout);
   std::fflush(stdout);
-  open_report(path);
+  open_report(written.path);
   return 0;
 }
 

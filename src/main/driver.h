@@ -9,6 +9,7 @@
 
 #include "facts/facts.h"
 #include "graph/graph.h"
+#include "main/options.h"
 
 namespace corvale {
 
@@ -30,19 +31,17 @@ std::string report_stamp(std::string_view date_output);
 /// `cwd`/corvale-report-{stamp}.html, or the bare file name without a cwd.
 std::string report_path(const std::optional<std::string>& cwd, const std::string& stamp);
 
-/// Writes the byte-order mark and `text`. Never follows a symbolic link at
-/// `path` and never truncates another user's file. Returns the error text.
-std::optional<std::string> write_report_file(const std::string& path, std::string_view text);
+/// `path` with "-{n}" before its ".html" (or at its end without one).
+std::string numbered_path(const std::string& path, int n);
 
-struct Options {
-  bool help = false;
-  bool version = false;
-  std::optional<std::string> json_path;
-  std::optional<std::string> error;  // a usage error to print before exiting
+struct ReportWrite {
+  std::string path;                  // the file written
+  std::optional<std::string> error;  // why nothing was written
 };
-Options parse_options(const std::vector<std::string>& args);
-
-std::string usage_text();
+/// Writes the byte-order mark and `text` to a new file: at `path`, or when
+/// that name is taken (by an earlier report or anything else, a symbolic link
+/// included) at numbered_path(path, 2), 3 … An existing file is never opened.
+ReportWrite write_report_file(const std::string& path, std::string_view text);
 
 /// The whole run; returns the exit status.
 int run(int argc, char** argv);

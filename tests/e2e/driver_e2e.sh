@@ -15,9 +15,9 @@ run_in() { # dir [env...] -- args ; stdout/stderr/status land in $dir
   (cd "$dir" && env "${envs[@]}" "$CORVALE" "$@" >out.txt 2>err.txt; echo $? >status.txt)
 }
 
-# --no-progress anywhere wins over CORVALE_FORCE_PROGRESS.
+# --no-progress wins over CORVALE_FORCE_PROGRESS.
 d=$E2E_TMP/noprog; mkdir -p "$d"
-run_in "$d" CORVALE_FORCE_PROGRESS=1 -- extra --no-progress more
+run_in "$d" CORVALE_FORCE_PROGRESS=1 -- --json facts.json --no-progress
 expect_eq 0 "$(cat "$d/status.txt")" "exit status with --no-progress"
 if has_cr "$d/err.txt"; then fail "--no-progress still drew the progress line"; else pass "--no-progress wins over CORVALE_FORCE_PROGRESS"; fi
 
@@ -95,7 +95,19 @@ for tool in ip ss ping ping6 hostname systemctl; do
 done
 run_in "$d" PATH="$d/bin" --
 expect_eq keep "$(cat "$d/victim")" "planted link target untouched"
-expect_contains "$d/out.txt" "  failed to write report: " "planted link reported as a failure"
+expect_eq "" "$(ls "$d" | grep -v -e '^bin$' -e '^victim$' -e '^corvale-report-report\(-2\)\?\.html$' -e '\.txt$')" "nothing else written beside the planted link"
+expect_contains "$d/out.txt" "  HTML report -> $d/corvale-report-report-2.html" "planted link's name skipped for the next number"
+
+# Two runs in the same second: the first report stays, the second is numbered.
+d=$E2E_TMP/same-second; mkdir -p "$d/bin"
+for tool in ip ss ping ping6 hostname systemctl; do
+  p=$(command -v "$tool") && ln -s "$p" "$d/bin/$tool"
+done
+run_in "$d" PATH="$d/bin" --
+cp "$d/corvale-report-report.html" "$d/first.html"
+run_in "$d" PATH="$d/bin" --
+if cmp -s "$d/first.html" "$d/corvale-report-report.html"; then pass "first report kept"; else fail "first report replaced"; fi
+expect_contains "$d/out.txt" "  HTML report -> $d/corvale-report-report-2.html" "second report numbered -2"
 
 # The opener: not started with CORVALE_NO_OPEN, handed the path without it.
 d=$E2E_TMP/opener; mkdir -p "$d/bin"
@@ -113,6 +125,44 @@ for _ in $(seq 1 50); do [[ -s $d/opened.txt ]] && break; sleep 0.1; done
 report=$(ls "$d"/corvale-report-*.html | head -1)
 expect_eq "$report" "$(cat "$d/opened.txt" 2>/dev/null)" "xdg-open receives the report path"
 
+# A refused command line: one line on stderr, status 2, nothing probed or
+# written. A fake ping on PATH records any probe that slips through.
+d=$E2E_TMP/usage; mkdir -p "$d/bin" "$d/ro"
+cat >"$d/bin/ping" <<FAKE
+#!/bin/sh
+echo "\$@" >>"$d/pinged.txt"
+FAKE
+chmod +x "$d/bin/ping"
+ln -s "$d/victim.json" "$d/link.json"
+chmod 0555 "$d/ro"
+while IFS='|' read -r what expect args; do
+  read -ra argv <<<"$args"
+  start=$(date +%s%N)
+  if [[ $(id -u) -eq 0 && $what == "unwritable directory" ]]; then
+    (cd "$d" && setpriv --reuid=65534 --regid=65534 --clear-groups env PATH="$d/bin:$PATH" \
+      "$CORVALE" "${argv[@]}" >out.txt 2>err.txt; echo $? >status.txt)
+  else
+    run_in "$d" PATH="$d/bin:$PATH" -- "${argv[@]}"
+  fi
+  took=$(( ($(date +%s%N) - start) / 1000000 ))
+  expect_eq 2 "$(cat "$d/status.txt")" "$what: exit status"
+  expect_eq 1 "$(wc -l <"$d/err.txt")" "$what: one line on stderr"
+  expect_contains "$d/err.txt" "$expect" "$what: names the problem"
+  expect_contains "$d/err.txt" "(try corvale --help)" "$what: hint"
+  expect_eq 0 "$(wc -c <"$d/out.txt")" "$what: nothing on stdout"
+  if (( took < 1000 )); then pass "$what: answered at once"; else fail "$what: took $took ms"; fi
+done <<CASES
+unknown option|unknown option '--bogus'|--bogus
+short option|unknown option '-v'|-v
+typo|unknown option '--no-progres'|--no-progres
+stray word|unexpected argument 'now'|--no-progress now
+json without file|--json needs a file name|--json
+json in a missing directory|directory '$d/missing' does not exist|--json $d/missing/f.json
+json on a symbolic link|is a symbolic link|--json $d/link.json
+unwritable directory|directory 'ro' is not writable|--json ro/f.json
+CASES
+expect_eq 0 "$(ls "$d" | grep -c -e '^corvale-report' -e '^pinged.txt$' -e '^victim.json$')" "refused runs probed and wrote nothing"
+
 # --help and --version run nothing and exit 0.
 d=$E2E_TMP/help; mkdir -p "$d"
 run_in "$d" -- --help
@@ -121,5 +171,14 @@ expect_contains "$d/out.txt" "CORVALE_NO_OPEN" "--help lists the switches"
 expect_eq 0 "$(ls "$d"/corvale-report-* 2>/dev/null | wc -l)" "--help writes no report"
 run_in "$d" -- --version
 expect_contains "$d/out.txt" "corvale " "--version"
+
+# One version everywhere: --version, the JSON document and the report footer.
+d=$E2E_TMP/version; mkdir -p "$d"
+version=$("$CORVALE" --version | sed -n 's/^corvale \([0-9][0-9.]*\)$/\1/p')
+[[ -n $version ]] || fail "--version prints no version number"
+run_in "$d" -- --json facts.json
+expect_eq "$version" "$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["corvale_version"])' "$d/facts.json")" "JSON corvale_version matches --version"
+expect_eq 1 "$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["format_version"])' "$d/facts.json")" "JSON format_version"
+expect_contains "$(ls "$d"/corvale-report-*.html | head -1)" "Generated by corvale $version." "report footer names the version"
 
 finish
