@@ -2,24 +2,268 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
+#include "facts/adapter_assessment.h"
+#include "facts/proxy_settings.h"
+#include "report/assets.h"
+#include "report/chain.h"
+#include "report/payload.h"
+#include "report/sections.h"
 #include "util/html.h"
+#include "util/regex.h"
+#include "util/text.h"
 
 namespace corvale {
+namespace {
 
-std::string render_report(const Facts& facts, const TopologyGraph&,
-                          const std::string& interception_level, const PingCache&,
-                          std::string_view) {
-  std::string host = html_escape(facts.hostname);
+std::vector<ChainBlockSpec> chain_specs(const Facts& f, const PingCache& pings);
+
+constexpr std::string_view kInternetTarget = "223.5.5.5";
+
+const Adapter* adapter_by_index(const Facts& f, uint32_t if_index) {
+  for (const auto& a : f.adapters)
+    if (a.if_index == if_index) return &a;
+  return nullptr;
+}
+
+std::string first_address(const std::vector<InterfaceAddress>& list) {
+  return list.empty() ? std::string() : list.front().address;
+}
+
+/// The IPv4 egress runs over a tunnel: the same test the graph uses.
+bool egress_is_tunnel(const Facts& f) {
+  return f.egress_v4 && f.egress_v4_adapter && is_tunnel_interface(f, f.egress_v4->if_index);
+}
+
+struct Carrier {
+  const Adapter* adapter = nullptr;
+  std::string gateway;
+};
+
+// Without a tunnel the adapter the kernel chose is the carrier; behind a
+// tunnel (or without an egress answer) it is the first IPv4 physical
+// candidate of the collect stage.
+Carrier find_carrier(const Facts& f, bool tunnel) {
+  Carrier c;
+  if (!tunnel && f.egress_v4 && f.egress_v4_adapter) {
+    c.adapter = adapter_by_index(f, f.egress_v4->if_index);
+    if (f.egress_v4->via)
+      c.gateway = *f.egress_v4->via;
+    else if (f.default_route_v4 && f.default_route_v4->if_index == f.egress_v4->if_index)
+      c.gateway = f.default_gateway_v4.value_or("");
+    if (c.adapter) return c;
+  }
+  for (const auto& p : f.physical_candidates) {
+    if (p.family != kFamilyV4) continue;
+    if (const Adapter* a = adapter_by_index(f, p.if_index)) return {a, p.gateway};
+  }
+  return {};
+}
+
+bool gateway_answers(const Facts& f, const PingCache& pings, const std::string& gateway) {
+  if (auto it = pings.find(gateway); it != pings.end()) return it->second.ok;
+  // The collect stage pinged every default gateway too.
+  for (const auto& g : f.gateway_probes)
+    if (g.gateway == gateway) return g.ok;
+  return false;
+}
+
+// A core process for the Proxy core block: the first whose name names a
+// known core, preferring names other than the bare "clash" family word.
+const ProcessInfo* select_core_process(const Facts& f) {
+  const Regex& any =
+      static_regex("(mihomo|xray|v2ray|clash|sing-box|singbox|gost|trojan|hysteria)");
+  const Regex& preferred =
+      static_regex("(mihomo|xray|v2ray|sing-box|singbox|gost|trojan|hysteria)");
+  const ProcessInfo* first = nullptr;
+  for (const auto& p : f.proxy_processes) {
+    if (!any.is_match(p.name)) continue;
+    if (preferred.is_match(p.name)) return &p;
+    if (!first) first = &p;
+  }
+  return first;
+}
+
+ChainBlockSpec block_spec(std::string title, std::string sub) {
+  ChainBlockSpec b;
+  b.title = std::move(title);
+  b.sub = std::move(sub);
+  return b;
+}
+
+ChainBlockSpec tunnel_block(const Facts& f) {
+  const Adapter& a = *f.egress_v4_adapter;
+  ChainBlockSpec b = block_spec(a.name + " TUN", "selected default route (tunnel)");
+  b.key = a.name;
+  if (!a.ipv4_addresses.empty())
+    b.rows.push_back(block_row("IPv4", first_address(a.ipv4_addresses)));
+  if (f.egress_v6 && f.egress_v6->if_index == f.egress_v4->if_index && !a.ipv6_addresses.empty())
+    b.rows.push_back(block_row("IPv6", first_address(a.ipv6_addresses)));
+  b.rows.push_back(block_row("ifIndex", std::to_string(f.egress_v4->if_index)));
+  if (f.egress_v4->via) b.rows.push_back(block_row("via", *f.egress_v4->via));
+  if (!a.dns_servers.empty()) b.rows.push_back(block_row("DNS", join(a.dns_servers, " ")));
+  b.status = "OK";
+  return b;
+}
+
+ChainBlockSpec core_block(const Facts& f, const ProcessInfo& p) {
+  ChainBlockSpec b = block_spec(p.name, "proxy core process");
+  b.rows.push_back(block_row("PID", std::to_string(p.pid)));
+  if (!p.exe_path.empty()) b.rows.push_back(block_row("path", p.exe_path));
+  std::vector<uint16_t> ports;
+  for (const auto& s : f.tcp_listeners)
+    if (s.pid == p.pid) ports.push_back(s.local_port);
+  // One port bound on IPv4 and IPv6 is one listening port to the reader.
+  std::sort(ports.begin(), ports.end());
+  ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
+  std::vector<std::string> listen;
+  for (uint16_t port : ports) listen.push_back(fmt::format(":{}", port));
+  if (!listen.empty()) b.rows.push_back(block_row("listen", join(listen, " ")));
+  return b;
+}
+
+std::vector<ChainBlockSpec> chain_specs(const Facts& f, const PingCache& pings) {
+  std::vector<ChainBlockSpec> specs;
+  specs.push_back(block_spec("Applications", "local user apps & system traffic"));
+  specs.back().rows.push_back(block_row("traffic", "all local TCP/UDP"));
+  bool tunnel = egress_is_tunnel(f);
+  if (tunnel) {
+    specs.push_back(tunnel_block(f));
+    if (const ProcessInfo* core = select_core_process(f)) specs.push_back(core_block(f, *core));
+  }
+
+  Carrier carrier = find_carrier(f, tunnel);
+  ChainBlockSpec nic = block_spec("Physical NIC", "upstream carrier");
+  if (carrier.adapter) {
+    nic.rows.push_back(block_row("adapter", carrier.adapter->name));
+    nic.rows.push_back(block_row("ifIndex", std::to_string(carrier.adapter->if_index)));
+    if (!carrier.adapter->ipv4_addresses.empty())
+      nic.rows.push_back(block_row("IPv4", first_address(carrier.adapter->ipv4_addresses)));
+  }
+  if (!carrier.gateway.empty()) nic.rows.push_back(block_row("gateway", carrier.gateway));
+  nic.status = carrier.adapter ? "OK" : "FAIL";
+  specs.push_back(std::move(nic));
+
+  bool reachable = !carrier.gateway.empty() && gateway_answers(f, pings, carrier.gateway);
+  ChainBlockSpec gw = block_spec("LAN Gateway", "first hop to ISP");
+  if (!carrier.gateway.empty()) gw.rows.push_back(block_row("address", carrier.gateway));
+  gw.rows.push_back(block_row("ping", reachable ? "reachable" : "timeout"));
+  gw.status = reachable ? "OK" : "FAIL";
+  specs.push_back(std::move(gw));
+
+  const Adapter* egress = f.egress_v4 ? adapter_by_index(f, f.egress_v4->if_index) : nullptr;
+  ChainBlockSpec isp = block_spec("Internet / ISP", "IPv4 reachability");
+  isp.rows.push_back(block_row("probe", kInternetTarget));
+  isp.rows.push_back(block_row("egress", egress ? egress->name : ""));
+  isp.rows.push_back(
+      block_row("src", f.egress_v4 ? f.egress_v4->source.value_or("") : std::string()));
+  isp.status = f.internet_probes.v4.ok ? "OK" : "FAIL";
+  specs.push_back(std::move(isp));
+  return specs;
+}
+
+std::string chip(std::string_view label, std::string_view value) {
+  return fmt::format("<span class=\"chip\">{} <b>{}</b></span>", label, html_escape(value));
+}
+
+std::string chip_classed(std::string_view label, std::string_view cls, std::string_view value) {
+  return fmt::format("<span class=\"chip\">{} <b class=\"{}\">{}</b></span>", label, cls,
+                     html_escape(value));
+}
+
+std::string chips(const Facts& f, const std::string& level) {
+  std::string egress_v6;
+  if (f.egress_v6)
+    if (const Adapter* a = adapter_by_index(f, f.egress_v6->if_index)) egress_v6 = a->name;
+  const ProxySettings& ps = f.proxy_settings;
+  std::string wininet =
+      ps.proxy_enabled ? fmt::format("on ({})", redact_proxy_credentials(ps.proxy_server)) : "off";
+  std::string_view level_class = level == "LIKELY" ? "fail" : level == "POSSIBLE" ? "warn" : "ok";
+  std::vector<uint32_t> pids;
+  for (const auto& c : f.proxy_candidates.candidates) pids.push_back(c.pid);
+  std::sort(pids.begin(), pids.end());
+  pids.erase(std::unique(pids.begin(), pids.end()), pids.end());
+  bool v4_ok = f.internet_probes.v4.ok;
+
+  std::string out;
+  out += chip("Host", f.hostname);
+  out += chip("Egress IPv4", f.egress_v4_adapter ? f.egress_v4_adapter->name : "");
+  out += chip("Egress IPv6", egress_v6);
+  out += chip_classed("IPv4 Internet", v4_ok ? "ok" : "fail", v4_ok ? "OK" : "FAIL");
+  out += chip("WinINET proxy", wininet);
+  out += chip("Graph", "V5.2 entity-compact");
+  out += chip("TCP evidence", "3 snapshots");
+  out += chip_classed("Interception", level_class, level);
+  out += chip("Proxy candidates", fmt::format("{} proc / {} endpoints", pids.size(),
+                                              f.proxy_candidates.candidates.size()));
+  return out;
+}
+
+// Everything between the header's title and its closing tag. Blocks that
+// belong under the chips go here, before the external links.
+std::string header_body(const Facts& f, const std::string& level) {
+  std::string host = html_escape(f.hostname);
   return fmt::format(
+      "<div class=\"sub\">{} &middot; {} &middot; generated {}</div>\n"
+      "<div class=\"chips\">{}</div>\n{}",
+      host, html_escape(f.os_name), html_escape(f.collected_at), chips(f, level),
+      report_extlinks());
+}
+
+std::string chain_view(const Facts& f, const PingCache& pings) {
+  std::string out = "<h2>Default egress chain</h2><div class=\"chain\">";
+  out += render_blocks(egress_chain_blocks(f, pings));
+  out += "</div>";
+  out += detail_sections(f);
+  out += interception_sections(f);
+  return out;
+}
+
+}  // namespace
+
+std::vector<ChainBlock> egress_chain_blocks(const Facts& facts, const PingCache& pings) {
+  return link_blocks(chain_specs(facts, pings),
+                     facts.egress_v4_adapter ? facts.egress_v4_adapter->name : "");
+}
+
+std::string render_report(const Facts& facts, const TopologyGraph& graph,
+                          const std::string& interception_level, const PingCache& pings,
+                          std::string_view version) {
+  std::string host = html_escape(facts.hostname);
+  std::string payload = graph_payload_json(graph);
+  std::string chain = chain_view(facts, pings);
+  std::string out;
+  out.reserve(payload.size() + chain.size() + report_stylesheet().size() + report_script().size() +
+              report_graph_section().size() + 8192);
+  out += fmt::format(
       "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">\n"
-      "<title>Corvale Report - {0}</title>\n</head>\n<body>\n<header>\n"
-      "<h1>Corvale Report <small>default egress + evidence graph</small></h1>\n"
-      "<div class=\"sub\">{0} &middot; {1} &middot; generated {2}</div>\n"
-      "<div class=\"chips\"><span class=\"chip\">Interception <b>{3}</b></span></div>\n"
-      "</header>\n<main>\n</main>\n</body>\n</html>\n",
-      host, html_escape(facts.os_name), html_escape(facts.collected_at),
-      html_escape(interception_level));
+      "<title>Corvale Report - {}</title>\n<style>\n{}\n</style>\n</head>\n<body>\n<header>\n"
+      "<h1>Corvale Report <small>default egress + evidence graph</small></h1>\n",
+      host, report_stylesheet());
+  out += header_body(facts, interception_level);
+  out +=
+      "\n</header>\n<main>\n<div class=\"tabs\">\n"
+      "<button class=\"tab on\" data-view=\"chain\">Detail chain</button>\n"
+      "<button class=\"tab\" data-view=\"graph\">Node graph</button>\n"
+      "<button class=\"tab revealbtn\" id=\"revealbtn\" title=\"Toggle blur on all detail info "
+      "(or select/highlight text to peek)\">Show info</button>\n"
+      "</div>\n<section id=\"view-chain\" class=\"view\">\n";
+  out += chain;
+  out += "\n</section>\n<script>window.ND = ";
+  out += payload;
+  out += ";</script>\n";
+  out += report_graph_section();
+  out += fmt::format(
+      "\n</main>\n<footer>Hash-linked blocks: each block stores the SHA256 of its own content "
+      "plus the previous block hash; any change to the chain breaks every following hash. Node "
+      "graph V5.2 entity-compact keeps explicit proxy/TUN paths in the traffic topology, merges "
+      "same-layer entities, and places endpoint/socket evidence behind expandable details; "
+      "unexplained interception evidence remains a non-hop sidecar; zero-dependency vanilla "
+      "SVG. Generated by corvale {}.</footer>\n<script>\n{}\n</script>\n</body>\n</html>\n",
+      html_escape(version), report_script());
+  return out;
 }
 
 }  // namespace corvale

@@ -3,9 +3,11 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "facts/facts.h"
 #include "graph/graph.h"
+#include "report/chain.h"
 
 namespace corvale {
 
@@ -15,5 +17,8 @@ namespace corvale {
 std::string render_report(const Facts& facts, const TopologyGraph& graph,
                           const std::string& interception_level, const PingCache& pings,
                           std::string_view version);
+
+/// The default egress chain of the report, numbered and hashed.
+std::vector<ChainBlock> egress_chain_blocks(const Facts& facts, const PingCache& pings);
 
 }  // namespace corvale
