@@ -1,0 +1,137 @@
+// Facts for the graph tests, rebuilt from the lab's real captures
+// (tests/data/captures/SCENARIO) with the Linux parsers, plus the probe
+// outcomes a scenario's run gave.
+#pragma once
+
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "facts/adapter_assessment.h"
+#include "facts/egress.h"
+#include "graph/graph.h"
+#include "linux/adapters.h"
+#include "linux/dns_config.h"
+#include "linux/routes.h"
+#include "linux/sockets.h"
+
+namespace corvale::testing {
+
+inline std::string read_data(const std::string& rel) {
+  std::ifstream in(std::string(CORVALE_TEST_DATA) + "/" + rel, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline std::string command_text(const std::string& dir, const std::string& file) {
+  std::string out = read_data(dir + file);
+  if (out.find_first_not_of(" \t\r\n") != std::string::npos) return out;
+  return read_data(dir + file + ".stderr");
+}
+
+/// The host facts of one scenario; every probe answered unless told otherwise.
+inline Facts captured_host(const std::string& scenario, bool probes_ok = true) {
+  const std::string dir = "captures/" + scenario + "/";
+  Facts f;
+  f.hostname = "campus-laptop";
+  auto dns = parse_resolv_conf(read_data(dir + "resolv.conf"));
+  f.adapters = parse_ip_addr_json(read_data(dir + "ip_addr.json"), dns);
+  auto names = name_to_index(f.adapters);
+  f.routes = parse_routes_json(read_data(dir + "ip_route.json"), names, kFamilyV4);
+  auto v6 = parse_routes_json(read_data(dir + "ip6_route.json"), names, kFamilyV6);
+  f.routes.insert(f.routes.end(), v6.begin(), v6.end());
+  f.egress_v4 = parse_route_get(command_text(dir, "route_get_v4.txt"), names, false);
+  f.egress_v6 = parse_route_get(command_text(dir, "route_get_v6.txt"), names, true);
+  f.devices_by_mac = device_records_for(f.adapters);
+  for (const auto& a : f.adapters)
+    f.assessments_by_index[a.if_index] = assess_adapter(a, f.devices_by_mac, f.routes);
+  EgressFacts e = derive_egress(f.adapters, f.routes, f.egress_v4, f.egress_v6);
+  f.egress_v4_adapter = e.egress_v4_adapter;
+  f.default_route_v4 = e.default_route_v4;
+  f.default_route_v6 = e.default_route_v6;
+  f.default_gateway_v4 = e.default_gateway_v4;
+  f.default_gateway_v6 = e.default_gateway_v6;
+  f.tcp_sockets = parse_ss_output(read_data(dir + "ss_tcp.txt"), true);
+  f.tcp_listeners = listening_entries(f.tcp_sockets);
+  f.udp_sockets = parse_ss_output(read_data(dir + "ss_udp.txt"), false);
+  for (const auto& a : f.adapters) {
+    for (const auto& x : a.ipv4_addresses) f.local_addresses.insert(x.address);
+    for (const auto& x : a.ipv6_addresses) f.local_addresses.insert(x.address);
+  }
+  f.local_names = {"campus-laptop", "localhost"};
+  for (const auto& r : f.routes)
+    if (is_default_route(r) && has_conventional_gateway(r))
+      f.gateway_probes.push_back({pingable_gateway(r), r.if_index, r.family, probes_ok});
+  f.internet_probes.v4 = probes_ok ? PingResult{true, 1} : PingResult{};
+  f.internet_probes.v6 = probes_ok ? PingResult{true, 1} : PingResult{};
+  return f;
+}
+
+/// Ping and DNS caches holding every host the driver's pre-warm asks for.
+struct WarmCaches {
+  PingCache pings;
+  DnsCache dns;
+};
+
+inline WarmCaches warm_caches(const Facts& f, bool ok = true) {
+  WarmCaches c;
+  for (const auto& r : f.routes)
+    if (is_default_route(r) && has_conventional_gateway(r))
+      c.pings[pingable_gateway(r)] = ok ? PingResult{true, 1} : PingResult{};
+  for (const char* h :
+       {"223.5.5.5", "2400:3200::1", "10.0.0.55", "10.0.0.54", "10.0.32.32", "10.0.32.33"})
+    c.pings[h] = ok ? PingResult{true, 1} : PingResult{};
+  for (const auto& a : f.adapters)
+    for (const auto& s : a.dns_servers)
+      c.dns[s] = ok ? DnsProbeResult{"203.0.113.80", 3, true} : DnsProbeResult{};
+  for (const char* r : {"10.0.32.32", "10.0.32.33"})
+    c.dns[r] = ok ? DnsProbeResult{"203.0.113.80", 3, true} : DnsProbeResult{};
+  return c;
+}
+
+/// Hooks that never touch the network: every live probe fails and is counted.
+struct CountingHooks {
+  size_t pings = 0, lookups = 0;
+  std::map<std::string, std::string> env;
+  GraphHooks hooks() {
+    GraphHooks h;
+    h.ping = [this](const std::string&) {
+      ++pings;
+      return PingResult{};
+    };
+    h.dns = [this](const std::string&, uint64_t) {
+      ++lookups;
+      return DnsProbeResult{};
+    };
+    h.env = [this](const char* name) -> std::optional<std::string> {
+      auto it = env.find(name);
+      if (it == env.end()) return std::nullopt;
+      return it->second;
+    };
+    return h;
+  }
+};
+
+inline const GraphNode* find_node(const TopologyGraph& g, const std::string& id) {
+  for (const auto& n : g.nodes)
+    if (n.id == id) return &n;
+  return nullptr;
+}
+
+inline const NodeItem* find_item(const GraphNode* n, const std::string& id) {
+  if (!n) return nullptr;
+  for (const auto& i : n->items)
+    if (i.id == id) return &i;
+  return nullptr;
+}
+
+inline const GraphEdge* find_edge(const TopologyGraph& g, const std::string& from,
+                                  const std::string& to) {
+  for (const auto& e : g.edges)
+    if (e.from == from && e.to == to) return &e;
+  return nullptr;
+}
+
+}  // namespace corvale::testing
