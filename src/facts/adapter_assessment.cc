@@ -94,7 +94,10 @@ AdapterAssessment assess_adapter(const Adapter& adapter,
 
   const std::string instance_id = device ? device->instance_id : std::string();
   const std::string haystack = adapter.name + " " + adapter.description + " " + instance_id + " " +
-                               (device ? device->service : "") + " " + (device ? device->name : "");
+                               (device ? device->service : "") + " " +
+                               (device ? device->name : "") +
+                               // A WireGuard link named wg0 says what it is only through its kind.
+                               (adapter.link_kind.empty() ? "" : " " + adapter.link_kind);
 
   const bool virtual_root = static_regex(R"((?i)^(ROOT|SWD|HTREE)\\)").is_match(instance_id);
   const bool virtual_bridge =

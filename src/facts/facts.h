@@ -41,6 +41,9 @@ struct Adapter {
   std::vector<InterfaceAddress> ipv4_addresses;
   std::vector<InterfaceAddress> ipv6_addresses;
   std::vector<std::string> dns_servers;
+  // The kernel's own link kind ("wireguard", "tun", "tap", "bridge", "veth",
+  // "gre" ...), empty for a plain device; part of the tunnel-identity evidence.
+  std::string link_kind;
 };
 
 struct RouteEntry {
@@ -308,6 +311,9 @@ struct Facts {
   std::map<uint32_t, AdapterAssessment> assessments_by_index;
   std::optional<RouteLookup> egress_v4;
   std::optional<RouteLookup> egress_v6;
+  // The resolvers a local stub (systemd-resolved's 127.0.0.53) forwards to,
+  // when /etc/resolv.conf names that stub; empty otherwise.
+  std::vector<std::string> upstream_dns_servers;
   std::optional<Adapter> egress_v4_adapter;
   std::optional<RouteEntry> default_route_v4;
   std::optional<RouteEntry> default_route_v6;

@@ -46,7 +46,8 @@ Json adapter_json(const Adapter& a) {
           {"link_speed_bps", a.link_speed_bps},
           {"ipv4_addresses", array_of(a.ipv4_addresses, address_json)},
           {"ipv6_addresses", array_of(a.ipv6_addresses, address_json)},
-          {"dns_servers", strings(a.dns_servers)}};
+          {"dns_servers", strings(a.dns_servers)},
+          {"link_kind", a.link_kind}};
 }
 
 Json route_json(const RouteEntry& r) {
@@ -286,6 +287,7 @@ std::string facts_to_json(const Facts& f, const std::string& interception_level)
         f.egress_v4_adapter ? adapter_json(*f.egress_v4_adapter) : Json(nullptr);
     j["default_route_v4"] = f.default_route_v4 ? route_json(*f.default_route_v4) : Json(nullptr);
     j["default_route_v6"] = f.default_route_v6 ? route_json(*f.default_route_v6) : Json(nullptr);
+    j["upstream_dns_servers"] = strings(f.upstream_dns_servers);
     j["default_gateway_v4"] = optional_of(f.default_gateway_v4);
     j["default_gateway_v6"] = optional_of(f.default_gateway_v6);
     j["tcp_sockets"] = array_of(f.tcp_sockets, socket_json);

@@ -39,6 +39,22 @@ void add_addresses(const nlohmann::json& addr_info, Adapter& a) {
   }
 }
 
+// The kernel's link kind from `ip -d` "linkinfo"; a tun device is "tun" or
+// "tap" by its mode. Lower case, at most a short word, so that hostile output
+// cannot grow the tunnel-identity haystack.
+std::string link_kind(const nlohmann::json& element) {
+  auto it = element.find("linkinfo");
+  if (it == element.end() || !it->is_object()) return {};
+  std::string kind = to_lower(text_field(*it, "info_kind"));
+  if (kind == "tun") {
+    auto data = it->find("info_data");
+    if (data != it->end() && data->is_object() && text_field(*data, "type") == "tap") kind = "tap";
+  }
+  constexpr size_t kMaxKind = 32;
+  if (kind.size() > kMaxKind) return {};
+  return kind;
+}
+
 }  // namespace
 
 uint32_t if_type_for_name(std::string_view name) {
@@ -66,6 +82,7 @@ std::vector<Adapter> parse_ip_addr_json(std::string_view json,
     a.is_up = text_field(e, "operstate") == "UP";
     a.mac_address = to_upper(text_field(e, "address"));
     a.mtu = uint_field<uint32_t>(e, "mtu").value_or(0);
+    a.link_kind = link_kind(e);
     if (auto it = e.find("addr_info"); it != e.end()) add_addresses(*it, a);
     a.dns_servers = dns_servers;
     out.push_back(std::move(a));
@@ -89,7 +106,8 @@ bool is_safe_interface_name(std::string_view name) {
 }
 
 std::vector<Adapter> list_adapters() {
-  std::string json = run_command_text("ip", {"-j", "addr", "show"});
+  // -d adds each link's kind, the only sign of a WireGuard link named wg0.
+  std::string json = run_command_text("ip", {"-d", "-j", "addr", "show"});
   auto adapters = parse_ip_addr_json(json, read_dns_servers());
   for (auto& a : adapters) {
     if (!is_safe_interface_name(a.name)) continue;

@@ -1,4 +1,4 @@
-// Network interfaces from `ip -j addr show`, their link speeds, and the device
+// Network interfaces from `ip -d -j addr show`, their link speeds, and the device
 // record that says whether an interface is taken as hardware or virtual.
 #pragma once
 
@@ -16,8 +16,9 @@ namespace corvale {
 /// (Its media type text, media_type_text, lives with the adapter assessment.)
 uint32_t if_type_for_name(std::string_view name);
 
-/// Adapters of `ip -j addr show` output in listing order, each carrying a copy
-/// of `dns_servers`; link speeds stay 0. Anything but a JSON array gives none.
+/// Adapters of `ip [-d] -j addr show` output in listing order, each carrying a
+/// copy of `dns_servers`; link speeds stay 0; `link_kind` from the details of
+/// `-d`. Anything but a JSON array gives none.
 std::vector<Adapter> parse_ip_addr_json(std::string_view json,
                                         const std::vector<std::string>& dns_servers);
 

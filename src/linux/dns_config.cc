@@ -1,5 +1,6 @@
 #include "linux/dns_config.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "util/file.h"
@@ -22,10 +23,30 @@ std::vector<std::string> parse_resolv_conf(std::string_view text) {
   return servers;
 }
 
-std::vector<std::string> read_dns_servers() {
-  auto text = read_file("/etc/resolv.conf", 256u << 10);
+namespace {
+
+constexpr size_t kMaxResolvConf = 256u << 10;
+
+std::vector<std::string> servers_of(const char* path) {
+  // Desktops with systemd-resolved or NetworkManager make /etc/resolv.conf a
+  // link into /run; it is followed like every system file.
+  auto text = read_file(path, kMaxResolvConf);
   if (!text) return {};
   return parse_resolv_conf(decode_utf8_lossy(*text));
+}
+
+}  // namespace
+
+std::vector<std::string> read_dns_servers() { return servers_of("/etc/resolv.conf"); }
+
+bool names_resolved_stub(const std::vector<std::string>& servers) {
+  return std::any_of(servers.begin(), servers.end(),
+                     [](const std::string& s) { return s == "127.0.0.53" || s == "127.0.0.54"; });
+}
+
+std::vector<std::string> read_upstream_dns_servers(const std::vector<std::string>& servers) {
+  if (!names_resolved_stub(servers)) return {};
+  return servers_of("/run/systemd/resolve/resolv.conf");
 }
 
 }  // namespace corvale

@@ -33,7 +33,29 @@ size_t skip_name(std::string_view reply, size_t p) {
   return n;
 }
 
+bool same_endpoint(const sockaddr_storage& a, const SocketAddress& b) {
+  if (a.ss_family != b.family()) return false;
+  if (a.ss_family == AF_INET) {
+    const auto& x = reinterpret_cast<const sockaddr_in&>(a);
+    const auto& y = reinterpret_cast<const sockaddr_in&>(b.storage);
+    return x.sin_port == y.sin_port && x.sin_addr.s_addr == y.sin_addr.s_addr;
+  }
+  if (a.ss_family == AF_INET6) {
+    const auto& x = reinterpret_cast<const sockaddr_in6&>(a);
+    const auto& y = reinterpret_cast<const sockaddr_in6&>(b.storage);
+    return x.sin6_port == y.sin6_port &&
+           std::memcmp(&x.sin6_addr, &y.sin6_addr, sizeof x.sin6_addr) == 0;
+  }
+  return false;
+}
+
 }  // namespace
+
+bool is_reply_to(std::string_view reply, std::string_view query, const sockaddr_storage& from,
+                 const SocketAddress& resolver) {
+  return reply.size() >= kDnsHeaderSize && query.size() >= 2 && reply[0] == query[0] &&
+         reply[1] == query[1] && same_endpoint(from, resolver);
+}
 
 std::string build_dns_query(uint16_t id, std::string_view name) {
   std::string q;
@@ -116,8 +138,17 @@ DnsProbeResult dns_probe(const std::string& resolver, uint64_t timeout_ms) {
   char buf[kReplyBufferSize];
   ssize_t got = -1;
   for (;;) {
-    got = ::recvfrom(fd.get(), buf, sizeof buf, 0, nullptr, nullptr);
-    if (got >= 0) break;
+    sockaddr_storage from{};
+    socklen_t from_len = sizeof from;
+    got = ::recvfrom(fd.get(), buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &from_len);
+    if (got >= 0) {
+      // Anyone can send a datagram to our port: only the resolver's reply to
+      // this query counts; anything else is dropped and the wait goes on.
+      std::string_view reply(buf, static_cast<size_t>(got));
+      if (is_reply_to(reply, query, from, *addr)) break;
+      if (same_endpoint(from, *addr) && reply.size() < kDnsHeaderSize) return res;
+      continue;
+    }
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
       if (wait_ready(fd.get(), POLLIN, deadline)) continue;
@@ -125,7 +156,6 @@ DnsProbeResult dns_probe(const std::string& resolver, uint64_t timeout_ms) {
     }
     return res;
   }
-  if (static_cast<size_t>(got) < kDnsHeaderSize) return res;
   res.elapsed_ms = elapsed_ms_since(start);
   res.answer = parse_dns_answer(std::string_view(buf, static_cast<size_t>(got)));
   res.ok = !res.answer.empty();

@@ -1,8 +1,11 @@
+#include <netinet/in.h>
+
 #include <algorithm>
 #include <cctype>
 
 #include "probe/probe.h"
 #include "probe/socket_io.h"
+#include "util/ip.h"
 #include "util/text.h"
 
 namespace corvale {
@@ -143,17 +146,44 @@ std::string build_http_request(const HttpTarget& target, const HeaderList& extra
   return req;
 }
 
+namespace {
+
+SocketAddress with_port(SocketAddress a, uint16_t port) {
+  if (a.family() == AF_INET6)
+    reinterpret_cast<sockaddr_in6*>(&a.storage)->sin6_port = htons(port);
+  else
+    reinterpret_cast<sockaddr_in*>(&a.storage)->sin_port = htons(port);
+  return a;
+}
+
+bool is_address_literal(std::string_view host) {
+  while (!host.empty() && (host.front() == '[' || host.back() == ']'))
+    host = host.front() == '[' ? host.substr(1) : host.substr(0, host.size() - 1);
+  return parse_ip(host).has_value();
+}
+
+}  // namespace
+
 HttpResult http_get(const std::string& host, uint16_t port, const std::string& path,
                     const HeaderList& extra_headers, uint64_t timeout_ms) {
+  if (timeout_ms == 0) return std::nullopt;
   HttpTarget target{host, port, path.empty() ? "/" : path};
+  // The caller's host is looked up once. A redirect is followed to an address
+  // literal or back to that host, never to another name: the system resolver
+  // cannot be bounded by the deadline, and a redirect is the server's choice.
+  const std::optional<SocketAddress> origin = resolve_first(host, port);
+  if (!origin) return std::nullopt;
+  // One deadline for the whole chain, covering connect, send and every read:
+  // neither a trickling peer nor a run of redirects stretches the probe past
+  // its time-out.
+  const Deadline deadline = Deadline::after(timeout_ms);
   uint64_t total_ms = 0;
   for (int request = 0; request < kMaxRequests; ++request) {
     const auto start = ProbeClock::now();
-    // One deadline for connect, send and every read: a peer that trickles
-    // bytes cannot stretch the exchange past the time-out.
-    const Deadline deadline = Deadline::after(timeout_ms);
-    auto addr = resolve_first(target.host, target.port);
-    if (!addr || timeout_ms == 0) return std::nullopt;
+    std::optional<SocketAddress> addr = request == 0 || to_lower(target.host) == to_lower(host)
+                                            ? with_port(*origin, target.port)
+                                            : resolve_first(target.host, target.port);
+    if (!addr) return std::nullopt;
     ConnectResult conn = connect_before(*addr, deadline);
     if (!conn.ok()) return std::nullopt;
     if (!send_all(conn.fd.get(), build_http_request(target, extra_headers), deadline))
@@ -169,7 +199,8 @@ HttpResult http_get(const std::string& host, uint16_t port, const std::string& p
 
     HttpReply reply = parse_http_reply(raw);
     if (is_redirect(reply.status) && reply.location) {
-      if (auto next = redirect_target(target, *reply.location)) {
+      auto next = redirect_target(target, *reply.location);
+      if (next && (is_address_literal(next->host) || to_lower(next->host) == to_lower(host))) {
         target = std::move(*next);
         continue;
       }

@@ -36,6 +36,10 @@ PingResult ping_probe(const std::string& host);
 /// rtt from ping's standard output ("time=12.5 ms" -> 13, "time<1 ms" -> 1).
 int64_t parse_ping_rtt(std::string_view output);
 
+/// Whether a datagram received from `from` answers `query` sent to
+/// `resolver`: same address and port, same transaction id, a whole header.
+bool is_reply_to(std::string_view reply, std::string_view query, const sockaddr_storage& from,
+                 const SocketAddress& resolver);
 /// One A query for kDnsProbeName to `resolver` over UDP port 53.
 DnsProbeResult dns_probe(const std::string& resolver, uint64_t timeout_ms);
 /// The first IPv4 address of the answer section of a DNS reply; empty when none.

@@ -337,8 +337,11 @@ std::vector<PolicyEndpoint> policy_endpoints(const ProxySettings& settings, cons
   if (!trim_view(settings.winhttp_text).empty())
     extract_proxy_endpoints(settings.winhttp_text, "WinHTTP", found);
   if (env) {
-    for (const char* name : kProxyVariables)
-      if (auto value = env(name)) extract_proxy_endpoints(*value, name, found);
+    // curl, wget, apt and most Linux programs read the lower-case spellings;
+    // both count, the upper-case one first.
+    for (const char* upper : kProxyVariables)
+      for (const std::string& name : {std::string(upper), to_lower(upper)})
+        if (auto value = env(name.c_str())) extract_proxy_endpoints(*value, name, found);
   }
   std::vector<PolicyEndpoint> out;
   for (const auto& e : found) {

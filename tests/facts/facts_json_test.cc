@@ -46,6 +46,7 @@ TEST(FactsJson, TopLevelFieldsFollowTheRecord) {
                                    "os_name",
                                    "collected_at",
                                    "adapters",
+                                   "upstream_dns_servers",
                                    "routes",
                                    "devices_by_mac",
                                    "assessments_by_index",
@@ -119,7 +120,8 @@ TEST(FactsJson, ProbeResultsAndOrderedMaps) {
   std::vector<std::string> want = {
       "name",           "description",    "if_index",       "if_type",
       "is_up",          "dhcp_enabled",   "mac_address",    "mtu",
-      "link_speed_bps", "ipv4_addresses", "ipv6_addresses", "dns_servers"};
+      "link_speed_bps", "ipv4_addresses", "ipv6_addresses", "dns_servers",
+      "link_kind"};
   EXPECT_EQ(adapter_keys, want);
 }
 

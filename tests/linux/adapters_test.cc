@@ -249,3 +249,86 @@ TEST(DeviceRecords, VirtualPrefixesAndSharedMacs) {
 
 }  // namespace
 }  // namespace corvale
+
+#include "facts/adapter_assessment.h"
+
+namespace corvale {
+namespace {
+
+// Captured `ip -d -j addr show` (tun device wg0 holding the default route, a
+// tap, a bridge and a veth pair): the kernel's link kind of each.
+TEST(ParseIpAddr, LinkKindFromDetails) {
+  auto list = parse_ip_addr_json(read_data("linux/ip_d_addr_tunnels.json"), {});
+  std::vector<std::pair<std::string, std::string>> kinds;
+  for (const auto& a : list) kinds.emplace_back(a.name, a.link_kind);
+  EXPECT_EQ(kinds, (std::vector<std::pair<std::string, std::string>>{{"lo", ""},
+                                                                     {"wg0", "tun"},
+                                                                     {"tap3", "tap"},
+                                                                     {"br0", "bridge"},
+                                                                     {"v1", "veth"},
+                                                                     {"enp3s0", "veth"}}));
+  // Without -d there are no details and no kind.
+  for (const auto& a : parse_ip_addr_json(read_data("linux/ip_addr.json"), {}))
+    EXPECT_EQ(a.link_kind, "") << a.name;
+  // Hostile details read as no kind.
+  auto odd = parse_ip_addr_json(
+      R"([{"ifname":"a","linkinfo":"tun"},{"ifname":"b","linkinfo":{"info_kind":7}},)"
+      R"({"ifname":"c","linkinfo":{"info_kind":"tun","info_data":[1]}},)"
+      R"({"ifname":"d","linkinfo":{"info_kind":"WireGuard"}},)"
+      R"({"ifname":"e","linkinfo":{"info_kind":"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"}}])",
+      {});
+  ASSERT_EQ(odd.size(), 5u);
+  EXPECT_EQ(odd[0].link_kind, "");
+  EXPECT_EQ(odd[1].link_kind, "");
+  EXPECT_EQ(odd[2].link_kind, "tun");
+  EXPECT_EQ(odd[3].link_kind, "wireguard");
+  EXPECT_EQ(odd[4].link_kind, "");
+}
+
+// A WireGuard VPN holding the default route: recognised by its link kind
+// alone. The listing is the tun capture above with wg0's details as iproute2
+// prints a wireguard link (this kernel has no wireguard module to capture).
+TEST(AdapterKind, WireGuardHoldingTheDefaultRouteIsATunnel) {
+  auto list = parse_ip_addr_json(read_data("linux/ip_d_addr_wireguard.json"), {});
+  const Adapter* wg = find(list, "wg0");
+  ASSERT_NE(wg, nullptr);
+  EXPECT_EQ(wg->link_kind, "wireguard");
+  EXPECT_EQ(wg->description, "wg0");  // the displayed text stays the name
+  std::vector<RouteEntry> routes = {{"0.0.0.0", "", wg->if_index, 0, kFamilyV4, 0}};
+  Adapter plain = *wg;
+  plain.link_kind.clear();
+  // Without its kind, wg0's name alone matches no tunnel identity; having
+  // no MAC address, it has no device record to count as virtual.
+  struct Row {
+    const Adapter* adapter;
+    double tunnel_score;
+    const char* verdict;
+    double confidence;
+  } rows[] = {
+      {&plain, 6, "SuspectedTunnel", 0.71},
+      {wg, 6 + 8, "Tunnel", 0.98},
+  };
+  auto devices = device_records_for(list);
+  for (const auto& r : rows) {
+    AdapterAssessment a = assess_adapter(*r.adapter, devices, routes);
+    EXPECT_EQ(a.tunnel_score, r.tunnel_score) << r.adapter->link_kind;
+    EXPECT_EQ(a.verdict, r.verdict) << r.adapter->link_kind;
+    EXPECT_EQ(a.confidence, r.confidence) << r.adapter->link_kind;
+  }
+  // The kind matches nothing for a bridge or veth: their scores are unchanged.
+  for (const char* kind : {"bridge", "veth", "gre", "vti"}) {
+    Adapter eth = plain;
+    eth.name = eth.description = "enp3s0";
+    eth.if_type = kIfTypeEthernet;
+    Adapter with_kind = eth;
+    with_kind.link_kind = kind;
+    auto before = assess_adapter(eth, {}, routes);
+    auto after = assess_adapter(with_kind, {}, routes);
+    EXPECT_EQ(after.tunnel_score, before.tunnel_score) << kind;
+    EXPECT_EQ(after.carrier_score, before.carrier_score) << kind;
+    EXPECT_EQ(after.verdict, before.verdict) << kind;
+  }
+}
+
+}  // namespace
+}  // namespace corvale

@@ -26,7 +26,7 @@ void add_fake_ip(FakeCommands& fake) {
   std::string d = data_path("linux");
   fake.add("ip",
            "case \"$*\" in\n"
-           "  '-j addr show') cat '" +
+           "  '-d -j addr show'|'-j addr show') cat '" +
                d +
                "/ip_addr.json' ;;\n"
                "  '-j route show') cat '" +

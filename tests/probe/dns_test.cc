@@ -1,9 +1,13 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <random>
+#include <thread>
 
 #include "probe/probe.h"
 #include "support/peers.h"
@@ -140,6 +144,12 @@ TEST(ParseDnsAnswer, RandomBytesNeverReadOutOfBounds) {
 
 // ---- over loopback ---------------------------------------------------------
 
+// `reply` carrying the transaction id of `query`, as a resolver answers.
+std::string answering(std::string_view query, std::string reply) {
+  if (query.size() >= 2 && reply.size() >= 2) reply.replace(0, 2, query.substr(0, 2));
+  return reply;
+}
+
 using Ms = std::chrono::milliseconds;
 
 Ms wall_since(std::chrono::steady_clock::time_point t) {
@@ -149,7 +159,7 @@ Ms wall_since(std::chrono::steady_clock::time_point t) {
 TEST(DnsProbe, CnameThenAOverUdp) {
   REQUIRE_ISOLATED_NETWORK();
   const std::string addr = testing::fresh_loopback_v4();
-  UdpPeer peer([](std::string_view) { return cname_then_a(); }, addr);
+  UdpPeer peer([](std::string_view q) { return answering(q, cname_then_a()); }, addr);
   ASSERT_TRUE(peer.ok());
   DnsProbeResult r = dns_probe(addr, 2000);
   EXPECT_TRUE(r.ok);
@@ -162,7 +172,7 @@ TEST(DnsProbe, CnameThenAOverUdp) {
 
 TEST(DnsProbe, Ipv6Resolver) {
   REQUIRE_ISOLATED_NETWORK();
-  UdpPeer peer([](std::string_view) { return cname_then_a(); }, "::1");
+  UdpPeer peer([](std::string_view q) { return answering(q, cname_then_a()); }, "::1");
   ASSERT_TRUE(peer.ok());
   DnsProbeResult r = dns_probe("[::1]", 2000);
   EXPECT_EQ(r.answer, "203.0.113.7");
@@ -171,7 +181,7 @@ TEST(DnsProbe, Ipv6Resolver) {
 TEST(DnsProbe, ZeroAnswersHasFiniteTime) {
   REQUIRE_ISOLATED_NETWORK();
   const std::string addr = testing::fresh_loopback_v4();
-  UdpPeer peer([](std::string_view) { return header(0) + question(); }, addr);
+  UdpPeer peer([](std::string_view q) { return answering(q, header(0) + question()); }, addr);
   DnsProbeResult r = dns_probe(addr, 2000);
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.answer, "");
@@ -201,6 +211,74 @@ TEST(DnsProbe, SilentResolverTimesOutOnTime) {
   EXPECT_GE(took, Ms(290));
   EXPECT_LT(took, Ms(800));
   EXPECT_EQ(peer.queries().size(), 1u);
+}
+
+// A resolver on `addr` that, for the one query it gets, first lets a
+// stranger on `other` answer, then answers with another transaction id
+// itself, and only after `delay` gives the real answer (unless `honest` is
+// false). Returns once the exchange is over.
+class SpoofedResolver {
+ public:
+  SpoofedResolver(const std::string& addr, const std::string& other, Ms delay, bool honest)
+      : sock_(bound(addr, 53)), stranger_(bound(other, 0)) {
+    thread_ = std::thread([=, this] {
+      char buf[512];
+      sockaddr_in from{};
+      socklen_t len = sizeof from;
+      ssize_t n =
+          ::recvfrom(sock_.get(), buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+      if (n < 12) return;
+      std::string q(buf, static_cast<size_t>(n));
+      auto send = [&](int fd, const std::string& r) {
+        ::sendto(fd, r.data(), r.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+      };
+      std::string forged = answering(q, cname_then_a());
+      forged[forged.size() - 1] = 66;  // 203.0.113.66 from a stranger
+      send(stranger_.get(), forged);
+      std::string wrong_id = forged;
+      wrong_id[0] = static_cast<char>(~q[0]);  // right sender, other query
+      send(sock_.get(), wrong_id);
+      std::this_thread::sleep_for(delay);
+      if (honest) send(sock_.get(), answering(q, cname_then_a()));
+    });
+  }
+  ~SpoofedResolver() { thread_.join(); }
+  bool ok() const { return sock_.valid() && stranger_.valid(); }
+
+ private:
+  static UniqueFd bound(const std::string& addr, uint16_t port) {
+    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    ::inet_pton(AF_INET, addr.c_str(), &a.sin_addr);
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) fd.reset();
+    return fd;
+  }
+  UniqueFd sock_, stranger_;
+  std::thread thread_;
+};
+
+TEST(DnsProbe, RepliesFromStrangersOrForOtherQueriesAreIgnored) {
+  REQUIRE_ISOLATED_NETWORK();
+  for (bool honest : {true, false}) {
+    const std::string addr = testing::fresh_loopback_v4();
+    auto start = std::chrono::steady_clock::now();
+    DnsProbeResult r;
+    {
+      SpoofedResolver peer(addr, testing::fresh_loopback_v4(), Ms(150), honest);
+      ASSERT_TRUE(peer.ok());
+      r = dns_probe(addr, 600);
+    }
+    if (honest) {
+      EXPECT_EQ(r.answer, "203.0.113.7");
+      EXPECT_GE(r.elapsed_ms, 140u);
+    } else {
+      EXPECT_FALSE(r.ok) << r.answer;
+      EXPECT_EQ(r.elapsed_ms, kNoReplyMs);
+      EXPECT_GE(wall_since(start), Ms(590));
+    }
+  }
 }
 
 TEST(DnsProbe, NoAddressNoQuery) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 #include "probe/probe.h"
 #include "support/peers.h"
@@ -133,6 +134,39 @@ TEST(HttpGet, FollowsAbsoluteAbsolutePathAndRelativeRedirects) {
   EXPECT_EQ(r->status, 200);
   EXPECT_EQ(r->body, "arrived at /dir/final");
   EXPECT_EQ(second.paths(), (std::vector<std::string>{"/start", "/dir/page", "/dir/final"}));
+}
+
+// A redirect to another host name would need a lookup the deadline cannot
+// bound: it is the answer.
+TEST(HttpGet, RedirectToAnotherNameIsTheAnswer) {
+  REQUIRE_ISOLATED_NETWORK();
+  HttpStandIn server([](const std::string& path) {
+    if (path == "/away")
+      return http_reply("302 Found", "Location: http://slow.example:80/\r\n", "away");
+    return http_reply("200 OK", "", "at " + path);
+  });
+  auto start = std::chrono::steady_clock::now();
+  HttpResult away = http_get("127.0.0.1", server.port(), "/away", {}, 2000);
+  ASSERT_TRUE(away);
+  EXPECT_EQ(away->status, 302);
+  EXPECT_EQ(away->body, "away");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  EXPECT_EQ(server.requests().size(), 1u);
+}
+
+// The time-out bounds the whole chain, not each request of it.
+TEST(HttpGet, RedirectChainSharesOneDeadline) {
+  REQUIRE_ISOLATED_NETWORK();
+  HttpStandIn server([](const std::string& path) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    int n = std::stoi(path.substr(1));
+    return http_reply("302 Found", "Location: /" + std::to_string(n + 1) + "\r\n", "");
+  });
+  auto start = std::chrono::steady_clock::now();
+  HttpResult r = http_get("127.0.0.1", server.port(), "/0", {}, 400);
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_FALSE(r && r->status == 302 && server.requests().size() == 5u);
+  EXPECT_LT(took, std::chrono::milliseconds(700));
 }
 
 TEST(HttpGet, HttpsRedirectIsTheAnswer) {

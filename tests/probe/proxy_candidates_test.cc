@@ -295,6 +295,27 @@ TEST(PolicyEndpoints, SourcesMergedSystemProxyOnlyWhenEnabled) {
   EXPECT_TRUE(policy_endpoints(ProxySettings{}, nullptr).empty());
 }
 
+// What curl, wget and apt read: the lower-case spellings score as policy too.
+TEST(PolicyEndpoints, LowerCaseVariablesCount) {
+  std::map<std::string, std::string> env = {{"http_proxy", "http://127.0.0.1:3128"},
+                                            {"https_proxy", "http://127.0.0.1:3129"},
+                                            {"HTTPS_PROXY", "http://127.0.0.1:8888"},
+                                            {"all_proxy", "socks5h://127.0.0.1:1080"},
+                                            {"no_proxy", "localhost,127.0.0.1:9"}};
+  EnvLookup lookup = [&](const char* n) -> std::optional<std::string> {
+    auto it = env.find(n);
+    return it == env.end() ? std::nullopt : std::optional(it->second);
+  };
+  auto eps = policy_endpoints(ProxySettings{}, lookup);
+  std::vector<std::pair<uint16_t, std::vector<std::string>>> got;
+  for (const auto& e : eps) got.emplace_back(e.port, e.sources);
+  using Row = std::pair<uint16_t, std::vector<std::string>>;
+  EXPECT_EQ(got, (std::vector<Row>{{3128, {"http_proxy"}},
+                                   {8888, {"HTTPS_PROXY"}},
+                                   {3129, {"https_proxy"}},
+                                   {1080, {"all_proxy"}}}));
+}
+
 TEST(ProxyCorePids, FiltersByCoreIdentity) {
   Host h;
   h.facts.proxy_processes = {{10, "mihomo", "", ""}, {11, "wireguard", "", ""}};

@@ -1,0 +1,28 @@
+# hostile-names: 'direct' plus local processes whose names (which any user
+# can choose) carry terminal control sequences, a direction override, HTML
+# and quotes, each listening on a loopback port.
+HOSTILE_XRAY=$'xray\e[31m\a'             # colour switch and bell
+HOSTILE_TROJAN=$'trojan\u202eexe'        # right-to-left override
+HOSTILE_HTML=$'<b>"it\'s"</b>'           # markup and both quotes
+
+scenario_build() {
+    campus_network
+    spawn_py laptop xray-hostile "" -- tcpsink --name "$HOSTILE_XRAY" --listen 127.0.0.1:10808
+    spawn_py laptop trojan-hostile "" -- tcpsink --name "$HOSTILE_TROJAN" --listen 127.0.0.1:10443
+    spawn_py laptop html-hostile "" -- tcpsink --name "$HOSTILE_HTML" --listen 127.0.0.1:8123
+    expect_listen laptop tcp 127.0.0.1:10808
+    expect_listen laptop tcp 127.0.0.1:10443
+    expect_listen laptop tcp 127.0.0.1:8123
+    LAB_WAITS+=(check_hostile_names)   # queued checks are split at blanks: no arguments
+}
+
+# check_hostile_names: every stand-in has renamed itself.
+check_hostile_names() {
+    local p want seen=()
+    for p in $(ip netns pids "$(ns laptop)"); do
+        seen+=("$(cat "/proc/$p/comm" 2>/dev/null)")
+    done
+    for want in "$HOSTILE_XRAY" "$HOSTILE_TROJAN" "$HOSTILE_HTML"; do
+        printf '%s\n' "${seen[@]}" | grep -qxF -- "$want" || return 1
+    done
+}
