@@ -30,7 +30,7 @@ const shot = (name) => page.screenshot({ path: path.join(lib.ARTEFACTS, `lab-${S
 
 test(`${SCENARIO}: the report is one self-contained file under 1 MB`, async () => {
   const size = fs.statSync(REPORT).size;
-  console.log(`# ${SCENARIO}: report ${size} bytes, ${nd.nodes.length} nodes, ${nd.edges.length} edges`);
+  console.log(`${SCENARIO}: report ${size} bytes, ${nd.nodes.length} nodes, ${nd.edges.length} edges`);
   assert.ok(size < 1024 * 1024, `${size} bytes`);
   const r = await page.evaluate(() => ({
     bg: getComputedStyle(document.body).backgroundColor,
@@ -114,5 +114,7 @@ test(`${SCENARIO}: "Show info" reveals the blurred values`, async () => {
   await page.click('#revealbtn');
   assert.equal(await page.textContent('#revealbtn'), 'Hide info');
   assert.equal(await page.evaluate(() => getComputedStyle(document.querySelector('.bv > .real')).filter), 'none');
+  await page.evaluate(() => document.querySelectorAll('details').forEach((d) => { d.open = true; }));
+  await page.screenshot({ path: path.join(lib.ARTEFACTS, `lab-${SCENARIO}-details.png`), fullPage: true });
   assert.deepEqual(page.problems, []);
 });
