@@ -95,10 +95,17 @@ async function openCrafted(browser, payload, name, opts = {}) {
   return openFile(browser, file, opts.viewport);
 }
 
+// Opens the graph tab and waits for the layout reset that follows it.
 async function showGraph(page) {
+  const shown = () => page.evaluate(() => window.__corvaleViewer.graphShown || 0);
+  const before = await shown();
   await page.click('.tab[data-view="graph"]');
-  // The tab resets the layout 30 ms after it opens.
-  await page.waitForTimeout(120);
+  await page.waitForFunction((n) => (window.__corvaleViewer.graphShown || 0) > n, before);
 }
 
-module.exports = { ARTEFACTS, asset, craftedPage, payloadText, launch, openFile, openCrafted, showGraph };
+// Waits until the view's scale passes the test; a loaded machine may delay the handlers.
+async function waitForScale(page, test) {
+  await page.waitForFunction(`(${test})(window.__corvaleViewer.state().view.s)`);
+}
+
+module.exports = { ARTEFACTS, asset, craftedPage, payloadText, launch, openFile, openCrafted, showGraph, waitForScale };

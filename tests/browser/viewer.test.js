@@ -316,17 +316,17 @@ test('wheel zoom stays within 0.25 and 2.7 and keeps the point under the pointer
   await page.mouse.move(canvas.x + px, canvas.y + py);
   const v0 = (await state(page)).view;
   await page.mouse.wheel(0, -100);
-  await page.waitForTimeout(30);
+  await lib.waitForScale(page, `(s) => s !== ${v0.s}`);
   const v1 = (await state(page)).view;
   assert.ok(Math.abs(v1.s - v0.s * 1.15) < 1e-9);
   // The world point under the pointer stays there (within the canvas border's pixel).
   const world = (v) => [(px - v.x) / v.s, (py - v.y) / v.s];
   world(v0).forEach((w, i) => assert.ok(Math.abs(w - world(v1)[i]) * v1.s < 1.5, `${w} ${world(v1)[i]}`));
   for (let i = 0; i < 30; i++) await page.mouse.wheel(0, -100);
-  await page.waitForTimeout(50);
+  await lib.waitForScale(page, '(s) => s >= 2.7');
   assert.equal((await state(page)).view.s, 2.7);
   for (let i = 0; i < 40; i++) await page.mouse.wheel(0, 100);
-  await page.waitForTimeout(50);
+  await lib.waitForScale(page, '(s) => s <= 0.25');
   assert.equal((await state(page)).view.s, 0.25);
   // Double-click on the background fits the whole graph into the canvas again.
   await page.dblclick('#gcanvas', { position: { x: 20, y: 20 } });
@@ -352,12 +352,13 @@ test('the tabs switch views and the graph takes the window below the tab bar', a
     document.querySelector('.tabs').getBoundingClientRect().bottom]);
   assert.ok(Math.abs(top[0] - (top[1] + 8)) < 0.01, `${top}`);
   assert.notEqual(await page.getAttribute('#gworld', 'transform'), 'translate(0,0) scale(1)', 'fitted after opening');
+  const large = (await state(page)).view.s;
   await page.setViewportSize({ width: 900, height: 700 });
-  await page.waitForTimeout(100);
+  await lib.waitForScale(page, `(s) => s < ${large}`);
   const small = (await state(page)).view.s;
   await page.setViewportSize({ width: 1400, height: 900 });
-  await page.waitForTimeout(100);
-  assert.ok((await state(page)).view.s > small, 'a resize fits the graph again');
+  // A resize fits the graph again.
+  await lib.waitForScale(page, `(s) => s > ${small}`);
   await page.click('.tab[data-view="chain"]');
   assert.equal(await page.locator('#view-graph.hidden:not(.full)').count(), 1);
   assert.equal(await page.locator('#view-chain:not(.hidden)').count(), 1);
@@ -440,12 +441,22 @@ test('160 nodes and 300 edges: first layout and draw, re-layout after expanding'
     el.dispatchEvent(new PointerEvent('pointerdown', { bubbles: true, button: 0, pointerId: 1 })));
   assert.equal(await page.locator(`${nodeSel('n3')} .card`).count(), 1);
   const expand = await page.evaluate(() => window.__corvaleViewer.timings.expand);
+  // What creating as many bare SVG elements costs in this browser right now:
+  // on a busy machine the bounds grow with it.
+  const baseline = await page.evaluate(() => {
+    const n = document.querySelectorAll('#gworld *').length, g = document.createElementNS('http://www.w3.org/2000/svg', 'g');
+    const t0 = performance.now();
+    for (let i = 0; i < n; i++) g.appendChild(document.createElementNS('http://www.w3.org/2000/svg', 'rect')).setAttribute('x', i);
+    return performance.now() - t0;
+  });
   console.log(`160 nodes/300 edges: first layout ${t.first.layout.toFixed(1)} ms, draw ${t.first.draw.toFixed(1)} ms, ` +
-    `total ${t.first.init.toFixed(1)} ms; reset ${t.reset.toFixed(1)} ms; expand + re-layout ${expand.toFixed(1)} ms`);
+    `total ${t.first.init.toFixed(1)} ms; reset ${t.reset.toFixed(1)} ms; expand + re-layout ${expand.toFixed(1)} ms; ` +
+    `creating as many bare elements ${baseline.toFixed(1)} ms`);
   // Generous bounds: the figures above are the measurement, these only catch a runaway.
-  assert.ok(t.first.init < 1000, 'first layout and draw');
-  assert.ok(expand < 1000, 'expand and re-layout');
-  assert.ok(t.reset < 3000, 'reset with the browser laying the page out for the fit');
+  const bound = (ms) => Math.max(ms, 10 * baseline);
+  assert.ok(t.first.init < bound(1000), 'first layout and draw');
+  assert.ok(expand < bound(1000), 'expand and re-layout');
+  assert.ok(t.reset < bound(3000), 'reset with the browser laying the page out for the fit');
   // Nothing overlaps inside a column.
   const s = await state(page);
   const cols = {};

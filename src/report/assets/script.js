@@ -638,7 +638,10 @@
       graphView.classList.toggle('full', graphOn);
       if (graphOn) {
         placeGraph();
-        setTimeout(function () { if (state.moved) fit(); else reset(); }, 30);
+        setTimeout(function () {
+          if (state.moved) fit(); else reset();
+          api.graphShown = (api.graphShown || 0) + 1;
+        }, 30);
       } else {
         graphView.style.top = '';
       }
