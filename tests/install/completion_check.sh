@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Tab completion as bash-completion drives it: the command line so far in,
+# the offered words out.
+set -uo pipefail
+COMPLETION=$1
+source "$(dirname "$0")/../e2e/lib.sh"
+# shellcheck disable=SC1091
+source /usr/share/bash-completion/bash_completion || { fail "bash-completion missing"; finish; }
+source "$COMPLETION"
+
+complete_line() { # the line up to the cursor -> offered words, sorted, on one line
+  COMP_LINE=$1
+  COMP_POINT=${#COMP_LINE}
+  read -ra COMP_WORDS <<<"$COMP_LINE"
+  [[ $COMP_LINE == *' ' ]] && COMP_WORDS+=("")
+  COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+  COMPREPLY=()
+  _corvale corvale "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+  printf '%s\n' "${COMPREPLY[@]}" | sort | tr '\n' ' ' | sed 's/ $//'
+}
+
+mkdir -p "$E2E_TMP/dir/sub"
+touch "$E2E_TMP/dir/facts.json" "$E2E_TMP/dir/notes.txt"
+cd "$E2E_TMP/dir" || exit 1
+while IFS='|' read -r line want; do
+  expect_eq "$want" "$(complete_line "$line")" "completion of [$line]"
+done <<'CASES'
+corvale |--help --json --no-progress --version
+corvale --|--help --json --no-progress --version
+corvale --n|--no-progress
+corvale --no-progress |--help --json --version
+corvale --json facts.json --no-progress |--help --version
+corvale --json=x.json |--help --no-progress --version
+corvale --help |
+corvale --version --|
+corvale --json f|facts.json
+corvale --json s|sub
+CASES
+finish

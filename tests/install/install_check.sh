@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# `cmake --install` into a scratch prefix: a stripped program, the manual page,
+# the completion and the documents, and a manual page that agrees with --help.
+set -uo pipefail
+BUILD=$1
+VERSION=$2
+source "$(dirname "$0")/../e2e/lib.sh"
+
+prefix=$E2E_TMP/prefix
+if ! cmake --install "$BUILD" --prefix "$prefix" >"$E2E_TMP/install.log" 2>&1; then
+  cat "$E2E_TMP/install.log" >&2
+  fail "cmake --install failed"
+  finish
+fi
+for f in bin/corvale share/man/man1/corvale.1.gz share/bash-completion/completions/corvale \
+  share/doc/corvale/README.md share/doc/corvale/LICENSE share/doc/corvale/copyright; do
+  if [[ -f $prefix/$f ]]; then pass "installed $f"; else fail "missing $f"; fi
+done
+if file "$prefix/bin/corvale" | grep -q ', stripped'; then pass "program is stripped"; else fail "program not stripped: $(file "$prefix/bin/corvale")"; fi
+expect_eq "corvale $VERSION" "$("$prefix/bin/corvale" --version)" "installed program's version"
+
+# The manual page: found by man, free of roff warnings, same version.
+page=$(MANPATH=$prefix/share/man man -w corvale 2>&1)
+expect_eq "$prefix/share/man/man1/corvale.1.gz" "$page" "man -w finds the page"
+warnings=$(zcat "$page" | LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l - 2>&1 >"$E2E_TMP/man.txt")
+expect_eq "" "$warnings" "manual page renders without warnings"
+expect_contains "$E2E_TMP/man.txt" "corvale $VERSION" "manual page names the version"
+# Every option and environment switch of --help is documented, and so is each
+# exit status.
+"$prefix/bin/corvale" --help >"$E2E_TMP/help.txt"
+for word in $(grep -oE -- '(--[a-z-]+|\b[A-Z][A-Z_]{3,}\b)' "$E2E_TMP/help.txt" | sort -u); do
+  expect_contains "$E2E_TMP/man.txt" "$word" "manual page documents $word"
+done
+sed -n '/^EXIT STATUS/,/^[A-Z]/p' "$E2E_TMP/man.txt" >"$E2E_TMP/exit.txt"
+for code in 0 2; do
+  if grep -qE "^ +$code +" "$E2E_TMP/exit.txt"; then pass "exit status $code documented"; else fail "exit status $code missing"; fi
+done
+finish
