@@ -53,6 +53,13 @@ c.ok(True, "--json parses")
 check_destinations("flows.txt")
 PY
 
+# The report: its payload is facts.json's graph, its chain hashes recompute
+# from the page, and host-chosen names stay text.
+if [[ -n $report && -s facts.json ]]; then
+  python3 "$E2E_DIR/report_check.py" "$report" facts.json "$SCENARIO"
+  E2E_FAILS=$((E2E_FAILS + $?))
+fi
+
 golden=$E2E_DIR/golden/$SCENARIO.txt
 if [[ -n ${E2E_UPDATE_GOLDEN:-} ]]; then
   mkdir -p "$E2E_DIR/golden" && python3 "$E2E_DIR/mask_console.py" out.txt >"$golden" &&
