@@ -40,6 +40,12 @@ test(`${SCENARIO}: the report is one self-contained file under 1 MB`, async () =
     notes: document.querySelector('#view-graph .gnotes').textContent,
   }));
   assert.equal(r.bg, 'rgb(13, 17, 23)', 'the embedded stylesheet applies');
+  // The binary carries the asset files unchanged, each placed where the document wants it.
+  const html = fs.readFileSync(REPORT, 'utf8');
+  assert.ok(html.includes(`<style>\n${lib.asset('style.css')}\n</style>`), 'stylesheet');
+  assert.ok(html.includes(`${lib.asset('extlinks.html')}\n</header>`), 'links block');
+  assert.ok(html.includes(`;</script>\n${lib.asset('graph_section.html')}\n</main>`), 'graph section');
+  assert.ok(html.includes(`<script>\n${lib.asset('script.js')}\n</script>\n</body>`), 'scripts');
   assert.deepEqual(r.markers, ['arrow-main', 'arrow-policy', 'arrow-evidence', 'arrow-zek', 'arrow-bad',
     'arrow-problem', 'arrow-likely', 'arrow-possible', 'arrow-alt', 'cross']);
   assert.equal(r.reset, 'Auto layout');
