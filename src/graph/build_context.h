@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,18 @@ struct BuildContext {
   // Cards of processes drawn as proxy cores or listener owners, by PID.
   std::map<uint32_t, std::string> process_cards;
   std::vector<OwnerCandidate> tunnel_owners;
+
+  /// Per entry of facts.tcp_sockets: the interface owning its local address
+  /// (0 when none), its remote address normalised, and whether that remote
+  /// is this host. Worked out once per build; chains and process cards read it.
+  struct SocketRoute {
+    uint32_t if_index = 0;
+    std::string remote;
+    bool remote_v4 = false;
+    bool remote_local = false;
+  };
+  const std::vector<SocketRoute>& socket_routes();
+  std::optional<std::vector<SocketRoute>> socket_routes_;
 
   /// The cache first; a miss probes live once per host and is counted.
   PingResult ping(const std::string& host);

@@ -1,6 +1,7 @@
 // The cards behind one route: carrier, gateway (or on-link carrier), the ISP
 // side and the remote endpoints seen only in sockets.
 #include <algorithm>
+#include <unordered_map>
 
 #include "facts/adapter_assessment.h"
 #include "graph/build_context.h"
@@ -27,14 +28,6 @@ std::string link_text(uint64_t bps) {
   return fmt::format("{} Mbps", bps / 1'000'000);
 }
 
-bool is_own_address(const Adapter& a, const std::string& address) {
-  std::string n = normalize_ip_text(address);
-  for (const auto* list : {&a.ipv4_addresses, &a.ipv6_addresses})
-    for (const auto& ia : *list)
-      if (normalize_ip_text(ia.address) == n) return true;
-  return false;
-}
-
 struct RemoteSeen {
   std::string address;
   std::vector<uint16_t> ports;
@@ -42,21 +35,20 @@ struct RemoteSeen {
 
 // Established sockets that leave through `a` towards an address that is not
 // this host's, grouped by remote address in order of first appearance.
-std::vector<RemoteSeen> remotes_through(const Facts& facts, const Adapter& a, uint16_t family) {
+std::vector<RemoteSeen> remotes_through(BuildContext& ctx, const Adapter& a, uint16_t family) {
   std::vector<RemoteSeen> out;
-  for (const auto& s : facts.tcp_sockets) {
-    if (!was_established(s) || !is_own_address(a, s.local_address)) continue;
-    auto ip = parse_ip(s.remote_address);
-    if (!ip || (ip->is_v4() != (family == kFamilyV4) && !ip->is_v4_mapped())) continue;
-    std::string remote = normalize_ip_text(s.remote_address);
-    if (is_loopback_host(remote) || is_unspecified_ip(remote) ||
-        facts.local_addresses.contains(remote))
-      continue;
-    auto it = std::find_if(out.begin(), out.end(),
-                           [&](const RemoteSeen& r) { return r.address == remote; });
-    if (it == out.end()) it = out.insert(out.end(), RemoteSeen{remote, {}});
-    if (std::find(it->ports.begin(), it->ports.end(), s.remote_port) == it->ports.end())
-      it->ports.push_back(s.remote_port);
+  std::unordered_map<std::string, size_t> index;
+  const auto& routes = ctx.socket_routes();
+  for (size_t i = 0; i < routes.size(); ++i) {
+    const auto& r = routes[i];
+    const SocketEntry& s = ctx.facts.tcp_sockets[i];
+    if (r.if_index != a.if_index || r.remote_local || !was_established(s)) continue;
+    if (r.remote_v4 != (family == kFamilyV4)) continue;
+    auto [it, fresh] = index.try_emplace(r.remote, out.size());
+    if (fresh) out.push_back(RemoteSeen{r.remote, {}});
+    auto& ports = out[it->second].ports;
+    if (std::find(ports.begin(), ports.end(), s.remote_port) == ports.end())
+      ports.push_back(s.remote_port);
   }
   return out;
 }
@@ -160,7 +152,7 @@ std::string add_egress_chain(BuildContext& ctx, const RouteEntry& route, bool se
   const std::string fam = family_tag(route.family);
   const std::string nic = ensure_carrier(ctx, *a, route, selected);
   const bool standby = !selected;
-  std::vector<RemoteSeen> remotes = remotes_through(ctx.facts, *a, route.family);
+  std::vector<RemoteSeen> remotes = remotes_through(ctx, *a, route.family);
   const bool observed = !remotes.empty();
   const PingResult internet =
       route.family == kFamilyV6 ? ctx.facts.internet_probes.v6 : ctx.facts.internet_probes.v4;

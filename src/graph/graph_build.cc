@@ -26,10 +26,12 @@
 //   (an up tunnel-like adapter, or a core reporting captured connections).
 // - Texts naming "Find-NetRoute" name this platform's `ip route get`.
 #include <cstdio>
+#include <unordered_map>
 
 #include "facts/adapter_assessment.h"
 #include "graph/build_context.h"
 #include "probe/probe.h"
+#include "util/ip.h"
 #include "util/text.h"
 
 namespace corvale {
@@ -55,6 +57,34 @@ DnsProbeResult BuildContext::resolve(const std::string& resolver) {
   DnsProbeResult r = hooks.dns ? hooks.dns(resolver, kGraphDnsTimeoutMs) : DnsProbeResult{};
   live_dns.emplace(resolver, r);
   return r;
+}
+
+const std::vector<BuildContext::SocketRoute>& BuildContext::socket_routes() {
+  if (socket_routes_) return *socket_routes_;
+  std::unordered_map<std::string, uint32_t> owner;
+  for (const auto& a : facts.adapters)
+    for (const auto* list : {&a.ipv4_addresses, &a.ipv6_addresses})
+      for (const auto& ia : *list) owner.try_emplace(normalize_ip_text(ia.address), a.if_index);
+  std::unordered_map<std::string, std::string> normalised;
+  auto norm = [&](const std::string& text) -> const std::string& {
+    auto [it, fresh] = normalised.try_emplace(text);
+    if (fresh) it->second = normalize_ip_text(text);
+    return it->second;
+  };
+  std::vector<SocketRoute> out;
+  out.reserve(facts.tcp_sockets.size());
+  for (const auto& s : facts.tcp_sockets) {
+    SocketRoute r;
+    if (auto it = owner.find(norm(s.local_address)); it != owner.end()) r.if_index = it->second;
+    r.remote = norm(s.remote_address);
+    auto ip = parse_ip(r.remote);
+    r.remote_v4 = ip && (ip->is_v4() || ip->is_v4_mapped());
+    r.remote_local = !ip || is_loopback_host(r.remote) || is_unspecified_ip(r.remote) ||
+                     owner.contains(r.remote) || facts.local_addresses.contains(r.remote);
+    out.push_back(std::move(r));
+  }
+  socket_routes_ = std::move(out);
+  return *socket_routes_;
 }
 
 const Adapter* BuildContext::adapter(uint32_t if_index) const {

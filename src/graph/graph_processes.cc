@@ -32,15 +32,6 @@ bool is_local_host(const Facts& f, const std::string& host) {
          f.local_names.contains(to_lower(host));
 }
 
-const Adapter* adapter_of_address(const Facts& f, const std::string& address) {
-  std::string n = normalize_ip_text(address);
-  for (const auto& a : f.adapters)
-    for (const auto* list : {&a.ipv4_addresses, &a.ipv6_addresses})
-      for (const auto& ia : *list)
-        if (normalize_ip_text(ia.address) == n) return &a;
-  return nullptr;
-}
-
 // The lowest-metric default route of an up carrier adapter of `family`.
 const RouteEntry* carrier_route(const BuildContext& ctx, uint16_t family) {
   const RouteEntry* best = nullptr;
@@ -93,9 +84,11 @@ void add_listener_rows(BuildContext& ctx, const std::string& card, uint32_t pid)
 void add_process_egress(BuildContext& ctx, const std::string& card, uint32_t pid) {
   const Facts& f = ctx.facts;
   std::map<uint32_t, size_t> by_interface;
-  for (const auto& s : f.tcp_sockets) {
-    if (s.pid != pid || s.state != kTcpEstablished || is_local_host(f, s.remote_address)) continue;
-    if (const Adapter* a = adapter_of_address(f, s.local_address)) ++by_interface[a->if_index];
+  const auto& routes = ctx.socket_routes();
+  for (size_t i = 0; i < routes.size(); ++i) {
+    const SocketEntry& s = f.tcp_sockets[i];
+    if (s.pid != pid || s.state != kTcpEstablished || routes[i].remote_local) continue;
+    if (routes[i].if_index != 0) ++by_interface[routes[i].if_index];
   }
   for (const auto& [if_index, count] : by_interface) {
     const Adapter* a = ctx.adapter(if_index);
