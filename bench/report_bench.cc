@@ -88,9 +88,10 @@ TopologyGraph busy_graph() {
       item.v = "127.0.0.1:" + std::to_string(7000 + i);
       item.meta = "SOCKS5 · score 12.5";
       if (i == 0) {
-        item.detail = std::make_shared<ItemDetail>();
-        item.detail->label = "detail";
-        item.detail->items.push_back(item);
+        auto detail = std::make_shared<ItemDetail>();
+        detail->label = "detail";
+        detail->items.push_back(item);
+        item.detail = detail;
       }
       node.items.push_back(item);
     }

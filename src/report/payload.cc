@@ -60,20 +60,25 @@ void append_string_field(std::string& out, std::string_view k, std::string_view 
   append_json_string(out, v);
 }
 
-void append_items(std::string& out, const std::vector<NodeItem>& items);
+// Details are shared pointers, so a faulty build could nest one inside
+// itself; deeper than this the detail is written as absent instead of
+// recursing without end.
+constexpr int kMaxDetailDepth = 16;
 
-void append_detail(std::string& out, const ItemDetail& d) {
+void append_items(std::string& out, const std::vector<NodeItem>& items, int depth);
+
+void append_detail(std::string& out, const ItemDetail& d, int depth) {
   out += '{';
   append_string_field(out, "label", d.label, true);
   append_string_field(out, "sub", d.sub);
   append_string_field(out, "kind", d.kind);
   append_string_field(out, "status", d.status);
   key(out, "items");
-  append_items(out, d.items);
+  append_items(out, d.items, depth);
   out += '}';
 }
 
-void append_item(std::string& out, const NodeItem& item) {
+void append_item(std::string& out, const NodeItem& item, int depth) {
   out += '{';
   append_string_field(out, "id", item.id, true);
   append_string_field(out, "k", item.k);
@@ -84,18 +89,18 @@ void append_item(std::string& out, const NodeItem& item) {
   key(out, "probe");
   append_bool(out, item.probe);
   key(out, "detail");
-  if (item.detail)
-    append_detail(out, *item.detail);
+  if (item.detail && depth < kMaxDetailDepth)
+    append_detail(out, *item.detail, depth + 1);
   else
     out += "null";
   out += '}';
 }
 
-void append_items(std::string& out, const std::vector<NodeItem>& items) {
+void append_items(std::string& out, const std::vector<NodeItem>& items, int depth) {
   out += '[';
   for (size_t i = 0; i < items.size(); ++i) {
     if (i) out += ',';
-    append_item(out, items[i]);
+    append_item(out, items[i], depth);
   }
   out += ']';
 }
@@ -110,7 +115,7 @@ void append_node(std::string& out, const GraphNode& n) {
   key(out, "sel");
   append_bool(out, n.sel);
   key(out, "items");
-  append_items(out, n.items);
+  append_items(out, n.items, 0);
   if (n.ifIndex) {
     key(out, "ifIndex");
     append_int(out, *n.ifIndex);

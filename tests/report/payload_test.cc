@@ -197,6 +197,20 @@ TEST(GraphPayload, HostileLabelCannotLeaveTheScriptElement) {
   EXPECT_EQ(j["edges"][0]["evidence"], "</SCRIPT >");
 }
 
+// A detail that contains itself must not recurse without end.
+TEST(GraphPayload, SelfNestedDetailIsCutOff) {
+  TopologyGraph g = sample_graph();
+  NodeItem& inventory = g.nodes[0].items[1];
+  inventory.detail->items.push_back(inventory);
+  Json j = Json::parse(graph_payload_json(g));
+  int depth = 0;
+  for (const Json* d = &j["nodes"][0]["items"][1]["detail"]; !d->is_null();
+       d = &(*d)["items"][1]["detail"])
+    ++depth;
+  EXPECT_EQ(depth, 16);
+  inventory.detail->items.clear();  // break the cycle so the graph can be freed
+}
+
 TEST(GraphPayload, JsonWithGraphAppendsThePayloadAsLastKey) {
   TopologyGraph g = sample_graph();
   std::string payload = graph_payload_json(g);
