@@ -301,6 +301,8 @@
     return { s: s, x: px - wx * s, y: py - wy * s };
   }
 
+  // The layout arithmetic as plain functions, the live state and the figures
+  // of the last layouts, for the browser tests and for looking into a report.
   var api = {
     NW: NW, TOP: TOP, ITEM_H: ITEM_H, ITEM_STEP: ITEM_STEP, BOTTOM: BOTTOM, NEST_X: NEST_X,
     NEST_TOP: NEST_TOP, NEST_STEP: NEST_STEP, NEST_BOTTOM: NEST_BOTTOM, NEST_AFTER: NEST_AFTER,
