@@ -74,8 +74,25 @@ ProcessScan scan_processes(const std::string& proc_root) {
 
 std::string parse_cmdline(std::string_view raw) {
   if (raw.ends_with('\0')) raw.remove_suffix(1);
-  std::string out(raw);
-  std::replace(out.begin(), out.end(), '\0', ' ');
+  std::string out;
+  const std::vector<std::string_view> args = split(raw, '\0');
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string_view arg = args[i];
+    if (i > 0) out += ' ';
+    // An argument holding blanks is quoted, as the shell that started the
+    // program had it: -secret "a b" must stay one value for the controller
+    // client and for credential removal, or half a secret is shown. A title
+    // the process wrote over its arguments ("sshd: alice [priv]") is one
+    // text, left as it is.
+    if (args.size() == 1 || arg.find_first_of(" \t\n\r\f\v") == std::string_view::npos) {
+      out += arg;
+    } else {
+      char quote = arg.find('"') == std::string_view::npos ? '"' : '\'';
+      out += quote;
+      out += arg;
+      out += quote;
+    }
+  }
   return decode_utf8_lossy(out);
 }
 

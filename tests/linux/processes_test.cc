@@ -150,6 +150,10 @@ TEST(Cmdline, NulSeparatedArguments) {
       {"", ""},
       {"single", "single"},
       {std::string("x\0\xff\0", 4), "x \uFFFD"},
+      // Blanks inside one argument: quoted, so the argument stays one value.
+      {std::string("mihomo\0-secret\0first second\0", 28), "mihomo -secret \"first second\""},
+      {std::string("a\0say \"hi\"\0", 11), "a 'say \"hi\"'"},
+      {"sshd: alice [priv]", "sshd: alice [priv]"},  // a rewritten title stays as written
   };
   for (const auto& r : rows) EXPECT_EQ(parse_cmdline(r.raw), r.want);
 }

@@ -147,3 +147,68 @@ TEST(Summary, ListenersSortedByPortThenAddress) {
 
 }  // namespace
 }  // namespace corvale
+
+namespace corvale {
+namespace {
+
+// Section 12 comes last, one line per finding with the severity padded to
+// eight; a hostile adapter name in a sentence reaches the terminal defused.
+TEST(Summary, DiagnosisSectionLast) {
+  std::vector<Finding> findings = {
+      {Severity::kProblem, "gateway-silent", "Gateway 10.1.1.1 (eth\x1b[2J0) does not answer.", {}},
+      {Severity::kNote, "gateway-ignores-ping", "A note.", {}},
+      {Severity::kOk, "all-clear", "No problem found.", {}}};
+  std::string s = summary_text(Facts{}, {}, findings);
+  size_t at = s.find("  12. Diagnosis\n");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_GT(at, s.find("  11. ZEK campus infra"));
+  EXPECT_EQ(s.substr(s.find('\n', s.find("=\n", at + 1)) + 1),
+            "PROBLEM  Gateway 10.1.1.1 (eth\\x1b[2J0) does not answer.\n"
+            "NOTE     A note.\n"
+            "OK       No problem found.\n");
+  EXPECT_EQ(summary_text(Facts{}, {}).find("12. Diagnosis"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace corvale
+
+namespace corvale {
+namespace {
+
+// Every text the host or the network controls reaches the terminal
+// neutralised; the columns after a neutralised name stay aligned.
+TEST(Summary, UntrustedTextsAreTerminalSafe) {
+  Facts f = sample_facts();
+  const std::string esc = "\x1b[31m\a";
+  f.adapters[0].name = f.adapters[0].description = "en\x1b]0;x\a";
+  f.adapters[0].dns_servers = {"10.0.32.32 #\x1b[2J"};
+  f.upstream_dns_servers = {"10.0.32.32",
+                            "\xe2\x80\xae"
+                            "1.1"};
+  f.proxy_processes = {{41, "xray" + esc, "/opt/x\rray", ""}};
+  f.processes_by_pid[41] = f.proxy_processes[0];
+  f.tcp_listeners = {{"127.0.0.1", 10808, "", 0, kTcpListen, 41}};
+  f.campus_probes.portal_title = "Portal\x1b[8m\x9b";
+  f.campus_probes.login.recognized = true;
+  f.campus_probes.login.user_name = "u\x1b";
+  f.proxy_settings.proxy_server = "h\b:1";
+  std::string s = summary_text(f, {});
+  for (unsigned char c : s) EXPECT_TRUE(c >= 0x20 || c == '\n') << "raw control " << int(c);
+  EXPECT_EQ(s.find("\xe2\x80\xae"), std::string::npos);
+  for (const char* line : {
+           "[x]    en\\x1b]0;x\\x07                     802.3           1 Gbps     "
+           "en\\x1b]0;x\\x07\n",
+           "  xray\\x1b[31m\\x07             41       /opt/x\\x0dray\n",
+           "  127.0.0.1:10808                          TCP      41       xray\\x1b[31m\\x07\n",
+           "en\\x1b]0;x\\x07                     Disabled   10.0.32.32 #\\x1b[2J\n",
+           "  Upstream (systemd-resolved): 10.0.32.32, \\u202e1.1\n",
+           "      title = Portal\\x1b[8m\\x9b\n",
+           "  ProxyServer   : h\\x08:1\n",
+       })
+    EXPECT_NE(s.find(line), std::string::npos) << line << "\n---\n" << s;
+  // Without a stub resolver there is no upstream line.
+  EXPECT_EQ(summary_text(sample_facts(), {}).find("Upstream"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace corvale
