@@ -335,6 +335,9 @@ struct Facts {
   std::vector<GatewayProbe> gateway_probes;
   InternetProbes internet_probes;
   CampusProbes campus_probes;
+  // Each campus host's own route: split tunnelling sends campus traffic
+  // past the default egress.
+  std::map<std::string, RouteLookup> campus_routes;
   std::vector<AdapterAssessment> adapter_assessments;
   InterceptionAssessment interception;
   std::vector<PhysicalCandidate> physical_candidates;

@@ -310,6 +310,7 @@ std::string facts_to_json(const Facts& f, const std::string& interception_level)
     j["internet_probes"] = {{"v4", ping_json(f.internet_probes.v4)},
                             {"v6", ping_json(f.internet_probes.v6)}};
     j["campus_probes"] = campus_json(f.campus_probes);
+    j["campus_routes"] = object_of(f.campus_routes, lookup_json);
     j["adapter_assessments"] = array_of(f.adapter_assessments, assessment_json);
     j["interception"] = interception_json(f.interception);
     // The level after the graph's own evidence, which can differ from the

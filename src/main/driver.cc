@@ -21,6 +21,7 @@
 #include "report/payload.h"
 #include "report/report.h"
 #include "stages/collect.h"
+#include "util/clock.h"
 #include "util/command.h"
 #include "util/fd.h"
 #include "util/text.h"
@@ -29,8 +30,6 @@
 
 namespace corvale {
 namespace {
-
-constexpr uint64_t kPrewarmDnsTimeoutMs = 1500;
 
 void push_unique(std::vector<std::string>& list, const std::string& v) {
   for (const auto& x : list)
@@ -135,15 +134,7 @@ std::vector<std::string> ping_host_list(const Facts& facts, const PingCache& cac
 }
 
 std::vector<std::string> resolver_list(const Facts& facts, const DnsCache& cache) {
-  std::vector<std::string> list;
-  for (const auto& a : facts.adapters) {
-    if (!a.is_up) continue;
-    for (const auto& s : a.dns_servers)
-      if (s.find(':') == std::string::npos) push_unique(list, s);
-  }
-  const CampusTargets campus;
-  push_unique(list, campus.resolver_a);
-  push_unique(list, campus.resolver_b);
+  std::vector<std::string> list = prewarm_resolvers(facts.adapters);
   std::erase_if(list, [&](const std::string& r) { return cache.contains(r); });
   return list;
 }
@@ -215,13 +206,16 @@ int run(int argc, char** argv) {
   }
 
   progress_init(decide_progress(args, env_text, ::isatty(2) == 1));
-  Facts facts = collect_facts();
+  // The collect stage's own pings and DNS queries seed the caches, so that
+  // no host is probed twice and every output shows the same result for it.
+  StageProbes stage_probes;
+  Facts facts = collect_facts(stage_probes);
   progress_tick("building topology");
   // The wireless-interface text of another platform; on Linux it is empty.
   (void)run_command_text("netsh", {"wlan", "show", "interfaces"});
 
-  PingCache pings;
-  DnsCache dns;
+  PingCache pings(stage_probes.pings.begin(), stage_probes.pings.end());
+  DnsCache dns(stage_probes.dns.begin(), stage_probes.dns.end());
   prewarm(facts, pings, dns);
 
   GraphBuildResult built = build_graph(facts, pings, dns);
@@ -245,7 +239,7 @@ int run(int argc, char** argv) {
   }
 
   auto cwd = cwd_text();
-  std::string path = report_path(cwd, report_stamp(run_command_text("date", {"+%Y%m%d-%H%M%S"})));
+  std::string path = report_path(cwd, report_stamp(local_time_now("%Y%m%d-%H%M%S")));
   ReportWrite written = write_report_file(path, report);
   std::string line;
   if (written.error) {

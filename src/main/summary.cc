@@ -47,12 +47,6 @@ std::string adapter_gateways(const Facts& f, uint32_t if_index) {
   return join(gws, ", ");
 }
 
-const AdapterAssessment* egress_assessment(const Facts& f) {
-  if (!f.egress_v4_adapter) return nullptr;
-  auto it = f.assessments_by_index.find(f.egress_v4_adapter->if_index);
-  return it == f.assessments_by_index.end() ? nullptr : &it->second;
-}
-
 void section_adapters(std::string& o, const Facts& f) {
   o += banner_text("1. Physical links & tunnels");
   o += fmt::format("{:<6} {:<34} {:<15} {:<10} Description\n", "State", "Name", "MediaType",
@@ -197,21 +191,26 @@ void section_internet(std::string& o, const Facts& f) {
                    f.egress_v6 ? f.egress_v6->source.value_or("") : "");
 }
 
-// How campus traffic leaves: the IPv4 egress adapter and its next hop.
-std::string campus_via(const Facts& f) {
-  if (!f.egress_v4) return "none";
-  std::string name = adapter_name(f, f.egress_v4->if_index);
-  if (f.egress_v4->via && !f.egress_v4->via->empty())
-    return fmt::format("{} -> {}", name, *f.egress_v4->via);
+// How traffic to a campus host leaves: the adapter and next hop of the
+// host's own route, which split tunnelling keeps off the default egress.
+std::string campus_via(const Facts& f, const std::string& host) {
+  auto it = f.campus_routes.find(host);
+  if (it == f.campus_routes.end()) return "none";
+  const RouteLookup& route = it->second;
+  std::string name = adapter_name(f, route.if_index);
+  if (route.via && !route.via->empty()) return fmt::format("{} -> {}", name, *route.via);
   return name;
 }
 
 // A resolver answer counts as intercepted by a local proxy when it is a
-// fake-IP style address or the IPv4 egress is a tunnel.
-bool dns_via_proxy(const Facts& f, const DnsProbeResult& r) {
+// fake-IP style address or the resolver's own route enters a tunnel.
+bool dns_via_proxy(const Facts& f, const std::string& resolver, const DnsProbeResult& r) {
   if (is_fake_ip_style(r.answer)) return true;
-  const AdapterAssessment* a = egress_assessment(f);
-  return a && (a->verdict == "Tunnel" || a->verdict == "SuspectedTunnel");
+  auto route = f.campus_routes.find(resolver);
+  if (route == f.campus_routes.end()) return false;
+  auto a = f.assessments_by_index.find(route->second.if_index);
+  return a != f.assessments_by_index.end() &&
+         (a->second.verdict == "Tunnel" || a->second.verdict == "SuspectedTunnel");
 }
 
 void section_campus(std::string& o, const Facts& f, const DnsCache& dns) {
@@ -224,7 +223,7 @@ void section_campus(std::string& o, const Facts& f, const DnsCache& dns) {
     for (const auto& r : c.reachability)
       if (r.host == host) ok = r.ping.ok;
     o += fmt::format("  {:<16}", host) + word(ok);
-    o += fmt::format("      via {}\n", campus_via(f));
+    o += fmt::format("      via {}\n", campus_via(f, host));
   }
   o += "  Portal 10.0.0.55 HTTP : " + word(c.portal_ok);
   o += fmt::format("      title = {}\n", c.portal_title);
@@ -242,8 +241,8 @@ void section_campus(std::string& o, const Facts& f, const DnsCache& dns) {
     bool proxy = false;
     if (ok) {
       path = fmt::format("{} in {} ms via {}", it->second.answer, it->second.elapsed_ms,
-                         campus_via(f));
-      proxy = dns_via_proxy(f, it->second);
+                         campus_via(f, r));
+      proxy = dns_via_proxy(f, r, it->second);
     }
     o += fmt::format("      -> {}{}\n", path, proxy ? " [proxy-intercepted]" : "");
   }

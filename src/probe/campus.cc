@@ -122,13 +122,17 @@ CampusProbes probe_campus(const CampusTargets& t) {
   std::vector<int> kinds;
   for (int k = 0; k < kCampusProbeKinds; ++k) kinds.push_back(k);
   out.probes = pmap(kinds, "ZEK probes", [&t](int k) { return run_campus_probe(k, t); });
-
-  if (const auto& portal = out.probes[0].http) {
-    out.portal_ok = portal->status == 200;
-    out.portal_title = html_title(portal->body);
-  }
-  if (const auto& login = out.probes[1].http) out.login = parse_login_status(login->body);
+  read_campus_replies(out);
   return out;
+}
+
+void read_campus_replies(CampusProbes& c) {
+  if (c.probes.size() < 2) return;
+  if (const auto& portal = c.probes[0].http) {
+    c.portal_ok = portal->status == 200;
+    c.portal_title = html_title(portal->body);
+  }
+  if (const auto& login = c.probes[1].http) c.login = parse_login_status(login->body);
 }
 
 }  // namespace corvale

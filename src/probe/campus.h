@@ -41,4 +41,7 @@ CampusProbeResult run_campus_probe(int kind, const CampusTargets& targets = {});
 /// probes") and reads portal state and login status from them.
 CampusProbes probe_campus(const CampusTargets& targets = {});
 
+/// Portal state and login status from the replies of probe kinds 0 and 1.
+void read_campus_replies(CampusProbes& c);
+
 }  // namespace corvale

@@ -2,9 +2,9 @@
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
-#include <future>
-#include <thread>
+#include <algorithm>
 
 #include "facts/adapter_assessment.h"
 #include "facts/egress.h"
@@ -12,17 +12,19 @@
 #include "facts/proxy_settings.h"
 #include "linux/adapters.h"
 #include "linux/dns_config.h"
+#include "linux/process_parent.h"
 #include "linux/processes.h"
 #include "linux/proxy_config_files.h"
 #include "linux/routes.h"
 #include "linux/services.h"
 #include "linux/sockets.h"
 #include "mihomo/controller.h"
-#include "parallel/pmap.h"
 #include "parallel/progress.h"
+#include "parallel/worker_pool.h"
 #include "probe/campus.h"
 #include "probe/probe.h"
 #include "probe/proxy_candidates.h"
+#include "util/clock.h"
 #include "util/command.h"
 #include "util/file.h"
 #include "util/ip.h"
@@ -34,12 +36,17 @@ namespace {
 constexpr const char* kRouteSourceTarget = "1.1.1.1";
 constexpr uint16_t kRouteSourcePort = 443;
 constexpr uint64_t kRouteSourceTimeoutMs = 900;
+// Threads for the stage's independent slow probes: the route-source connect,
+// two Internet pings, four campus pings, five campus probes, the gateways and
+// the remaining resolvers. Mostly waiting on time-outs, so they are sized by
+// count, not by processors; more than this queue.
+constexpr size_t kStageWorkers = 16;
 
 void collect_identity(Facts& f) {
   f.hostname = trim(decode_utf8_lossy(read_file("/proc/sys/kernel/hostname", 4096).value_or("")));
   if (f.hostname.empty()) f.hostname = trim(run_command_text("hostname", {}));
   f.os_name = parse_os_name(decode_utf8_lossy(read_file("/etc/os-release", 65536).value_or("")));
-  f.collected_at = trim(run_command_text("date", {"+%Y-%m-%d %H:%M:%S"}));
+  f.collected_at = local_time_now("%Y-%m-%d %H:%M:%S");
 }
 
 // What the side thread learns; the adapter that owns the source address is
@@ -75,13 +82,15 @@ RouteSourceRaw probe_route_source() {
 
 void collect_adapters_and_routes(Facts& f) {
   f.adapters = list_adapters();
+  // Behind a local stub resolver, the servers that really answer.
+  f.upstream_dns_servers = read_upstream_dns_servers(read_dns_servers());
   f.devices_by_mac = device_records_for(f.adapters);
   f.routes = read_all_routes(name_to_index(f.adapters));
   for (const auto& a : f.adapters)
     f.assessments_by_index[a.if_index] = assess_adapter(a, f.devices_by_mac, f.routes);
 }
 
-void collect_egress_and_internet(Facts& f) {
+void collect_egress(Facts& f) {
   f.egress_v4 = route_lookup(kInternetTargetV4);
   f.egress_v6 = route_lookup(kInternetTargetV6);
   EgressFacts e = derive_egress(f.adapters, f.routes, f.egress_v4, f.egress_v6);
@@ -90,11 +99,78 @@ void collect_egress_and_internet(Facts& f) {
   f.default_route_v6 = std::move(e.default_route_v6);
   f.default_gateway_v4 = std::move(e.default_gateway_v4);
   f.default_gateway_v6 = std::move(e.default_gateway_v6);
-  std::vector<std::string> targets = {kInternetTargetV4, kInternetTargetV6};
-  auto r = pmap(targets, "internet reachability",
-                [](const std::string& host) { return ping_probe(host); });
-  f.internet_probes.v4 = r[0];
-  f.internet_probes.v6 = r[1];
+}
+
+// The slow probes whose targets are fixed or known from the routes alone,
+// running on the stage's pool while the local collectors work.
+struct StartedProbes {
+  std::vector<std::string> internet_hosts = {kInternetTargetV4, kInternetTargetV6};
+  PendingMap<PingResult> internet;
+  std::vector<std::string> campus_hosts;
+  PendingMap<PingResult> campus_pings;
+  PendingMap<CampusProbeResult> campus_kinds;
+  Pending<std::map<std::string, RouteLookup>> campus_routes;
+  std::vector<GatewayProbe> gateways;
+  std::vector<std::string> gateway_hosts;  // those not pinged as a fixed host
+  PendingMap<PingResult> gateway_pings;
+  std::vector<std::string> resolvers;
+  PendingMap<DnsProbeResult> resolver_dns;
+};
+
+PingResult ping_one(const std::string& host) { return ping_probe(host); }
+
+void start_fixed_probes(WorkerPool& pool, StartedProbes& p) {
+  const CampusTargets campus;
+  p.internet = start_map(pool, p.internet_hosts, "internet reachability", ping_one);
+  p.campus_hosts = {campus.portal_host, campus.resolver_a, campus.resolver_b, campus.api_host};
+  p.campus_pings = start_map(pool, p.campus_hosts, "ZEK reachability", ping_one);
+  std::vector<int> kinds;
+  for (int k = 0; k < kCampusProbeKinds; ++k) kinds.push_back(k);
+  p.campus_kinds = start_map(pool, kinds, "ZEK probes", [](int k) { return run_campus_probe(k); });
+  // Each campus host's own route: with split tunnelling it is not the
+  // default egress.
+  p.campus_routes = start_task(pool, [hosts = p.campus_hosts] {
+    std::map<std::string, RouteLookup> routes;
+    for (const auto& h : hosts)
+      if (auto lookup = route_lookup(h)) routes.emplace(h, *lookup);
+    return routes;
+  });
+}
+
+// Gateways and the pre-warm's resolvers are known once the adapters and
+// routes are; the campus resolvers are left to the campus probes.
+void start_route_probes(WorkerPool& pool, const Facts& f, StartedProbes& p) {
+  p.gateways = gateway_targets(f.routes);
+  auto fixed = [&p](const std::string& h) {
+    return std::find(p.internet_hosts.begin(), p.internet_hosts.end(), h) !=
+               p.internet_hosts.end() ||
+           std::find(p.campus_hosts.begin(), p.campus_hosts.end(), h) != p.campus_hosts.end();
+  };
+  for (const auto& g : p.gateways)
+    if (!fixed(g.gateway)) p.gateway_hosts.push_back(g.gateway);
+  p.gateway_pings = start_map(pool, p.gateway_hosts, "gateway reachability", ping_one);
+  const CampusTargets campus;
+  for (const auto& r : prewarm_resolvers(f.adapters))
+    if (r != campus.resolver_a && r != campus.resolver_b) p.resolvers.push_back(r);
+  p.resolver_dns = start_map(pool, p.resolvers, "DNS cache", [](const std::string& r) {
+    return dns_probe(r, kPrewarmDnsTimeoutMs);
+  });
+}
+
+// The stage's own probes run while the host is looked at: their ping
+// children and sockets say nothing about the host. A child that has ended
+// by now is left out like any process that ends while we look.
+void drop_own_processes(std::map<uint32_t, ProcessInfo>& processes) {
+  const auto self = static_cast<uint32_t>(::getpid());
+  std::erase_if(processes, [self](const auto& entry) {
+    std::optional<uint32_t> parent = parent_pid(entry.first);
+    return !parent || *parent == self;
+  });
+}
+
+void drop_own_sockets(std::vector<SocketEntry>& sockets) {
+  const auto self = static_cast<uint32_t>(::getpid());
+  std::erase_if(sockets, [self](const SocketEntry& s) { return s.pid == self; });
 }
 
 // Returns the full records of the proxy-named processes, which the proxy
@@ -112,6 +188,7 @@ ProcessDetails collect_local_identity(Facts& f) {
   f.proxy_settings.winhttp_text = run_command_text("netsh", {"winhttp", "show", "proxy"});
   ProcessScan scan = scan_processes();
   f.processes_by_pid = std::move(scan.processes_by_pid);
+  drop_own_processes(f.processes_by_pid);
   f.proxy_processes = std::move(scan.proxy_processes);
   ProcessDetails details;
   for (auto& p : f.proxy_processes) {
@@ -129,6 +206,7 @@ void collect_sockets_and_endpoints(Facts& f) {
   f.tcp_sockets = std::move(tcp.tcp_sockets);
   f.tcp_listeners = std::move(tcp.tcp_listeners);
   f.udp_sockets = collect_udp_sockets();
+  for (auto* list : {&f.tcp_sockets, &f.tcp_listeners, &f.udp_sockets}) drop_own_sockets(*list);
   auto& eps = f.proxy_settings.endpoints;
   if (f.proxy_settings.proxy_enabled)
     extract_proxy_endpoints(f.proxy_settings.proxy_server, "WinINET", eps);
@@ -215,18 +293,25 @@ std::vector<GatewayProbe> gateway_targets(const std::vector<RouteEntry>& routes)
   return out;
 }
 
-Facts collect_facts() {
+Facts collect_facts(StageProbes& probes) {
   Facts f;
   collect_identity(f);
+  WorkerPool pool(kStageWorkers);
   // The route-source probe waits up to 900 ms on the network, so it runs
   // beside the first half of the stage.
-  std::packaged_task<RouteSourceRaw()> task(probe_route_source);
-  std::future<RouteSourceRaw> route_source = task.get_future();
-  std::jthread side(std::move(task));
+  Pending<RouteSourceRaw> route_source = start_task(pool, probe_route_source);
+  StartedProbes started;
+  start_fixed_probes(pool, started);
 
   collect_adapters_and_routes(f);
+  start_route_probes(pool, f, started);
   timing_mark("adapters+pnp+routes");
-  collect_egress_and_internet(f);
+  collect_egress(f);
+  auto internet = started.internet.get();
+  f.internet_probes.v4 = internet[0];
+  f.internet_probes.v6 = internet[1];
+  for (size_t i = 0; i < internet.size(); ++i)
+    probes.pings.emplace(started.internet_hosts[i], internet[i]);
   timing_mark("egress+reachability");
   ProcessDetails details = collect_local_identity(f);
   timing_mark("proxy-registry");
@@ -237,10 +322,11 @@ Facts collect_facts() {
   f.proxy_candidates = assess_proxy_candidates(f, details);
   timing_mark("listener-discovery");
 
-  f.driver_hits = match_services(list_running_services());
-  f.service_hits = match_services(list_running_services());
+  // Both lists come from one listing of the running units.
+  const std::vector<ServiceEntry> running = list_running_services();
+  f.driver_hits = match_services(running);
+  f.service_hits = match_services(running);
   timing_mark("services");
-  side.join();
   RouteSourceRaw raw = route_source.get();
   f.route_source =
       route_source_result(raw.connected, raw.source_address, raw.route_if_index, f.adapters);
@@ -264,16 +350,54 @@ Facts collect_facts() {
   f.physical_gateway_v6 = physical_gateway(f.physical_candidates, kFamilyV6);
   timing_mark("phys-gw");
 
-  auto targets = gateway_targets(f.routes);
-  auto pings = pmap(targets, "gateway reachability",
-                    [](const GatewayProbe& g) { return ping_probe(g.gateway).ok; });
-  for (size_t i = 0; i < targets.size(); ++i) targets[i].ok = pings[i];
-  f.gateway_probes = std::move(targets);
+  // A gateway that is also a campus host was pinged once, as that host.
+  auto gateway_pings = started.gateway_pings.get();
+  auto campus_pings = started.campus_pings.get();
+  for (size_t i = 0; i < started.gateway_hosts.size(); ++i)
+    probes.pings.emplace(started.gateway_hosts[i], gateway_pings[i]);
+  for (size_t i = 0; i < started.campus_hosts.size(); ++i)
+    probes.pings.emplace(started.campus_hosts[i], campus_pings[i]);
+  for (auto& g : started.gateways) g.ok = probes.pings[g.gateway].ok;
+  f.gateway_probes = std::move(started.gateways);
   timing_mark("gw-probes");
 
-  f.campus_probes = probe_campus();
+  CampusProbes& c = f.campus_probes;
+  for (size_t i = 0; i < started.campus_hosts.size(); ++i)
+    c.reachability.push_back({started.campus_hosts[i], campus_pings[i]});
+  c.probes = started.campus_kinds.get();
+  f.campus_routes = started.campus_routes.get();
+  read_campus_replies(c);
+  const CampusTargets campus;
+  const std::string* campus_resolvers[] = {&campus.resolver_a, &campus.resolver_b};
+  for (int k = 0; k < 2; ++k)
+    if (const auto& dns = c.probes[2 + k].dns)
+      probes.dns.emplace(*campus_resolvers[k], within_timeout(*dns, kPrewarmDnsTimeoutMs));
+  auto resolver_dns = started.resolver_dns.get();
+  for (size_t i = 0; i < started.resolvers.size(); ++i)
+    probes.dns.emplace(started.resolvers[i], resolver_dns[i]);
   timing_mark("zek-facts");
   return f;
+}
+
+std::vector<std::string> prewarm_resolvers(const std::vector<Adapter>& adapters) {
+  std::vector<std::string> list;
+  auto add = [&list](const std::string& r) {
+    if (std::find(list.begin(), list.end(), r) == list.end()) list.push_back(r);
+  };
+  for (const auto& a : adapters) {
+    if (!a.is_up) continue;
+    for (const auto& s : a.dns_servers)
+      if (s.find(':') == std::string::npos) add(s);
+  }
+  const CampusTargets campus;
+  add(campus.resolver_a);
+  add(campus.resolver_b);
+  return list;
+}
+
+DnsProbeResult within_timeout(const DnsProbeResult& r, uint64_t timeout_ms) {
+  if (r.elapsed_ms < timeout_ms) return r;
+  return DnsProbeResult{};
 }
 
 }  // namespace corvale

@@ -1,6 +1,8 @@
 // The collect stage: creates one Facts record and fills it step by step.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,8 +11,29 @@
 
 namespace corvale {
 
-/// Runs every collector and probe in their fixed order; never fails.
-Facts collect_facts();
+/// The pre-warm's DNS time-out; the stage hands over results in its terms.
+inline constexpr uint64_t kPrewarmDnsTimeoutMs = 1500;
+
+/// What the stage's own probes found, as the pre-warm would have: ping
+/// results by host as pinged, DNS results by resolver as seen within
+/// kPrewarmDnsTimeoutMs. The pre-warm probes only what is missing here.
+struct StageProbes {
+  std::map<std::string, PingResult> pings;
+  std::map<std::string, DnsProbeResult> dns;
+};
+
+/// Runs every collector and probe in their fixed order; never fails. The
+/// slow probes that need no earlier result start at once and are waited for
+/// at the step that reports them.
+Facts collect_facts(StageProbes& probes);
+
+/// The pre-warm's resolvers: the IPv4 name servers of adapters that are up,
+/// then the two campus resolvers, each once.
+std::vector<std::string> prewarm_resolvers(const std::vector<Adapter>& adapters);
+
+/// `r` as a probe with the shorter time-out `timeout_ms` would have seen it:
+/// a reply that came later is no reply.
+DnsProbeResult within_timeout(const DnsProbeResult& r, uint64_t timeout_ms);
 
 /// os_name from the text of /etc/os-release: the PRETTY_NAME value, unquoted,
 /// or "Linux" without one.

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
+#include "main/driver.h"
+#include "probe/campus.h"
+#include "probe/probe.h"
+
 namespace corvale {
 namespace {
 
@@ -65,6 +71,85 @@ TEST(GatewayTargets, ConventionalDefaultGatewaysV4First) {
   EXPECT_EQ(t[1].if_index, 2u);
   EXPECT_EQ(t[2].gateway, "2001:db8::1");
   EXPECT_FALSE(t[0].ok);
+}
+
+Adapter named(uint32_t index, bool up, std::vector<std::string> dns) {
+  Adapter a;
+  a.if_index = index;
+  a.is_up = up;
+  a.dns_servers = std::move(dns);
+  return a;
+}
+
+TEST(PrewarmResolvers, UpAdaptersIPv4ThenCampusEachOnce) {
+  struct Case {
+    std::vector<Adapter> adapters;
+    std::vector<std::string> want;
+  } cases[] = {
+      {{}, {"10.0.32.32", "10.0.32.33"}},
+      {{named(2, true, {"10.0.32.33", "fe80::1%2", "223.5.5.5"}), named(3, false, {"9.9.9.9"}),
+        named(4, true, {"223.5.5.5", "198.18.0.2"})},
+       {"10.0.32.33", "223.5.5.5", "198.18.0.2", "10.0.32.32"}},
+      {{named(2, true, {"127.0.0.53"})}, {"127.0.0.53", "10.0.32.32", "10.0.32.33"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(prewarm_resolvers(c.adapters), c.want);
+}
+
+TEST(WithinTimeout, LaterRepliesCountAsNone) {
+  struct Case {
+    DnsProbeResult in;
+    bool kept;
+  } cases[] = {
+      {{"203.0.113.80", 12, true}, true},
+      {{"203.0.113.80", 1499, true}, true},
+      {{"203.0.113.80", 1500, true}, false},
+      {{"203.0.113.80", 3999, true}, false},
+      {{"", 30, false}, true},  // a reply without an address is still a reply
+      {{}, false},              // no reply at all
+  };
+  for (const auto& c : cases) {
+    DnsProbeResult r = within_timeout(c.in, 1500);
+    if (c.kept) {
+      EXPECT_EQ(std::tie(r.answer, r.elapsed_ms, r.ok),
+                std::tie(c.in.answer, c.in.elapsed_ms, c.in.ok));
+    } else {
+      EXPECT_EQ(std::tie(r.answer, r.elapsed_ms, r.ok),
+                std::make_tuple(std::string(), kNoReplyMs, false));
+    }
+  }
+}
+
+// What the stage probes (Internet, campus hosts, gateways; campus resolvers
+// through the campus probes, the others itself) leaves the pre-warm nothing
+// to do, so no host is probed twice.
+TEST(PrewarmAfterStage, FindsEveryHostAndResolverAlreadyProbed) {
+  std::vector<std::vector<RouteEntry>> route_sets = {
+      {},
+      {{"0.0.0.0", "192.168.50.1", 2, 100, kFamilyV4, 0}, {"::", "fe80::1", 2, 100, kFamilyV6, 0}},
+      {{"0.0.0.0", "", 5, 0, kFamilyV4, 0},
+       {"0.0.0.0", "10.0.0.55", 2, 100, kFamilyV4, 0},  // a campus host as gateway
+       {"0.0.0.0", "192.168.50.1", 2, 600, kFamilyV4, 0},
+       {"::", "::", 5, 0, kFamilyV6, 0},
+       {"::", "fe80::1%2", 2, 100, kFamilyV6, 0}},
+  };
+  for (const auto& routes : route_sets) {
+    Facts f;
+    f.routes = routes;
+    f.adapters = {named(2, true, {"10.0.32.32", "223.5.5.5"}), named(5, true, {"198.18.0.2"})};
+    const CampusTargets campus;
+    PingCache pings;
+    for (const std::string& h :
+         {std::string(kInternetTargetV4), std::string(kInternetTargetV6), campus.portal_host,
+          campus.resolver_a, campus.resolver_b, campus.api_host})
+      pings[h] = {};
+    for (const auto& g : gateway_targets(routes)) pings[g.gateway] = {};
+    EXPECT_EQ(ping_host_list(f, pings), std::vector<std::string>{});
+    DnsCache dns;
+    for (const auto& r : prewarm_resolvers(f.adapters)) dns[r] = {};
+    EXPECT_EQ(resolver_list(f, dns), std::vector<std::string>{});
+    // And without the stage's results the pre-warm would have probed them.
+    EXPECT_FALSE(resolver_list(f, {}).empty());
+  }
 }
 
 }  // namespace
