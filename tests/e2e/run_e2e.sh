@@ -75,6 +75,7 @@ else
   fail "no golden file golden/$SCENARIO.txt"
 fi
 
+python3 "$E2E_DIR/graph_check.py" "$SCENARIO"; E2E_FAILS=$((E2E_FAILS + $?))
 if [[ -x "$E2E_DIR/expect_$SCENARIO.sh" ]]; then
   source "$E2E_DIR/expect_$SCENARIO.sh"
 fi

@@ -1,0 +1,166 @@
+#!/usr/bin/env python3
+"""The evidence graph of one corvale run, read from the "graph" key of
+facts.json in the current directory, checked as a user reads the graph.
+
+  graph_check.py SCENARIO
+
+Prints "ok: ..." / "FAIL: ..." lines; the exit status is the number of
+failed checks (capped at 100), so a shell caller adds it to its failures.
+"""
+
+import json
+import re
+import sys
+
+fails = 0
+
+
+def ok(cond, what, detail=""):
+    global fails
+    if cond:
+        print("ok: graph: " + what, flush=True)
+    else:
+        print("FAIL: graph: " + what + (": " + detail if detail else ""), file=sys.stderr, flush=True)
+        fails += 1
+    return bool(cond)
+
+
+def eq(expected, actual, what):
+    return ok(expected == actual, what, "expected %r, got %r" % (expected, actual))
+
+
+def node(g, id_):
+    return next((n for n in g["nodes"] if n["id"] == id_), None)
+
+
+def item(n, id_):
+    return next((i for i in (n or {}).get("items", []) if i["id"] == id_), None)
+
+
+def edges(g, **kw):
+    return [e for e in g["edges"] if all(e[k] == v for k, v in kw.items())]
+
+
+def invariants(g):
+    ids = [n["id"] for n in g["nodes"]]
+    eq(len(ids), len(set(ids)), "node ids unique")
+    for n in g["nodes"]:
+        rows = [i["id"] for i in n["items"]]
+        ok(len(rows) == len(set(rows)), "row ids unique in " + n["id"], repr(rows))
+        for key in ("ifIndex", "layer", "processId", "layoutLane"):
+            ok(n.get(key, 0) is not None, "optional %s of %s absent rather than null" % (key, n["id"]))
+    keys = [(e["from"], e["fromItem"], e["to"]) for e in g["edges"]]
+    eq(len(keys), len(set(keys)), "one edge per (from, fromItem, to)")
+    known = set(ids)
+    bad = [k for k in keys if not k[0] or not k[2] or k[0] == k[2] or k[0] not in known or k[2] not in known]
+    eq([], bad, "every edge joins two distinct existing nodes")
+    conf = [e["confidence"] for e in g["edges"] if not isinstance(e["confidence"], float) or not 0 <= e["confidence"] <= 1]
+    eq([], conf, "confidences are numbers within 0..1")
+
+
+def main_chain(g):
+    """Ids along the "main" edges from "app"/"default", first edge at a time."""
+    path, at, row = ["app"], "app", "default"
+    for _ in range(10):
+        nxt = [e for e in g["edges"] if e["from"] == at and e["kind"] == "main" and (row is None or e["fromItem"] == row)]
+        if not nxt:
+            break
+        at, row = nxt[0]["to"], None
+        path.append(at)
+    return path
+
+
+def main():
+    scenario = sys.argv[1]
+    F = json.load(open("facts.json", encoding="utf-8"))
+    g = F.get("graph")
+    if not ok(isinstance(g, dict) and "nodes" in g and "edges" in g, "--json carries the graph"):
+        return
+    invariants(g)
+    eq(node(g, "app") and node(g, "app")["label"], "Applications", "source card first")
+    eq("app", g["nodes"][0]["id"], "source card first in order")
+    text = json.dumps(g, ensure_ascii=False)
+    for secret in ("lab-secret-7f3a9c", "lab-pw-ss-55aa", "lab-cmdline-secret-31c4", "lab-pw-http-9d1e", "labuser"):
+        ok(secret not in text, "secret %s not in the graph" % secret)
+    try:
+        err = open("err.txt", encoding="utf-8", errors="replace").read()
+    except OSError:
+        err = ""
+    m = re.search(r"graph-build cache misses: ping (\d+), dns (\d+)", err)
+    if m:
+        eq(("0", "0"), m.groups(), "the pre-warmed caches answered every lookup")
+
+    app = node(g, "app")
+    inventory = item(app, "adapter-inventory")
+    listed = {i["v"]: i for i in ((inventory or {}).get("detail") or {}).get("items", [])}
+    ok("lo" not in listed, "loopback never in the inventory")
+    intercept = node(g, "intercept-evidence")
+    mains = edges(g, kind="main")
+
+    if scenario == "direct":
+        chain = main_chain(g)
+        eq(["app", "nic-2", "gw-v4-2-192.168.50.1", "isp-v4-2-192.168.50.1"], chain[:4],
+           "app/default -> carrier -> gateway -> ISP along main edges")
+        last = edges(g, **{"from": "gw-v4-2-192.168.50.1", "to": "isp-v4-2-192.168.50.1"})
+        eq(["established socket beyond gateway"], [e["evidence"] for e in last], "ISP edge rests on an observed socket")
+        eq(("adapter", "DOWN"), (listed.get("wlp2s0", {}).get("k"), listed.get("wlp2s0", {}).get("status")),
+           "the Wi-Fi card is in the inventory as DOWN")
+        ok("enp3s0" not in listed, "the selected adapter is not in the inventory")
+        ok(intercept is None, "no interception card")
+        eq(["zek"], [e["kind"] for e in edges(g, **{"from": "zekportal", "to": "zekapi"})], "portal -> API edge of kind zek")
+        eq(False, edges(g, **{"from": "zekportal", "to": "zekapi"})[0]["bad"], "the campus API answered")
+
+    elif scenario == "tun":
+        tun = next((n for n in g["nodes"] if n["kind"] == "tun"), None)
+        ok(tun and tun["sel"], "the tunnel card is selected")
+        tun0 = next(a for a in F["adapters"] if a["name"] == "tun0")
+        eq(tun0["if_index"], tun and tun.get("ifIndex"), "tunnel card of tun0")
+        eq(["main"], [e["kind"] for e in edges(g, **{"from": "app", "fromItem": "default", "to": tun["id"]})],
+           "app/default -> tunnel is the main edge")
+        owner = item(tun, "owner")
+        ok(owner and owner["v"].startswith("mihomo · PID "), "the stand-in core owns the tunnel", repr(owner))
+        firefox = next((p for p in F["processes_by_pid"].values() if p["name"] == "firefox"), None)
+        ok(firefox, "the firefox stand-in runs")
+        if firefox:
+            capture = edges(g, **{"from": tun["id"], "to": "capture-%d" % firefox["pid"]})
+            # The exact-path rule needs the process's path or command line in the facts.
+            full = bool(firefox["exe_path"] or firefox["command_line"])
+            eq([("main", 0.99 if full else 0.86)], [(e["kind"], e["confidence"]) for e in capture],
+               "the client application captured through the controller")
+        ok(intercept is None, "no interception card")
+
+    elif scenario == "explicit":
+        policy = node(g, "policy-env")
+        row = item(policy, "ENV:HTTP_PROXY")
+        eq("http://127.0.0.1:8888", row and row["v"], "HTTP_PROXY policy row without credentials")
+        cfg = node(g, "cfgproxy-127.0.0.1-8888")
+        ok(cfg and cfg["status"] == "OK", "configured proxy with a listener")
+        owner = item(cfg, "owner")
+        ok(owner and owner["v"].startswith("tinyproxy · PID "), "its listener owner is tinyproxy", repr(owner))
+        metas = [i["meta"] for n in g["nodes"] if n["id"].startswith("candidate-") for i in n["items"]]
+        for protocol in ("SOCKS5", "HTTP CONNECT"):
+            ok(any(m.startswith(protocol) for m in metas), "a candidate card names " + protocol)
+        if F["interception"]["level"] != "NONE":
+            eq("EXPLICIT-PROXY", F.get("interception_level"), "interception attributed to explicit policy")
+            ok(intercept is None, "no interception card when explained by policy")
+
+    elif scenario == "offline":
+        gw = edges(g, **{"from": "nic-2", "to": "gw-v4-2-192.168.50.1"})
+        eq([True], [e["bad"] for e in gw], "carrier -> silent gateway marked bad")
+        isp = node(g, "isp-v4-2-192.168.50.1")
+        ok(isp and isp["status"] != "OK", "the Internet side is not claimed reachable", repr(isp and isp["status"]))
+        beyond = edges(g, **{"from": "gw-v4-2-192.168.50.1", "to": "isp-v4-2-192.168.50.1"})
+        ok(beyond and all(e["bad"] and e["evidence"] != "established socket beyond gateway" for e in beyond),
+           "gateway -> ISP edge leads into a failure")
+
+    elif scenario == "bare":
+        eq([], mains, "no main edge without an adapter")
+        ok(item(app, "default") is None, "no selected route row")
+
+
+if __name__ == "__main__":
+    try:
+        main()
+    except Exception as e:  # a broken graph fails the check, never the harness
+        ok(False, "graph readable", "%s: %s" % (type(e).__name__, e))
+    sys.exit(min(fails, 100))
