@@ -44,11 +44,11 @@ def edges(g, **kw):
 def invariants(g):
     ids = [n["id"] for n in g["nodes"]]
     eq(len(ids), len(set(ids)), "node ids unique")
-    for n in g["nodes"]:
-        rows = [i["id"] for i in n["items"]]
-        ok(len(rows) == len(set(rows)), "row ids unique in " + n["id"], repr(rows))
-        for key in ("ifIndex", "layer", "processId", "layoutLane"):
-            ok(n.get(key, 0) is not None, "optional %s of %s absent rather than null" % (key, n["id"]))
+    dup_rows = [n["id"] for n in g["nodes"] if len({i["id"] for i in n["items"]}) != len(n["items"])]
+    eq([], dup_rows, "row ids unique within each node")
+    nulls = [(n["id"], k) for n in g["nodes"] for k in ("ifIndex", "layer", "processId", "layoutLane")
+             if k in n and n[k] is None]
+    eq([], nulls, "unset optional node fields are absent, not null")
     keys = [(e["from"], e["fromItem"], e["to"]) for e in g["edges"]]
     eq(len(keys), len(set(keys)), "one edge per (from, fromItem, to)")
     known = set(ids)
