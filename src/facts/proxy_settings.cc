@@ -1,5 +1,6 @@
 #include "facts/proxy_settings.h"
 
+#include <algorithm>
 #include <cctype>
 #include <set>
 #include <tuple>
@@ -172,7 +173,7 @@ bool is_secret_name(std::string_view name) {
 
 // Masks the value of every "name=value" pair in `tok` whose name is
 // secret-like; a value runs to the next '&' (a URL query) or the token's end.
-std::string mask_secret_assignments(std::string_view tok) {
+std::string mask_secret_assignments(std::string_view tok, char* open_quote = nullptr) {
   std::string out;
   size_t i = 0;
   while (true) {
@@ -187,8 +188,10 @@ std::string mask_secret_assignments(std::string_view tok) {
     out += tok.substr(i, eq + 1 - i);
     // A quoted value ends at its closing quote, whatever it holds.
     size_t value_from = eq + 1;
+    char unclosed = 0;
     if (value_from < tok.size() && (tok[value_from] == '"' || tok[value_from] == '\'')) {
       size_t close = tok.find(tok[value_from], value_from + 1);
+      if (close == std::string_view::npos) unclosed = tok[value_from];
       value_from = close == std::string_view::npos ? tok.size() : close;
     }
     size_t value_end = tok.find_first_of("& \t\n\r\f\v", value_from);
@@ -196,6 +199,7 @@ std::string mask_secret_assignments(std::string_view tok) {
     if (is_secret_name(tok.substr(name_start, eq - name_start)) && value_end > eq + 1) {
       out += "***";
       i = value_end;
+      if (unclosed != 0 && open_quote != nullptr) *open_quote = unclosed;
     } else {
       i = eq + 1;
     }
@@ -327,12 +331,26 @@ std::vector<SocketEntry> configured_listener_ports(const ProxySettings& settings
 
 namespace {
 
+struct PieceState {
+  bool redact_next = false;  // the next piece is a secret value
+  char open_quote = 0;       // a masked value opened this quote and has not closed it
+  bool after_mask = false;   // the piece before ended in a masked value
+};
+
+// Whether a piece holds a quote without its partner: it closes (or opens) a
+// quoted span whose other end lies in another piece.
+bool has_lone_quote(std::string_view tok) {
+  return std::count(tok.begin(), tok.end(), '"') % 2 == 1 ||
+         std::count(tok.begin(), tok.end(), '\'') % 2 == 1;
+}
+
 // Masks option values piece by piece. With `group_quotes`, a closed quoted
 // span is part of its piece; such a piece that is not itself a masked value
-// is looked at again word by word, so that a quote cannot hide an option.
-std::string redact_pieces(std::string_view text, bool group_quotes, bool* trailing = nullptr) {
+// is looked at again word by word, so that a quote cannot hide an option. A
+// masked value whose quote does not close in its piece (the pairing of quotes
+// is a guess) is masked on until the quote closes.
+std::string redact_pieces(std::string_view text, bool group_quotes, PieceState& st) {
   std::string out;
-  bool redact_next = false;
   size_t i = 0;
   while (i < text.size()) {
     if (std::isspace(static_cast<unsigned char>(text[i]))) {
@@ -347,22 +365,43 @@ std::string redact_pieces(std::string_view text, bool group_quotes, bool* traili
     }
     std::string_view tok(text.data() + i, j - i);
     i = j;
-    if (redact_next) {
+    // Quotes may pair otherwise than guessed: a lone quote right after a
+    // masked value may end that value, so the piece goes too.
+    if (st.open_quote != 0 ||
+        (st.after_mask && has_lone_quote(tok.substr(0, tok.find_first_of(" \t\n\r\f\v"))))) {
       out += "***";
+      if (st.open_quote != 0 && tok.find(st.open_quote) != std::string_view::npos)
+        st.open_quote = 0;
+      continue;
+    }
+    st.after_mask = false;
+    if (st.redact_next) {
+      out += "***";
+      st.after_mask = true;
+      if (is_quote(tok.front()) && tok.find(tok.front(), 1) == std::string_view::npos)
+        st.open_quote = tok.front();
       // The value of a value-less flag may itself be a secret option
       // ("-k --secret S"); masked either way, it must still mask what follows.
-      redact_next = tok.front() == '-' && takes_secret_value(tok);
+      st.redact_next = tok.front() == '-' && takes_secret_value(tok);
       continue;
     }
-    std::string masked = mask_secret_assignments(tok);
+    char opened = 0;
+    std::string masked = mask_secret_assignments(tok, &opened);
     if (group_quotes && masked.find_first_of(" \t\n\r\f\v") != std::string::npos) {
-      out += redact_pieces(masked, false, &redact_next);
-      continue;
+      // A piece that is one quoted span is looked at inside its quotes.
+      std::string_view m = masked;
+      bool wrapped = m.size() >= 2 && is_quote(m.front()) && m.back() == m.front() &&
+                     m.find(m.front(), 1) == m.size() - 1;
+      if (wrapped) out += m.front();
+      out += redact_pieces(wrapped ? m.substr(1, m.size() - 2) : m, false, st);
+      if (wrapped) out += m.back();
+    } else {
+      out += masked;
+      st.redact_next = takes_secret_value(tok);
+      st.after_mask = masked.ends_with("***");
     }
-    out += masked;
-    redact_next = takes_secret_value(tok);
+    if (opened != 0) st.open_quote = opened;
   }
-  if (trailing != nullptr) *trailing = redact_next;
   return out;
 }
 
@@ -376,7 +415,8 @@ std::string redact_command_line(std::string_view command_line) {
     std::string_view program = command_line.substr(0, piece_end(command_line, 0));
     return std::string(program) + (program.size() < command_line.size() ? " ***" : "");
   }
-  return redact_pieces(strip_userinfo(*json_masked, "***@"), true);
+  PieceState state;
+  return redact_pieces(strip_userinfo(*json_masked, "***@"), true, state);
 }
 
 }  // namespace corvale

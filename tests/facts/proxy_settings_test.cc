@@ -249,7 +249,7 @@ TEST(RedactCommandLine, EverySecretFormIsMaskedWhole) {
       {"docker login --password-stdin --token T0ken x", "docker login --password-stdin *** *** x"},
       {R"(run {"token":12345,"port":1})", R"(run {"token":"***","port":1})"},
       {R"(run {"token":"unclosed and more)", R"(run {"token":"***")"},
-      {R"(echo "it's --secret S3cret")", R"(echo "it's --secret ***)"},
+      {R"(echo "it's --secret S3cret")", R"(echo "it's --secret ***")"},
       {R"(sh -c "agent --token=T0k --verbose")", R"(sh -c "agent --token=*** --verbose")"},
   };
   for (const auto& r : rows) EXPECT_EQ(redact_command_line(r.in), r.out) << r.in;
@@ -280,6 +280,48 @@ TEST(ProxyCredentials, QueryAtSignIsNotUserInfo) {
   auto eps = extract("http://h:8080/x?token=S@T&y=1");
   ASSERT_EQ(eps.size(), 1u);
   EXPECT_EQ(eps[0].host, "h");
+}
+
+}  // namespace
+}  // namespace corvale
+
+namespace corvale {
+namespace {
+
+// Command lines assembled at random from the secret-bearing forms and the
+// flags around them, each secret a word that must not survive in any part.
+TEST(RedactCommandLine, PlantedSecretsNeverSurviveRandomAssembly) {
+  const std::vector<std::string> forms = {
+      "-secret PLANT",
+      "--secret=PLANT",
+      "-secret \"PLANT PLANT\"",
+      "--token='PLANT PLANT'",
+      "--password PLANT",
+      "{\"token\":\"PLANT\"}",
+      "{\"api_key\": PLANT}",
+      "http://u:PLANT@h:1/",
+      "http://u:PL@NT@h/x?y=1",
+      "http://h/x?token=PLANT@PLANT&y=1",
+      "u:PLANT@127.0.0.1:7890",
+      "Authorization: Bearer PLANT",
+      "--secret=\"PLANT&PLANT\"",
+  };
+  const std::vector<std::string> fillers = {
+      "-k",        "--no-auth", "--password-stdin", "-v", "run",
+      "-d /etc/x", "--token",   "\"quoted words\"", "'a"};
+  std::mt19937 rng(20261208);
+  for (int round = 0; round < 20000; ++round) {
+    std::string line = "/usr/bin/core";
+    int n = 1 + static_cast<int>(rng() % 6);
+    for (int i = 0; i < n; ++i) {
+      line += ' ';
+      line += rng() % 2 ? forms[rng() % forms.size()] : fillers[rng() % fillers.size()];
+    }
+    std::string red = redact_command_line(line);
+    EXPECT_EQ(red.find("PLANT"), std::string::npos) << line << "\n -> " << red;
+    EXPECT_EQ(red.find("NT@"), std::string::npos) << line << "\n -> " << red;
+    if (HasFailure()) break;
+  }
 }
 
 }  // namespace
