@@ -156,13 +156,19 @@ dns_server() {
     spawn "$role" "$name" -- dnsmasq "${args[@]}"
 }
 
+# Set by a scenario before campus_network: the portal's answer about the
+# laptop (online, logged-out) and whether the campus resolvers run (on, off).
+PORTAL_LOGIN=online
+CAMPUS_DNS=on
+
 # campus_services: portal, self-service site and the two campus resolvers.
 campus_services() {
-    spawn_py net portal "" -- httpd --site portal --listen "$PORTAL_V4:80" --title "Campus Network Portal"
+    spawn_py net portal "" -- httpd --site portal --listen "$PORTAL_V4:80" --title "Campus Network Portal" \
+        --login "$PORTAL_LOGIN"
     spawn_py net selfservice "" -- httpd --site plain --listen "$SELFSERVICE_V4:8800" --title "Campus Self-Service"
     expect_listen net tcp "$PORTAL_V4:80"
     expect_listen net tcp "$SELFSERVICE_V4:8800"
-    dns_server net dns-campus "$CAMPUS_DNS1" "$CAMPUS_DNS2"
+    if [[ $CAMPUS_DNS == on ]]; then dns_server net dns-campus "$CAMPUS_DNS1" "$CAMPUS_DNS2"; fi
 }
 
 # public_services: a public resolver (IPv4 and IPv6) and a host taking TCP on 443.

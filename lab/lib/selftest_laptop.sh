@@ -165,6 +165,45 @@ assert b"online_ip" in o.open("http://10.0.0.55/cgi-bin/rad_user_info", timeout=
         expect "many: even port answers SOCKS5" probe socks5 127.0.0.1 20000
         expect "many: odd port answers 407" probe http http://127.0.0.1:20001/ --status 407
         ;;
+    dead-proxy)
+        wired_layout
+        direct_probes
+        expect "dead-proxy: HTTP_PROXY names 127.0.0.1:7890" test "${HTTP_PROXY:-}" = "http://127.0.0.1:7890"
+        refuse "dead-proxy: nothing listens on 127.0.0.1:7890" probe tcp 127.0.0.1 7890
+        ;;
+    stale-tun)
+        wired_layout
+        expect "stale-tun: resolv.conf lists 198.18.0.2 first" test "$(grep -m1 '^nameserver' /etc/resolv.conf)" = "nameserver 198.18.0.2"
+        expect "stale-tun: route get 223.5.5.5 says dev tun0" has "$(ip route get 223.5.5.5)" "dev tun0"
+        expect "stale-tun: tun0 has no carrier" sh -c 'ip link show tun0 | grep -q NO-CARRIER'
+        refuse "stale-tun: ping 223.5.5.5 goes nowhere" ping -c1 -W1 223.5.5.5
+        refuse "stale-tun: no proxy core runs" sh -c 'pgrep -x mihomo || pgrep -x clash'
+        expect "stale-tun: gateway still answers on enp3s0" ping -c1 -W2 192.168.50.1
+        ;;
+    logged-out)
+        wired_layout
+        expect "logged-out: ping gateway" ping -c1 -W2 192.168.50.1
+        expect "logged-out: portal title" probe http http://10.0.0.55/ --status 200 --contains "<title>Campus Network Portal</title>"
+        expect "logged-out: login status says not online" probe http http://10.0.0.55/cgi-bin/rad_user_info --status 200 \
+            --contains '"error":"not_online_error"'
+        expect "logged-out: campus DNS answers" probe dns 10.0.32.32 --expect-a 203.0.113.80
+        refuse "logged-out: ping 223.5.5.5 fails" ping -c1 -W1 223.5.5.5
+        refuse "logged-out: ping 2400:3200::1 fails" ping -c1 -W1 2400:3200::1
+        ;;
+    broken-dns)
+        wired_layout
+        expect "broken-dns: 10.0.32.32 answers ping" ping -c1 -W2 10.0.32.32
+        refuse "broken-dns: 10.0.32.32 answers no DNS" probe --timeout 1 dns 10.0.32.32
+        refuse "broken-dns: 10.0.32.33 answers no DNS" probe --timeout 1 dns 10.0.32.33
+        expect "broken-dns: ping 223.5.5.5" ping -c1 -W2 223.5.5.5
+        expect "broken-dns: portal title" probe http http://10.0.0.55/ --status 200 --contains "<title>"
+        ;;
+    broken-v6)
+        wired_layout
+        expect "broken-v6: ping gateway link-local fe80::1%enp3s0" ping -c1 -W2 fe80::1%enp3s0
+        expect "broken-v6: ping 223.5.5.5" ping -c1 -W2 223.5.5.5
+        refuse "broken-v6: ping 2400:3200::1 fails" ping -c1 -W1 2400:3200::1
+        ;;
     *)
         echo "FAIL unknown scenario $scenario"
         ;;

@@ -166,9 +166,13 @@ struct HttpResponse {
 /// Absent means no response (could not connect, could not send, too many redirects).
 using HttpResult = std::optional<HttpResponse>;
 
+/// The Internet targets of the reachability probes and the egress lookups.
+inline constexpr const char* kInternetTargetV4 = "223.5.5.5";
+inline constexpr const char* kInternetTargetV6 = "2400:3200::1";
+
 struct InternetProbes {
-  PingResult v4;  // 223.5.5.5
-  PingResult v6;  // 2400:3200::1
+  PingResult v4;  // kInternetTargetV4
+  PingResult v6;  // kInternetTargetV6
 };
 
 struct GatewayProbe {
@@ -193,6 +197,7 @@ struct CampusLoginInfo {
   std::string online_ip;
   std::string sum_bytes;
   std::string sum_seconds;
+  std::string error;  // the reply's own "error" ("ok", "not_online_error"), even when unrecognized
 };
 
 struct CampusHostReach {

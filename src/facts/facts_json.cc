@@ -230,7 +230,8 @@ Json campus_json(const CampusProbes& c) {
             {"user_name", c.login.user_name},
             {"online_ip", c.login.online_ip},
             {"sum_bytes", c.login.sum_bytes},
-            {"sum_seconds", c.login.sum_seconds}}}};
+            {"sum_seconds", c.login.sum_seconds},
+            {"error", c.login.error}}}};
 }
 
 Json gateway_probe_json(const GatewayProbe& g) {
@@ -267,9 +268,17 @@ Json object_of(const std::map<K, V>& m, F to_json) {
   return o;
 }
 
+Json finding_json(const Finding& x) {
+  return {{"severity", std::string(severity_text(x.severity))},
+          {"code", x.code},
+          {"text", x.text},
+          {"evidence", strings(x.evidence)}};
+}
+
 }  // namespace
 
-std::string facts_to_json(const Facts& f, const std::string& interception_level) {
+std::string facts_to_json(const Facts& f, const std::string& interception_level,
+                          const std::vector<Finding>& findings) {
   try {
     Json j;
     j["corvale_version"] = std::string(kVersion);
@@ -316,6 +325,7 @@ std::string facts_to_json(const Facts& f, const std::string& interception_level)
     // The level after the graph's own evidence, which can differ from the
     // host-level assessment above.
     j["interception_level"] = interception_level;
+    j["findings"] = array_of(findings, finding_json);
     j["physical_candidates"] = array_of(f.physical_candidates, physical_candidate_json);
     j["physical_gateway_v4"] = optional_of(f.physical_gateway_v4);
     j["physical_gateway_v6"] = optional_of(f.physical_gateway_v6);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "facts/facts.h"
+#include "facts/findings.h"
 
 namespace corvale {
 
@@ -11,6 +12,8 @@ namespace corvale {
 /// Holds no secret: no controller secret, no configuration lines (only their
 /// count), credentials removed from proxy texts and URLs, and values of
 /// secret-like options masked in command lines. Never throws.
-std::string facts_to_json(const Facts& facts, const std::string& interception_level);
+/// `findings` go under "findings", after the interception level.
+std::string facts_to_json(const Facts& facts, const std::string& interception_level,
+                          const std::vector<Finding>& findings = {});
 
 }  // namespace corvale

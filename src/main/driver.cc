@@ -13,6 +13,7 @@
 
 #include "facts/adapter_assessment.h"
 #include "facts/facts_json.h"
+#include "facts/findings.h"
 #include "main/summary.h"
 #include "parallel/pmap.h"
 #include "parallel/progress.h"
@@ -219,19 +220,23 @@ int run(int argc, char** argv) {
   prewarm(facts, pings, dns);
 
   GraphBuildResult built = build_graph(facts, pings, dns);
+  // What is wrong, in words: the same findings go to the report, the console
+  // and the JSON.
+  std::vector<Finding> findings =
+      diagnose(facts, built.interception_level, ResolverResults(dns.begin(), dns.end()));
   timing_mark("graph-build");
   progress_tick("rendering report");
   std::string report =
-      render_report(facts, built.graph, built.interception_level, pings, kVersion);
+      render_report(facts, built.graph, built.interception_level, pings, kVersion, findings);
   timing_mark("render-doc");
 
   progress_finish();
-  print_summary(facts, dns);
+  print_summary(facts, dns, findings);
 
   if (opts.json_path) {
     // The graph goes in as the very object the report embeds, so scripts
     // can read it without parsing HTML.
-    std::string json = json_with_graph(facts_to_json(facts, built.interception_level),
+    std::string json = json_with_graph(facts_to_json(facts, built.interception_level, findings),
                                        graph_payload_json(built.graph));
     if (auto err = write_file(*opts.json_path, "", json))
       std::fprintf(stderr, "corvale: failed to write %s: %s\n", opts.json_path->c_str(),

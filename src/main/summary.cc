@@ -257,6 +257,15 @@ void section_campus(std::string& o, const Facts& f, const DnsCache& dns) {
   }
 }
 
+// One line per finding, most severe first. Findings quote adapter and
+// process names and the portal's reply, so the line is made terminal-safe.
+void section_diagnosis(std::string& o, const std::vector<Finding>& findings) {
+  if (findings.empty()) return;
+  o += banner_text("12. Diagnosis");
+  for (const auto& x : findings)
+    o += fmt::format("{:<8} {}\n", severity_text(x.severity), terminal_safe(x.text));
+}
+
 }  // namespace
 
 std::string format_speed(uint64_t bps) {
@@ -276,7 +285,8 @@ std::string format_speed(uint64_t bps) {
   return fmt::format("{} bps", bps);
 }
 
-std::string summary_text(const Facts& f, const DnsCache& dns) {
+std::string summary_text(const Facts& f, const DnsCache& dns,
+                         const std::vector<Finding>& findings) {
   std::string o;
   section_adapters(o, f);
   section_ip_config(o, f);
@@ -288,12 +298,13 @@ std::string summary_text(const Facts& f, const DnsCache& dns) {
   section_gateways(o, f);
   section_internet(o, f);
   section_campus(o, f, dns);
+  section_diagnosis(o, findings);
   return o;
 }
 
-void print_summary(const Facts& facts, const DnsCache& dns) {
+void print_summary(const Facts& facts, const DnsCache& dns, const std::vector<Finding>& findings) {
   // The driver has already cleared the progress line (progress_finish).
-  std::string text = summary_text(facts, dns);
+  std::string text = summary_text(facts, dns, findings);
   std::fwrite(text.data(), 1, text.size(), stdout);
 }
 

@@ -44,6 +44,15 @@ CampusLoginInfo login_from_object(const json& obj) {
   info.online_ip = member_text(obj, "online_ip");
   info.sum_bytes = member_text(obj, "sum_bytes");
   info.sum_seconds = member_text(obj, "sum_seconds");
+  info.error = member_text(obj, "error");
+  return info;
+}
+
+// What the portal said about this host, kept even when the reply names no
+// user: a logged-out host gets an error value and nothing else.
+CampusLoginInfo error_only(const json& obj) {
+  CampusLoginInfo info;
+  info.error = member_text(obj, "error");
   return info;
 }
 
@@ -55,7 +64,8 @@ CampusLoginInfo parse_login_status(std::string_view body) {
     json obj = json::parse(text, nullptr, false);
     if (obj.is_discarded() || !obj.is_object()) return {};
     auto it = obj.find("user_name");
-    if (it == obj.end() || !it->is_string() || it->get<std::string>().empty()) return {};
+    if (it == obj.end() || !it->is_string() || it->get<std::string>().empty())
+      return error_only(obj);
     return login_from_object(obj);
   }
   size_t open = text.find('(');

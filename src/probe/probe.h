@@ -17,10 +17,6 @@
 
 namespace corvale {
 
-/// The Internet targets of the reachability probes and the egress lookups.
-inline constexpr const char* kInternetTargetV4 = "223.5.5.5";
-inline constexpr const char* kInternetTargetV6 = "2400:3200::1";
-
 /// The well-known Internet name asked for by DNS probes.
 inline constexpr const char* kDnsProbeName = "www.baidu.com";
 

@@ -200,15 +200,29 @@ std::string chips(const Facts& f, const std::string& level) {
   return out;
 }
 
+// The diagnosis in words, most severe first, one line per finding; nothing
+// when there are none.
+std::string findings_block(const std::vector<Finding>& findings) {
+  if (findings.empty()) return "";
+  std::string out = "<div class=\"findings\">";
+  for (const auto& x : findings) {
+    std::string word(severity_text(x.severity));
+    out += fmt::format("<div class=\"finding {}\" data-code=\"{}\"><b>{}</b> {}</div>",
+                       to_lower(word), html_escape(x.code), word, html_escape(x.text));
+  }
+  return out + "</div>\n";
+}
+
 // Everything between the header's title and its closing tag. Blocks that
 // belong under the chips go here, before the external links.
-std::string header_body(const Facts& f, const std::string& level) {
+std::string header_body(const Facts& f, const std::string& level,
+                        const std::vector<Finding>& findings) {
   std::string host = html_escape(f.hostname);
   return fmt::format(
       "<div class=\"sub\">{} &middot; {} &middot; generated {}</div>\n"
-      "<div class=\"chips\">{}</div>\n{}",
+      "<div class=\"chips\">{}</div>\n{}{}",
       host, html_escape(f.os_name), html_escape(f.collected_at), chips(f, level),
-      report_extlinks());
+      findings_block(findings), report_extlinks());
 }
 
 std::string chain_view(const Facts& f, const PingCache& pings) {
@@ -229,7 +243,7 @@ std::vector<ChainBlock> egress_chain_blocks(const Facts& facts, const PingCache&
 
 std::string render_report(const Facts& facts, const TopologyGraph& graph,
                           const std::string& interception_level, const PingCache& pings,
-                          std::string_view version) {
+                          std::string_view version, const std::vector<Finding>& findings) {
   std::string host = html_escape(facts.hostname);
   std::string payload = graph_payload_json(graph);
   std::string chain = chain_view(facts, pings);
@@ -242,7 +256,7 @@ std::string render_report(const Facts& facts, const TopologyGraph& graph,
       "<title>Corvale Report - {}</title>\n<style>\n{}\n</style>\n</head>\n<body>\n<header>\n"
       "<h1>Corvale Report <small>default egress + evidence graph</small></h1>\n",
       host, report_stylesheet());
-  out += header_body(facts, interception_level);
+  out += header_body(facts, interception_level, findings);
   out +=
       "\n</header>\n<main>\n<div class=\"tabs\">\n"
       "<button class=\"tab on\" data-view=\"chain\">Detail chain</button>\n"

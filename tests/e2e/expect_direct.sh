@@ -34,7 +34,7 @@ with c.group("probes"):
          [(r["host"], r["ping"]["ok"]) for r in campus["reachability"]], "campus hosts answer pings")
     c.eq((True, "Campus Network Portal"), (campus["portal_ok"], campus["portal_title"]), "portal and its title")
     c.eq({"recognized": True, "user_name": "20230001", "online_ip": "192.168.50.10", "sum_bytes": "123456789",
-          "sum_seconds": "3600"}, campus["login"], "login status recognised")
+          "sum_seconds": "3600", "error": "ok"}, campus["login"], "login status recognised")
     p = campus["probes"]
     c.eq(("203.0.113.80", "203.0.113.80"), (p[2]["dns"]["answer"], p[3]["dns"]["answer"]), "campus resolvers answer")
     c.eq((200, "not-tried"), (p[4]["http"]["status"], p[4]["tcp_fallback"]), "campus API answers HTTP")
@@ -54,4 +54,11 @@ for resolver in ("10.0.32.32", "10.0.32.33"):
     c.has_line("  DNS %-16sOK" % resolver, "resolver %s line" % resolver)
 c.has_match(r"      -> 203\.0\.113\.80 in \d+ ms via enp3s0 -> 192\.168\.50\.1", "resolver answer line")
 c.has_block(["  API 10.0.0.54:8800 HTTP : OK", "      status = 200"], "campus API lines")
+PY
+
+# The diagnosis of a healthy host: one all-clear and nothing else.
+e2e_py <<'PY'
+c.eq([("OK", "all-clear")], [(x["severity"], x["code"]) for x in F["findings"]], "diagnosis: all clear")
+c.has_line("OK       No problem found: link, gateway, DNS, Internet and campus portal answer; no interception.",
+           "diagnosis line")
 PY

@@ -39,3 +39,10 @@ with c.group("probes as in direct"):
     c.eq((True, True), (F["internet_probes"]["v4"]["ok"], F["internet_probes"]["v6"]["ok"]), "Internet answers")
     c.eq(True, F["campus_probes"]["portal_ok"], "portal answers")
 PY
+
+# Working local proxies are no fault: no problem, no warning.
+e2e_py <<'PY'
+c.eq([], [x["code"] for x in F["findings"] if x["severity"] in ("PROBLEM", "WARNING")],
+     "diagnosis: no problem or warning")
+c.eq(1, sum(x["severity"] == "OK" for x in F["findings"]), "diagnosis: one all-clear")
+PY

@@ -51,3 +51,11 @@ if ((elapsed_ms < offline_bound_ms)); then
 else
   fail "offline run took ${elapsed_ms} ms, bound ${offline_bound_ms} ms"
 fi
+
+# The answer in words: the gateway does not answer, and nothing else is blamed.
+e2e_py <<'PY'
+c.eq(["gateway-silent"], [x["code"] for x in F["findings"] if x["severity"] == "PROBLEM"],
+     "diagnosis: the gateway is the problem")
+c.has_line("PROBLEM  Gateway 192.168.50.1 (enp3s0) does not answer; the Internet and the campus are "
+           "unreachable. Check the cable / Wi-Fi association.", "diagnosis line")
+PY

@@ -78,3 +78,13 @@ if grep -q '^[^ ]* 203\.0\.113\.9 ' flows.txt; then
 else
   pass "nothing sent to the remote controller 203.0.113.9"
 fi
+
+# The tunnel, its core and the application it carries, in words; the core
+# runs, so nothing is called stale.
+e2e_py <<'PY'
+codes = [x["code"] for x in F["findings"]]
+c.ok("stale-tunnel" not in codes, "diagnosis: the tunnel is not called stale", str(codes))
+c.eq([], [x["code"] for x in F["findings"] if x["severity"] == "PROBLEM"], "diagnosis: no problem")
+c.has_match(r"NOTE     All IPv4 traffic goes through tun0 \(Tunnel, 0\.98\), owned by mihomo \(pid \d+\); "
+            r"the proxy core reports firefox's connections\.", "diagnosis: tunnel, owner and application")
+PY

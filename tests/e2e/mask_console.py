@@ -5,10 +5,11 @@
   mask_console.py --diff GOLDEN ACTUAL     unified diff of the masked texts;
                                            exit status 1 when they differ
 
-Masked: process ids in the process and listener tables (and the minor
-version of the python interpreter running the lab's stand-ins), DNS answer times
-("in N ms"), the report's directory and time stamp. The rows of those two
-tables are sorted (their order follows /proc and the kernel's socket table).
+Masked: process ids in the process and listener tables and in the
+diagnosis (and the minor version of the python interpreter running the lab's
+stand-ins), DNS answer times ("in N ms"), the report's directory and time
+stamp. The rows of those two tables are sorted (their order follows /proc and
+the kernel's socket table).
 Rows of processes outside this lab's laptop are dropped: the lab shares
 /proc with the machine and with other labs running at the same time. Every
 other byte is kept, so any other change of format shows in the diff. Applied
@@ -25,6 +26,7 @@ PROCESS_ROW = re.compile(r"^(  .{28}) (\d+)( *) (.*)$")          # "  {:<28} {:<
 LISTENER_ROW = re.compile(r"^(  .{40} .{8}) (\d+)( *) (.*)$")    # "  {:<40} {:<8} {:<8} {}"
 DNS_TIME = re.compile(r"^(      -> .* in )\d+( ms\b.*)$")
 PYTHON_VERSION = re.compile(r"\bpython3\.\d+\b")                  # stand-ins' interpreter
+FINDING_PID = re.compile(r"\(pid \d+\)")                            # "owned by mihomo (pid 3)"
 REPORT_LINE = re.compile(r"^  HTML report -> .*/corvale-report-\d{8}-\d{6}\.html$")
 
 
@@ -77,6 +79,8 @@ def normalise(lines):
             continue
         if REPORT_LINE.match(line):
             line = "  HTML report -> <DIR>/corvale-report-<STAMP>.html"
+        elif section.startswith("12. "):
+            line = FINDING_PID.sub("(pid <PID>)", line)
         else:
             line = DNS_TIME.sub(r"\1<N>\2", line)
         out.append(line)

@@ -76,12 +76,31 @@ TEST(FactsJson, TopLevelFieldsFollowTheRecord) {
                                    "adapter_assessments",
                                    "interception",
                                    "interception_level",
+                                   "findings",
                                    "physical_candidates",
                                    "physical_gateway_v4",
                                    "physical_gateway_v6"};
   EXPECT_EQ(keys, want);
   EXPECT_TRUE(j["egress_v4"].is_null());
   EXPECT_EQ(j["interception"]["level"], "NONE");
+}
+
+// Findings follow the interception level, each with its severity word, code,
+// sentence and evidence; the login status keeps the portal's error value.
+TEST(FactsJson, FindingsAndLoginError) {
+  Facts f;
+  f.campus_probes.login.error = "not_online_error";
+  std::vector<Finding> findings = {
+      {Severity::kProblem, "campus-logged-out", "Not logged in.", {"login status error: x"}},
+      {Severity::kOk, "all-clear", "No problem found.", {}}};
+  auto j = nlohmann::ordered_json::parse(facts_to_json(f, "NONE", findings));
+  ASSERT_EQ(j["findings"].size(), 2u);
+  EXPECT_EQ(j["findings"][0].dump(),
+            R"({"severity":"PROBLEM","code":"campus-logged-out","text":"Not logged in.",)"
+            R"("evidence":["login status error: x"]})");
+  EXPECT_EQ(j["findings"][1]["severity"], "OK");
+  EXPECT_EQ(j["campus_probes"]["login"]["error"], "not_online_error");
+  EXPECT_TRUE(nlohmann::ordered_json::parse(facts_to_json(f, "NONE"))["findings"].empty());
 }
 
 TEST(FactsJson, NoPlantedSecretSurvives) {

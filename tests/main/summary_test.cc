@@ -104,7 +104,7 @@ TEST(Summary, CampusSection) {
   f.campus_probes.reachability = {{"10.0.0.55", {true, 2}}, {"10.0.32.32", {false, -1}}};
   f.campus_probes.portal_ok = true;
   f.campus_probes.portal_title = "Campus Portal";
-  f.campus_probes.login = {true, "2023001", "192.168.50.10", "123", "60"};
+  f.campus_probes.login = {true, "2023001", "192.168.50.10", "123", "60", "ok"};
   f.campus_probes.probes.resize(5);
   f.campus_probes.probes[4].http = HttpResponse{"", 3, 404};
   DnsCache dns{{"10.0.32.32", DnsProbeResult{"198.18.0.7", 4, true}}};

@@ -36,23 +36,25 @@ TEST(ParseLoginStatus, Shapes) {
       {"padded json",
        "  jQuery11240({\"user_name\":\"s2021\",\"online_ip\":\"10.5.6.7\",\"sum_bytes\":123456789,"
        "\"sum_seconds\":3600,\"error\":\"ok\"})\n",
-       {true, "s2021", "10.5.6.7", "123456789", "3600"}},
+       {true, "s2021", "10.5.6.7", "123456789", "3600", "ok"}},
       {"json, float and text numbers",
        "{\"user_name\":\"s2021\",\"online_ip\":\"10.5.6.7\",\"sum_bytes\":1.5e9,\"sum_seconds\":"
        "\"42\"}",
-       {true, "s2021", "10.5.6.7", "1500000000", "42"}},
+       {true, "s2021", "10.5.6.7", "1500000000", "42", ""}},
       {"json, other member types",
        "{\"user_name\":\"u\",\"online_ip\":null,\"sum_bytes\":true,\"sum_seconds\":{\"a\":[1,2.5]}"
        "}",
-       {true, "u", "", "true", "{\"a\":[1,2.5]}"}},
-      {"json, empty user", "{\"error\":\"not_online_error\",\"user_name\":\"\"}", {}},
+       {true, "u", "", "true", "{\"a\":[1,2.5]}", ""}},
+      {"json, empty user",
+       "{\"error\":\"not_online_error\",\"user_name\":\"\"}",
+       {false, "", "", "", "", "not_online_error"}},
       {"json, user not text", "{\"user_name\":12}", {}},
       {"json, broken", "{\"user_name\":\"u\"", {}},
       {"padded, not an object", "cb([1,2,3])", {}},
       {"padded, broken", "cb({\"user_name\":)", {}},
       {"comma, 9 fields",
        "s2021,1700000000,1700003600,5000,3600,,0,0,10.5.6.7",
-       {true, "s2021", "10.5.6.7", "5000", "3600"}},
+       {true, "s2021", "10.5.6.7", "5000", "3600", ""}},
       {"comma, exactly 8 fields", "s2021,1700000000,1700003600,5000,3600,0,0,10.5.6.7", {}},
       {"plain text", "not_online_error", {}},
       {"empty", "   ", {}},
@@ -65,6 +67,38 @@ TEST(ParseLoginStatus, Shapes) {
     EXPECT_EQ(got.online_ip, r.want.online_ip) << r.what;
     EXPECT_EQ(got.sum_bytes, r.want.sum_bytes) << r.what;
     EXPECT_EQ(got.sum_seconds, r.want.sum_seconds) << r.what;
+    EXPECT_EQ(got.error, r.want.error) << r.what;
+  }
+}
+
+// A logged-out host gets an error value and no user: the value is what a
+// diagnosis rests on, whatever shape the reply has.
+TEST(ParseLoginStatus, KeepsTheReplysErrorValue) {
+  struct Row {
+    const char* what;
+    std::string body;
+    bool recognized;
+    std::string error;
+  } rows[] = {
+      {"padded, logged out (captured shape)",
+       "jQuery112406({\"client_ip\":\"10.5.6.7\",\"ecode\":0,\"error\":\"not_online_error\","
+       "\"error_msg\":\"\",\"online_ip\":\"10.5.6.7\",\"res\":\"not_online_error\"})",
+       true, "not_online_error"},
+      {"json, logged out", "{\"error\":\"not_online_error\",\"user_name\":\"\"}", false,
+       "not_online_error"},
+      {"json, no user member", "{\"error\":\"not_online_error\"}", false, "not_online_error"},
+      {"padded, online", "cb({\"error\":\"ok\",\"user_name\":\"s1\"})", true, "ok"},
+      {"error not text", "{\"error\":[1],\"user_name\":\"\"}", false, "[1]"},
+      {"comma list has none", "s2021,1700000000,1700003600,5000,3600,,0,0,10.5.6.7", true, ""},
+      {"json broken", "{\"error\":\"not_online_error\"", false, ""},
+  };
+  for (const auto& r : rows) {
+    CampusLoginInfo got = parse_login_status(r.body);
+    EXPECT_EQ(got.recognized, r.recognized) << r.what;
+    EXPECT_EQ(got.error, r.error) << r.what;
+    if (r.error == "not_online_error") {
+      EXPECT_EQ(got.user_name, "") << r.what;
+    }
   }
 }
 

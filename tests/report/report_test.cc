@@ -252,6 +252,28 @@ TEST(ReportDocument, Chips) {
   EXPECT_NE(html.find("Proxy candidates <b>0 proc / 0 endpoints</b>"), std::string::npos);
 }
 
+// The findings sit right after the chips, before the external links, one
+// line each, the sentence escaped; without findings the header is unchanged.
+TEST(ReportDocument, FindingsBlockAfterTheChips) {
+  std::vector<Finding> findings = {
+      {Severity::kProblem, "gateway-silent", "Gateway <b>192.168.1.1</b> & co.", {"ev"}},
+      {Severity::kOk, "all-clear", "No problem found.", {}}};
+  std::string html =
+      render_report(direct_host(), TopologyGraph{}, "NONE", gateway_answers(), "1.2.3", findings);
+  std::string block =
+      "</div>\n<div class=\"findings\"><div class=\"finding problem\" data-code=\"gateway-silent\">"
+      "<b>PROBLEM</b> Gateway &lt;b&gt;192.168.1.1&lt;/b&gt; &amp; co.</div>"
+      "<div class=\"finding ok\" data-code=\"all-clear\"><b>OK</b> No problem "
+      "found.</div></div>\n" +
+      std::string(report_extlinks());
+  size_t at = html.find(block);
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_LT(html.find("<div class=\"chips\">"), at);
+  std::string without = render(direct_host());
+  EXPECT_EQ(without.find("class=\"findings\""), std::string::npos);
+  EXPECT_EQ(html.substr(0, at), without.substr(0, at));
+}
+
 // Everything that comes from the host is text on the page, never markup.
 TEST(ReportDocument, HostileHostTextIsEscapedEverywhere) {
   const std::string evil = "<img src=x onerror=alert(1)>&\"'";

@@ -1,0 +1,561 @@
+// The diagnosis rules on facts rebuilt from the lab's real captures
+// (tests/data/captures/SCENARIO), with the probe outcomes each scenario's
+// run gave; each rule's case where it must fire and one where it must not.
+#include "facts/findings.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "facts/adapter_assessment.h"
+#include "facts/egress.h"
+#include "linux/adapters.h"
+#include "linux/dns_config.h"
+#include "linux/routes.h"
+#include "linux/sockets.h"
+
+namespace corvale {
+namespace {
+
+std::string read_data(const std::string& rel) {
+  std::ifstream in(std::string(CORVALE_TEST_DATA) + "/" + rel, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// What the runner hands over: standard output, or the error text when that is blank.
+std::string command_text(const std::string& dir, const std::string& file) {
+  std::string out = read_data(dir + file);
+  if (out.find_first_not_of(" \t\r\n") != std::string::npos) return out;
+  return read_data(dir + file + ".stderr");
+}
+
+// The host part of the facts, as the collect stage builds it from the
+// captured command output of one lab scenario.
+Facts captured_host(const std::string& scenario) {
+  const std::string dir = "captures/" + scenario + "/";
+  Facts f;
+  f.hostname = "campus-laptop";
+  auto dns = parse_resolv_conf(read_data(dir + "resolv.conf"));
+  f.adapters = parse_ip_addr_json(read_data(dir + "ip_addr.json"), dns);
+  auto names = name_to_index(f.adapters);
+  f.routes = parse_routes_json(read_data(dir + "ip_route.json"), names, kFamilyV4);
+  auto v6 = parse_routes_json(read_data(dir + "ip6_route.json"), names, kFamilyV6);
+  f.routes.insert(f.routes.end(), v6.begin(), v6.end());
+  f.egress_v4 = parse_route_get(command_text(dir, "route_get_v4.txt"), names, false);
+  f.egress_v6 = parse_route_get(command_text(dir, "route_get_v6.txt"), names, true);
+  f.devices_by_mac = device_records_for(f.adapters);
+  for (const auto& a : f.adapters)
+    f.assessments_by_index[a.if_index] = assess_adapter(a, f.devices_by_mac, f.routes);
+  EgressFacts e = derive_egress(f.adapters, f.routes, f.egress_v4, f.egress_v6);
+  f.egress_v4_adapter = e.egress_v4_adapter;
+  f.default_route_v4 = e.default_route_v4;
+  f.default_route_v6 = e.default_route_v6;
+  f.default_gateway_v4 = e.default_gateway_v4;
+  f.default_gateway_v6 = e.default_gateway_v6;
+  f.tcp_sockets = parse_ss_output(read_data(dir + "ss_tcp.txt"), true);
+  f.tcp_listeners = listening_entries(f.tcp_sockets);
+  f.udp_sockets = parse_ss_output(read_data(dir + "ss_udp.txt"), false);
+  for (const auto& a : f.adapters) {
+    for (const auto& x : a.ipv4_addresses) f.local_addresses.insert(x.address);
+    for (const auto& x : a.ipv6_addresses) f.local_addresses.insert(x.address);
+  }
+  f.local_names = {"campus-laptop", "localhost"};
+  return f;
+}
+
+// What one lab run's probes gave.
+struct Outcome {
+  bool gateways = true;
+  bool internet_v4 = true;
+  bool internet_v6 = true;
+  bool campus = true;  // pings, portal, API and the campus resolvers
+  std::string login_error = "ok";
+};
+
+void set_outcome(Facts& f, const Outcome& o) {
+  f.gateway_probes.clear();
+  for (const auto& r : f.routes)
+    if (is_default_route(r) && has_conventional_gateway(r))
+      f.gateway_probes.push_back({pingable_gateway(r), r.if_index, r.family, o.gateways});
+  f.internet_probes.v4 = o.internet_v4 ? PingResult{true, 1} : PingResult{};
+  f.internet_probes.v6 = o.internet_v6 ? PingResult{true, 1} : PingResult{};
+  CampusProbes& c = f.campus_probes;
+  c = {};
+  for (const char* h : {"10.0.0.55", "10.0.32.32", "10.0.32.33", "10.0.0.54"})
+    c.reachability.push_back({h, o.campus ? PingResult{true, 1} : PingResult{}});
+  c.probes.resize(5);
+  DnsProbeResult answer{"203.0.113.80", 1, true};
+  if (o.campus) {
+    c.probes[0].http = HttpResponse{"<title>Campus Network Portal</title>", 2, 200};
+    c.probes[1].http = HttpResponse{"jQuery1124({})", 2, 200};
+    c.probes[4].http = HttpResponse{"", 2, 200};
+    c.probes[2].dns = c.probes[3].dns = answer;
+    c.portal_ok = true;
+    c.portal_title = "Campus Network Portal";
+    c.login.error = o.login_error;
+    c.login.recognized = true;
+    if (o.login_error == "ok") c.login.user_name = "20230001";
+  } else {
+    c.probes[2].dns = c.probes[3].dns = DnsProbeResult{};
+    c.probes[4].tcp_fallback = TcpFallback::kFailed;
+  }
+}
+
+// The driver's resolver results: every configured IPv4 resolver and the
+// campus ones, answering or not.
+ResolverResults resolvers_of(const Facts& f, bool answer) {
+  ResolverResults r;
+  for (const auto& a : f.adapters)
+    for (const auto& s : a.dns_servers)
+      if (s.find(':') == std::string::npos)
+        r[s] = answer ? DnsProbeResult{"203.0.113.80", 1, true} : DnsProbeResult{};
+  for (const char* s : {"10.0.32.32", "10.0.32.33"})
+    r[s] = answer ? DnsProbeResult{"203.0.113.80", 1, true} : DnsProbeResult{};
+  return r;
+}
+
+struct Lab {
+  Facts facts;
+  ResolverResults dns;
+  std::string level = "NONE";
+  std::vector<Finding> run() const { return diagnose(facts, level, dns); }
+};
+
+Lab lab(const std::string& scenario, const Outcome& o = {}) {
+  Lab l{captured_host(scenario), {}, "NONE"};
+  set_outcome(l.facts, o);
+  l.dns = resolvers_of(l.facts, o.campus && o.internet_v4);
+  return l;
+}
+
+const Finding* find(const std::vector<Finding>& all, std::string_view code) {
+  for (const auto& x : all)
+    if (x.code == code) return &x;
+  return nullptr;
+}
+
+std::vector<std::string> codes(const std::vector<Finding>& all) {
+  std::vector<std::string> out;
+  for (const auto& x : all) out.push_back(x.code);
+  return out;
+}
+
+std::vector<std::string> problems(const std::vector<Finding>& all) {
+  std::vector<std::string> out;
+  for (const auto& x : all)
+    if (x.severity == Severity::kProblem) out.push_back(x.code);
+  return out;
+}
+
+class Findings : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (read_data("captures/direct/ip_addr.json").empty()) GTEST_SKIP() << "no lab captures";
+  }
+};
+
+TEST_F(Findings, HealthyHostGivesExactlyOneOk) {
+  auto all = lab("direct").run();
+  ASSERT_EQ(codes(all), std::vector<std::string>{"all-clear"});
+  EXPECT_EQ(all[0].severity, Severity::kOk);
+  EXPECT_EQ(all[0].text,
+            "No problem found: link, gateway, DNS, Internet and campus portal answer; no "
+            "interception.");
+  EXPECT_FALSE(all[0].evidence.empty());
+}
+
+uint32_t tinyproxy_pid(const Facts& f) {
+  for (const auto& s : f.tcp_listeners)
+    if (s.local_port == 8888) return s.pid;
+  return 0;
+}
+
+TEST_F(Findings, ExplicitProxiesAreANoteNotAProblem) {
+  Lab l = lab("explicit");
+  l.facts.proxy_settings.endpoints = {{"HTTP_PROXY", "127.0.0.1", "http", 8888}};
+  for (const auto& s : l.facts.tcp_listeners)
+    if (s.local_port == 1080 || s.local_port == 10808) {
+      ProxyCandidateAssessment a;
+      a.host = s.local_address;
+      a.port = s.local_port;
+      a.pid = s.pid;
+      a.process_name = s.local_port == 1080 ? "microsocks" : "v2ray";
+      a.protocol = "SOCKS5";
+      l.facts.interception.protocol_proxy_listeners.push_back(a);
+    }
+  l.facts.interception.level = l.level = "POSSIBLE";
+  l.facts.interception.score = 5;
+  auto all = l.run();
+  EXPECT_TRUE(problems(all).empty()) << ::testing::PrintToString(codes(all));
+  EXPECT_EQ(codes(all), (std::vector<std::string>{"interception-possible", "all-clear"}));
+  EXPECT_EQ(find(all, "interception-possible")->severity, Severity::kNote);
+  EXPECT_NE(find(all, "interception-possible")->text.find("127.0.0.1:1080 (microsocks, SOCKS5)"),
+            std::string::npos);
+  EXPECT_EQ(find(all, "all-clear")->text,
+            "No problem found: link, gateway, DNS, Internet and campus portal answer.");
+
+  // The graph attributes the proxies to the explicit setting.
+  l.level = "EXPLICIT-PROXY";
+  l.facts.processes_by_pid[tinyproxy_pid(l.facts)] = {tinyproxy_pid(l.facts), "tinyproxy", "", ""};
+  auto attributed = l.run();
+  EXPECT_EQ(codes(attributed), (std::vector<std::string>{"explicit-proxy", "all-clear"}));
+  EXPECT_EQ(attributed[0].text,
+            "Programs that follow HTTP_PROXY send their traffic to 127.0.0.1:8888 (tinyproxy); "
+            "other traffic leaves directly through enp3s0.");
+}
+
+TEST_F(Findings, NoAdapterUpAndNoDefaultRoute) {
+  // bare: loopback only. The missing route is not told again.
+  Lab bare =
+      lab("bare", {.gateways = false, .internet_v4 = false, .internet_v6 = false, .campus = false});
+  auto all = bare.run();
+  ASSERT_TRUE(find(all, "no-adapter-up"));
+  EXPECT_EQ(find(all, "no-adapter-up")->text,
+            "No network adapter besides loopback exists: this host has no network link. "
+            "Connect a cable or a Wi-Fi adapter.");
+  EXPECT_FALSE(find(all, "no-default-route"));
+  EXPECT_FALSE(find(all, "all-clear"));
+
+  // direct with its wired link down: the Wi-Fi adapter is named too.
+  Lab down = lab("direct", {.gateways = false, .internet_v4 = false, .campus = false});
+  for (auto& a : down.facts.adapters)
+    if (a.name == "enp3s0") a.is_up = false;
+  EXPECT_EQ(find(down.run(), "no-adapter-up")->text,
+            "No network adapter is up (enp3s0, wlp2s0 down): this host has no network link. "
+            "Plug in the cable or connect to Wi-Fi.");
+
+  // direct without its IPv4 default route.
+  Lab noroute = lab("direct", {.internet_v4 = false, .campus = false});
+  std::erase_if(noroute.facts.routes,
+                [](const RouteEntry& r) { return r.family == kFamilyV4 && is_default_route(r); });
+  set_outcome(noroute.facts, {.internet_v4 = false, .campus = false});
+  auto nr = noroute.run();
+  ASSERT_TRUE(find(nr, "no-default-route"));
+  EXPECT_EQ(nr[0].code, "no-default-route");
+  EXPECT_FALSE(find(lab("direct").run(), "no-default-route"));
+  EXPECT_FALSE(find(lab("direct").run(), "no-adapter-up"));
+}
+
+TEST_F(Findings, GatewaySilentAndGatewayIgnoringPing) {
+  // offline: same configuration as direct, nothing answers.
+  auto off = lab("offline",
+                 {.gateways = false, .internet_v4 = false, .internet_v6 = false, .campus = false})
+                 .run();
+  EXPECT_EQ(problems(off), std::vector<std::string>{"gateway-silent"});
+  EXPECT_EQ(off[0].text,
+            "Gateway 192.168.50.1 (enp3s0) does not answer; the Internet and the campus are "
+            "unreachable. Check the cable / Wi-Fi association.");
+  EXPECT_NE(std::find(off[0].evidence.begin(), off[0].evidence.end(),
+                      "ping gateway fe80::1 (enp3s0): no answer"),
+            off[0].evidence.end());
+  EXPECT_FALSE(find(off, "internet-silent"));
+  EXPECT_FALSE(find(off, "ipv6-broken"));
+  EXPECT_FALSE(find(off, "all-clear"));
+
+  // A gateway that drops ping while the Internet answers is only a note.
+  auto quiet = lab("direct", {.gateways = false}).run();
+  EXPECT_FALSE(find(quiet, "gateway-silent"));
+  ASSERT_TRUE(find(quiet, "gateway-ignores-ping"));
+  EXPECT_EQ(find(quiet, "gateway-ignores-ping")->text,
+            "Gateway 192.168.50.1 (enp3s0) does not answer ping, but the Internet does: the "
+            "gateway only ignores ping.");
+  EXPECT_TRUE(find(quiet, "all-clear"));
+  EXPECT_FALSE(find(lab("direct").run(), "gateway-ignores-ping"));
+}
+
+TEST_F(Findings, CampusLogOutRestsOnThePortalsWord) {
+  Lab out = lab("direct",
+                {.internet_v4 = false, .internet_v6 = false, .login_error = "not_online_error"});
+  auto all = out.run();
+  EXPECT_EQ(problems(all), std::vector<std::string>{"campus-logged-out"});
+  EXPECT_EQ(all[0].text,
+            "The campus portal 10.0.0.55 answers, but says this host is not logged in "
+            "(\"not_online_error\"): the Internet stays blocked until you log in. Open "
+            "http://10.0.0.55/ in a browser and log in.");
+  EXPECT_FALSE(find(all, "internet-silent"));
+
+  // Logged in (an empty user name alone proves nothing): the Internet being
+  // silent is a fault beyond the gateway.
+  Lab in = lab("direct", {.internet_v4 = false, .internet_v6 = false});
+  in.facts.campus_probes.login.user_name.clear();
+  auto other = in.run();
+  EXPECT_FALSE(find(other, "campus-logged-out"));
+  ASSERT_TRUE(find(other, "internet-silent"));
+  EXPECT_EQ(find(other, "internet-silent")->text,
+            "Gateway 192.168.50.1 (enp3s0) answers, but the Internet (223.5.5.5) does not: the "
+            "fault is beyond the gateway. Check whether the network wants a log-in, or ask its "
+            "admin.");
+
+  // Not logged in but the Internet answers anyway: nothing to tell.
+  EXPECT_FALSE(find(lab("direct", {.login_error = "not_online_error"}).run(), "campus-logged-out"));
+}
+
+TEST_F(Findings, DnsSilentWhileAddressesAnswer) {
+  Lab l = lab("direct");
+  l.dns = resolvers_of(l.facts, false);
+  l.facts.campus_probes.probes[2].dns = l.facts.campus_probes.probes[3].dns = DnsProbeResult{};
+  auto all = l.run();
+  EXPECT_EQ(problems(all), std::vector<std::string>{"dns-silent"});
+  EXPECT_EQ(all[0].text,
+            "DNS servers 10.0.32.32, 10.0.32.33 do not answer, though the Internet (223.5.5.5) "
+            "does: names do not resolve, so web pages do not load. Use another DNS server or ask "
+            "the network's admin.");
+  // The campus resolvers are the host's own: not told twice.
+  EXPECT_FALSE(find(all, "campus-dns-silent"));
+
+  // Nothing answers at all: not a DNS fault.
+  Lab dark = lab("direct", {.internet_v4 = false, .internet_v6 = false});
+  dark.dns = resolvers_of(dark.facts, false);
+  EXPECT_FALSE(find(dark.run(), "dns-silent"));
+
+  // One of two silent: a warning about the slow one.
+  Lab half = lab("direct");
+  half.dns["10.0.32.33"] = DnsProbeResult{};
+  auto h = half.run();
+  EXPECT_FALSE(find(h, "dns-silent"));
+  ASSERT_TRUE(find(h, "dns-server-silent"));
+  EXPECT_EQ(find(h, "dns-server-silent")->severity, Severity::kWarning);
+  EXPECT_EQ(find(h, "dns-server-silent")->text,
+            "DNS server 10.0.32.33 does not answer (10.0.32.32 does): lookups that try it first "
+            "wait for a time-out. Remove it from the network settings.");
+}
+
+TEST_F(Findings, LoopbackResolverWithoutListener) {
+  // bare: resolv.conf names 127.0.0.53 and no socket serves port 53.
+  Lab bare =
+      lab("bare", {.gateways = false, .internet_v4 = false, .internet_v6 = false, .campus = false});
+  auto found = bare.run();
+  const Finding* x = find(found, "dns-loopback-dead");
+  ASSERT_TRUE(x);
+  EXPECT_EQ(x->severity, Severity::kProblem);
+  EXPECT_EQ(x->text,
+            "DNS points at 127.0.0.53, but nothing listens on port 53 there: name lookups fail. "
+            "Start the local resolver (for example systemd-resolved) or point /etc/resolv.conf "
+            "at a working server.");
+
+  for (const char* bind : {"127.0.0.53", "0.0.0.0"}) {
+    Lab served = bare;
+    served.facts.udp_sockets.push_back({bind, 53, "", 0, 0, 310});
+    EXPECT_FALSE(find(served.run(), "dns-loopback-dead")) << bind;
+  }
+  Lab tcp_only = bare;
+  tcp_only.facts.tcp_listeners.push_back({"127.0.0.53", 53, "", 0, kTcpListen, 310});
+  EXPECT_FALSE(find(tcp_only.run(), "dns-loopback-dead"));
+  Lab other_port = bare;
+  other_port.facts.udp_sockets.push_back({"127.0.0.53", 5353, "", 0, 0, 310});
+  EXPECT_TRUE(find(other_port.run(), "dns-loopback-dead"));
+
+  // Behind a working resolver it only slows lookups down.
+  Lab mixed = lab("direct");
+  for (auto& a : mixed.facts.adapters) a.dns_servers.insert(a.dns_servers.begin(), "127.0.0.1");
+  EXPECT_EQ(find(mixed.run(), "dns-loopback-dead")->severity, Severity::kWarning);
+}
+
+TEST_F(Findings, FakeIpAnswers) {
+  Lab l = lab("direct");
+  l.dns["10.0.32.32"].answer = "198.18.0.7";
+  auto found = l.run();
+  const Finding* x = find(found, "dns-fake-ip");
+  ASSERT_TRUE(x);
+  EXPECT_EQ(x->text,
+            "DNS server 10.0.32.32 answers with the fake-IP address 198.18.0.7: a proxy core "
+            "answers name lookups, and those addresses only work through it.");
+  Lab campus = lab("direct");
+  campus.dns.clear();
+  campus.facts.campus_probes.probes[3].dns->answer = "198.19.255.1";
+  EXPECT_EQ(find(campus.run(), "dns-fake-ip")->evidence,
+            std::vector<std::string>{"DNS 10.0.32.33 -> 198.19.255.1"});
+  EXPECT_FALSE(find(lab("direct").run(), "dns-fake-ip"));
+}
+
+TEST_F(Findings, ProxySettingWithoutListener) {
+  Lab dead = lab("direct");
+  dead.facts.proxy_settings.endpoints = {{"HTTP_PROXY", "127.0.0.1", "http", 7890},
+                                         {"https_proxy", "127.0.0.1", "http", 7890},
+                                         {"ALL_PROXY", "10.9.9.9", "socks5", 1080},
+                                         {"config:/etc/clash/config.yaml", "127.0.0.1", "", 7891}};
+  auto all = dead.run();
+  EXPECT_EQ(problems(all), std::vector<std::string>{"proxy-setting-dead"});
+  EXPECT_EQ(all[0].text,
+            "HTTP_PROXY and https_proxy point at 127.0.0.1:7890, but nothing listens there: "
+            "programs that use it cannot connect. Start the proxy or unset HTTP_PROXY and "
+            "https_proxy.");
+  EXPECT_EQ(all[0].evidence,
+            std::vector<std::string>{"HTTP_PROXY, https_proxy -> 127.0.0.1:7890: no listener"});
+
+  // tun: mihomo listens on 127.0.0.1:7890.
+  Lab live = lab("tun");
+  live.facts.proxy_settings.endpoints = {{"HTTP_PROXY", "localhost", "http", 7890}};
+  EXPECT_FALSE(find(live.run(), "proxy-setting-dead"));
+
+  // A wildcard bind takes connections for the host's own address.
+  Lab wildcard = lab("direct");
+  wildcard.facts.proxy_settings.endpoints = {{"HTTP_PROXY", "192.168.50.10", "http", 3128}};
+  EXPECT_TRUE(find(wildcard.run(), "proxy-setting-dead"));
+  wildcard.facts.tcp_listeners.push_back({"0.0.0.0", 3128, "", 0, kTcpListen, 77});
+  EXPECT_FALSE(find(wildcard.run(), "proxy-setting-dead"));
+}
+
+TEST_F(Findings, TunnelWithItsCoreAndWithout) {
+  Lab tun = lab("tun", {.internet_v4 = false, .campus = false});
+  tun.level = "VISIBLE-TUNNEL";
+  tun.dns = resolvers_of(tun.facts, false);
+  ProcessInfo mihomo{3, "mihomo", "/usr/bin/python3.11", "mihomo -d /tmp/m"};
+  tun.facts.proxy_processes = {mihomo};
+  tun.facts.processes_by_pid[3] = mihomo;
+  CoreControllerInfo core;
+  core.pid = 3;
+  core.process_name = "mihomo";
+  // The controller's real answer, one compact object per connection.
+  auto conns = read_data("captures/tun/mihomo_connections.json");
+  size_t at = conns.find("[{");
+  ASSERT_NE(at, std::string::npos);
+  core.connections = {conns.substr(at + 1, conns.rfind("}]") - at)};
+  tun.facts.core_infos = {core};
+  auto all = tun.run();
+  EXPECT_FALSE(find(all, "stale-tunnel"));
+  ASSERT_TRUE(find(all, "tunnel-default-route"));
+  EXPECT_EQ(find(all, "tunnel-default-route")->text,
+            "All IPv4 traffic goes through tun0 (Tunnel, 0.98), owned by mihomo (pid 3); the "
+            "proxy core reports firefox's connections.");
+  ASSERT_TRUE(find(all, "tunnel-internet-silent"));
+  EXPECT_EQ(find(all, "tunnel-internet-silent")->severity, Severity::kWarning);
+  EXPECT_TRUE(problems(all).empty()) << ::testing::PrintToString(codes(all));
+
+  // The same tunnel with no process left: the core crashed and left it.
+  Lab stale = tun;
+  stale.facts.proxy_processes.clear();
+  stale.facts.core_infos.clear();
+  auto s = stale.run();
+  EXPECT_EQ(problems(s), std::vector<std::string>{"stale-tunnel"});
+  EXPECT_EQ(s[0].text,
+            "tun0 holds the IPv4 default route, but no proxy core or VPN program runs: a core "
+            "that stopped left its tunnel behind and DNS still points at its resolver "
+            "198.18.0.2, so traffic goes nowhere. Restart the proxy core, or remove the route "
+            "(ip route del default dev tun0) and restore /etc/resolv.conf.");
+  EXPECT_FALSE(find(s, "tunnel-default-route"));
+  EXPECT_FALSE(find(s, "tunnel-internet-silent"));
+
+  // A kernel tunnel has no process behind it by design.
+  Lab wg = stale;
+  for (auto& a : wg.facts.adapters)
+    if (a.name == "tun0") a.name = "wg0";
+  EXPECT_FALSE(find(wg.run(), "stale-tunnel"));
+  EXPECT_FALSE(find(lab("direct").run(), "tunnel-default-route"));
+}
+
+TEST_F(Findings, FakeIpResolverLeftBehindWithoutTunnel) {
+  Lab l = lab("direct");
+  for (auto& a : l.facts.adapters) a.dns_servers.insert(a.dns_servers.begin(), "198.18.0.2");
+  auto found = l.run();
+  const Finding* x = find(found, "stale-fake-ip-dns");
+  ASSERT_TRUE(x);
+  EXPECT_EQ(x->severity, Severity::kProblem);
+  l.facts.proxy_processes = {{9, "sing-box", "", ""}};
+  EXPECT_FALSE(find(l.run(), "stale-fake-ip-dns"));
+}
+
+TEST_F(Findings, RouteSourceMismatch) {
+  Lab l = lab("tun");
+  l.facts.route_source = {true, "192.168.50.10", 4, 2, true};
+  auto found = l.run();
+  const Finding* x = find(found, "route-source-mismatch");
+  ASSERT_TRUE(x);
+  EXPECT_EQ(x->text,
+            "A test connection left from 192.168.50.10 (enp3s0), but the route table sends it "
+            "through tun0: a proxy core or policy routing redirects traffic.");
+  l.facts.route_source.mismatch = false;
+  EXPECT_FALSE(find(l.run(), "route-source-mismatch"));
+}
+
+TEST_F(Findings, InterceptionLevelsTakeTheEffectiveLevel) {
+  Lab l = lab("direct");
+  l.facts.interception.level = "NONE";
+  l.facts.interception.score = 9;
+  l.facts.interception.signals = {"running VPN/TUN/redirect/filter driver or service identity",
+                                  "active TCP socket source interface disagrees with "
+                                  "Find-NetRoute"};
+  l.level = "LIKELY";  // the graph's level wins over the host-level one
+  auto all = l.run();
+  ASSERT_TRUE(find(all, "interception-likely"));
+  EXPECT_EQ(find(all, "interception-likely")->severity, Severity::kWarning);
+  EXPECT_EQ(find(all, "interception-likely")->text,
+            "Traffic interception is LIKELY (score 9): running VPN/TUN/redirect/filter driver or "
+            "service identity; active TCP socket source interface disagrees with Find-NetRoute.");
+  EXPECT_FALSE(find(all, "all-clear"));
+  l.level = "";
+  EXPECT_FALSE(find(l.run(), "interception-likely"));
+  l.level = "VISIBLE-TUNNEL";
+  auto v = l.run();
+  EXPECT_FALSE(find(v, "interception-likely"));
+  EXPECT_FALSE(find(v, "interception-possible"));
+}
+
+TEST_F(Findings, BrokenIpv6) {
+  auto all = lab("direct", {.internet_v6 = false}).run();
+  ASSERT_TRUE(find(all, "ipv6-broken"));
+  EXPECT_EQ(find(all, "ipv6-broken")->severity, Severity::kWarning);
+  EXPECT_EQ(find(all, "ipv6-broken")->text,
+            "IPv6 has a default route via fe80::1 (enp3s0), but 2400:3200::1 does not answer over "
+            "IPv6 while IPv4 works: programs that try IPv6 first may stall. Ask the network's "
+            "admin to fix IPv6, or turn IPv6 off on enp3s0.");
+  EXPECT_TRUE(problems(all).empty());
+  // No IPv6 default route: nothing to stall on.
+  Lab v4only = lab("direct", {.internet_v6 = false});
+  std::erase_if(v4only.facts.routes, [](const RouteEntry& r) { return r.family == kFamilyV6; });
+  EXPECT_FALSE(find(v4only.run(), "ipv6-broken"));
+}
+
+TEST_F(Findings, CampusDnsAndApiDownWhilePortalAnswers) {
+  Lab l = lab("direct");
+  l.facts.campus_probes.probes[3].dns = DnsProbeResult{};
+  l.facts.campus_probes.probes[4].http.reset();
+  l.facts.campus_probes.probes[4].tcp_fallback = TcpFallback::kFailed;
+  auto all = l.run();
+  ASSERT_TRUE(find(all, "campus-dns-silent"));
+  EXPECT_EQ(find(all, "campus-dns-silent")->text,
+            "Campus DNS 10.0.32.33 does not answer while the portal does: campus names may not "
+            "resolve. Tell the campus network's help desk.");
+  ASSERT_TRUE(find(all, "campus-api-silent"));
+  EXPECT_FALSE(find(all, "all-clear"));
+  // The API's port still takes TCP: it answers, if not HTTP.
+  l.facts.campus_probes.probes[4].tcp_fallback = TcpFallback::kConnected;
+  EXPECT_FALSE(find(l.run(), "campus-api-silent"));
+  // Portal down too: the campus is simply not reachable from here.
+  Lab away = lab("direct", {.campus = false});
+  EXPECT_FALSE(find(away.run(), "campus-dns-silent"));
+  EXPECT_FALSE(find(away.run(), "campus-api-silent"));
+}
+
+TEST_F(Findings, MostSevereFirstAndStable) {
+  Lab l = lab("direct",
+              {.gateways = false, .internet_v4 = false, .internet_v6 = false, .campus = false});
+  l.facts.proxy_settings.endpoints = {{"HTTP_PROXY", "127.0.0.1", "http", 7890}};
+  l.facts.route_source.mismatch = true;
+  l.level = "POSSIBLE";
+  auto all = l.run();
+  EXPECT_EQ(codes(all),
+            (std::vector<std::string>{"gateway-silent", "proxy-setting-dead",
+                                      "route-source-mismatch", "interception-possible"}));
+  for (size_t i = 1; i < all.size(); ++i) EXPECT_LE(all[i - 1].severity, all[i].severity);
+  auto again = l.run();
+  ASSERT_EQ(again.size(), all.size());
+  for (size_t i = 0; i < all.size(); ++i) {
+    EXPECT_EQ(again[i].text, all[i].text);
+    EXPECT_EQ(again[i].evidence, all[i].evidence);
+  }
+}
+
+TEST(FindingsEdge, EmptyFactsClaimNothingWithoutEvidence) {
+  auto all = diagnose(Facts{}, "", {});
+  ASSERT_EQ(codes(all), std::vector<std::string>{"all-clear"});
+  EXPECT_EQ(all[0].text, "No problem found; no interception.");
+  EXPECT_EQ(severity_text(Severity::kProblem), "PROBLEM");
+  EXPECT_EQ(severity_text(Severity::kNote), "NOTE");
+}
+
+}  // namespace
+}  // namespace corvale
