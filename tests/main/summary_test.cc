@@ -107,6 +107,8 @@ TEST(Summary, CampusSection) {
   f.campus_probes.login = {true, "2023001", "192.168.50.10", "123", "60", "ok"};
   f.campus_probes.probes.resize(5);
   f.campus_probes.probes[4].http = HttpResponse{"", 3, 404};
+  for (const char* host : {"10.0.0.55", "10.0.32.32"})
+    f.campus_routes[host] = RouteLookup{2, "192.168.50.1", "192.168.50.10", kFamilyV4};
   DnsCache dns{{"10.0.32.32", DnsProbeResult{"198.18.0.7", 4, true}}};
   std::string s = summary_text(f, dns);
   EXPECT_TRUE(contains(s, "  10.0.0.55       OK\n      via enp3s0 -> 192.168.50.1\n"));
@@ -120,6 +122,32 @@ TEST(Summary, CampusSection) {
                        "192.168.50.1 [proxy-intercepted]\n"));
   EXPECT_TRUE(contains(s, "  DNS 10.0.32.33      FAIL\n      -> no answer\n"));
   EXPECT_TRUE(contains(s, "  API 10.0.0.54:8800 HTTP : OK\n      status = 404\n"));
+}
+
+// Each campus host is named by its own route, and a resolver counts as
+// intercepted only when its own route enters a tunnel (or it answers with a
+// fake-IP address): split tunnelling keeps the campus off the tunnel.
+TEST(Summary, CampusHostsByTheirOwnRoutes) {
+  Facts f = sample_facts();
+  f.egress_v4 = RouteLookup{7, std::nullopt, "198.18.0.1", kFamilyV4};
+  f.assessments_by_index[2].verdict = "Carrier";
+  f.assessments_by_index[7].verdict = "Tunnel";
+  const RouteLookup campus_route{2, "192.168.50.1", "192.168.50.10", kFamilyV4};
+  f.campus_routes = {{"10.0.0.55", campus_route},
+                     {"10.0.32.32", campus_route},
+                     {"10.0.32.33", RouteLookup{7, std::nullopt, "198.18.0.1", kFamilyV4}}};
+  DnsCache dns{{"10.0.32.32", DnsProbeResult{"203.0.113.80", 4, true}},
+               {"10.0.32.33", DnsProbeResult{"203.0.113.80", 5, true}}};
+  std::string s = summary_text(f, dns);
+  const std::string tun(40, 't');
+  EXPECT_TRUE(contains(s, "  10.0.0.55       FAIL\n      via enp3s0 -> 192.168.50.1\n"));
+  EXPECT_TRUE(contains(s, "  10.0.32.33      FAIL\n      via " + tun + "\n"));
+  EXPECT_TRUE(contains(s, "  10.0.0.54       FAIL\n      via none\n"));
+  EXPECT_TRUE(contains(s,
+                       "  DNS 10.0.32.32      OK\n      -> 203.0.113.80 in 4 ms via enp3s0 -> "
+                       "192.168.50.1\n"));
+  EXPECT_TRUE(contains(s, "  DNS 10.0.32.33      OK\n      -> 203.0.113.80 in 5 ms via " + tun +
+                              " [proxy-intercepted]\n"));
 }
 
 }  // namespace
