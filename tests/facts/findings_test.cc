@@ -5,66 +5,15 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
+#include "captured_host.h"
 #include "facts/adapter_assessment.h"
-#include "facts/egress.h"
-#include "linux/adapters.h"
-#include "linux/dns_config.h"
-#include "linux/routes.h"
-#include "linux/sockets.h"
 
 namespace corvale {
 namespace {
 
-std::string read_data(const std::string& rel) {
-  std::ifstream in(std::string(CORVALE_TEST_DATA) + "/" + rel, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testing::read_capture;
 
-// What the runner hands over: standard output, or the error text when that is blank.
-std::string command_text(const std::string& dir, const std::string& file) {
-  std::string out = read_data(dir + file);
-  if (out.find_first_not_of(" \t\r\n") != std::string::npos) return out;
-  return read_data(dir + file + ".stderr");
-}
-
-// The host part of the facts, as the collect stage builds it from the
-// captured command output of one lab scenario.
-Facts captured_host(const std::string& scenario) {
-  const std::string dir = "captures/" + scenario + "/";
-  Facts f;
-  f.hostname = "campus-laptop";
-  auto dns = parse_resolv_conf(read_data(dir + "resolv.conf"));
-  f.adapters = parse_ip_addr_json(read_data(dir + "ip_addr.json"), dns);
-  auto names = name_to_index(f.adapters);
-  f.routes = parse_routes_json(read_data(dir + "ip_route.json"), names, kFamilyV4);
-  auto v6 = parse_routes_json(read_data(dir + "ip6_route.json"), names, kFamilyV6);
-  f.routes.insert(f.routes.end(), v6.begin(), v6.end());
-  f.egress_v4 = parse_route_get(command_text(dir, "route_get_v4.txt"), names, false);
-  f.egress_v6 = parse_route_get(command_text(dir, "route_get_v6.txt"), names, true);
-  f.devices_by_mac = device_records_for(f.adapters);
-  for (const auto& a : f.adapters)
-    f.assessments_by_index[a.if_index] = assess_adapter(a, f.devices_by_mac, f.routes);
-  EgressFacts e = derive_egress(f.adapters, f.routes, f.egress_v4, f.egress_v6);
-  f.egress_v4_adapter = e.egress_v4_adapter;
-  f.default_route_v4 = e.default_route_v4;
-  f.default_route_v6 = e.default_route_v6;
-  f.default_gateway_v4 = e.default_gateway_v4;
-  f.default_gateway_v6 = e.default_gateway_v6;
-  f.tcp_sockets = parse_ss_output(read_data(dir + "ss_tcp.txt"), true);
-  f.tcp_listeners = listening_entries(f.tcp_sockets);
-  f.udp_sockets = parse_ss_output(read_data(dir + "ss_udp.txt"), false);
-  for (const auto& a : f.adapters) {
-    for (const auto& x : a.ipv4_addresses) f.local_addresses.insert(x.address);
-    for (const auto& x : a.ipv6_addresses) f.local_addresses.insert(x.address);
-  }
-  f.local_names = {"campus-laptop", "localhost"};
-  return f;
-}
+Facts captured_host(const std::string& scenario) { return testing::captured_host_facts(scenario); }
 
 // What one lab run's probes gave.
 struct Outcome {
@@ -153,7 +102,7 @@ std::vector<std::string> problems(const std::vector<Finding>& all) {
 class Findings : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (read_data("captures/direct/ip_addr.json").empty()) GTEST_SKIP() << "no lab captures";
+    if (read_capture("captures/direct/ip_addr.json").empty()) GTEST_SKIP() << "no lab captures";
   }
 };
 
@@ -410,7 +359,7 @@ TEST_F(Findings, TunnelWithItsCoreAndWithout) {
   core.pid = 3;
   core.process_name = "mihomo";
   // The controller's real answer, one compact object per connection.
-  auto conns = read_data("captures/tun/mihomo_connections.json");
+  auto conns = read_capture("captures/tun/mihomo_connections.json");
   size_t at = conns.find("[{");
   ASSERT_NE(at, std::string::npos);
   core.connections = {conns.substr(at + 1, conns.rfind("}]") - at)};
