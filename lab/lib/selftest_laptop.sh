@@ -54,7 +54,8 @@ foreign_processes() {
 expect "own pid namespace: pid 1 is init" test "$(cat /proc/1/comm)" = init
 expect "own pid namespace: small pids" test "$$" -lt 100
 expect "own /proc: only laptop processes" test -z "$(foreign_processes)"
-refuse "own /proc: the net namespace's dnsmasq is invisible" pgrep -x dnsmasq
+# (resolved runs its own stub resolver, a dnsmasq, on the laptop.)
+[[ $scenario == resolved ]] || refuse "own /proc: the net namespace's dnsmasq is invisible" pgrep -x dnsmasq
 expect "/sys shows the laptop's interfaces" test "$(ls /sys/class/net | sort | tr '\n' ' ')" = \
     "$(ip -o link show | awk -F': ' '{sub(/@.*/, "", $2); print $2}' | sort | tr '\n' ' ')"
 
@@ -203,6 +204,27 @@ assert b"online_ip" in o.open("http://10.0.0.55/cgi-bin/rad_user_info", timeout=
         expect "broken-v6: ping gateway link-local fe80::1%enp3s0" ping -c1 -W2 fe80::1%enp3s0
         expect "broken-v6: ping 223.5.5.5" ping -c1 -W2 223.5.5.5
         refuse "broken-v6: ping 2400:3200::1 fails" ping -c1 -W1 2400:3200::1
+        ;;
+    resolved)
+        expect "resolved: resolv.conf links to the stub file" \
+            test "$(readlink /etc/resolv.conf)" = ../run/systemd/resolve/stub-resolv.conf
+        expect "resolved: os-release is a link" test "$(readlink /etc/os-release)" = ../usr/lib/os-release
+        expect "resolved: resolv.conf names 127.0.0.53" has "$(cat /etc/resolv.conf)" "^nameserver 127.0.0.53"
+        expect "resolved: the stub's upstream servers are the campus resolvers" \
+            has "$(cat /run/systemd/resolve/resolv.conf)" "^nameserver 10.0.32.32"
+        expect "resolved: the stub answers" probe dns 127.0.0.53 --expect-a 203.0.113.80
+        ;;
+    wireguard)
+        wired_layout
+        expect "wireguard: route get 223.5.5.5 says dev wg0" has "$(ip route get 223.5.5.5)" "dev wg0"
+        expect "wireguard: wg0 has carrier" sh -c 'ip -br link show wg0 | grep -q LOWER_UP'
+        expect "wireguard: wireguard-go runs" pgrep -x wireguard-go
+        ;;
+    hostile-names)
+        wired_layout
+        expect "hostile-names: a listener owned by a name with ESC and BEL" \
+            has "$(ss -Htlnp | cat -v)" '127.0.0.1:10808 .*xray\^\[\[31m\^G'
+        expect "hostile-names: clash runs" pgrep -x clash
         ;;
     *)
         echo "FAIL unknown scenario $scenario"
