@@ -18,9 +18,13 @@ namespace {
 
 std::string word(bool ok) { return std::string(status_word_text(ok)); }
 
+// Every text that comes from the host or the network (names, paths, replies)
+// goes through here before it reaches the terminal.
+std::string safe(std::string_view untrusted) { return terminal_safe(untrusted); }
+
 std::string adapter_name(const Facts& f, uint32_t if_index) {
   for (const auto& a : f.adapters)
-    if (a.if_index == if_index) return a.name;
+    if (a.if_index == if_index) return safe(a.name);
   return {};
 }
 
@@ -33,7 +37,7 @@ std::string addresses(const std::vector<InterfaceAddress>& list, bool global_onl
           n.starts_with("feb"))
         continue;
     }
-    out.push_back(a.address);
+    out.push_back(safe(a.address));
   }
   return join(out, ", ");
 }
@@ -44,7 +48,7 @@ std::string adapter_gateways(const Facts& f, uint32_t if_index) {
     if (is_default_route(r) && r.if_index == if_index && has_conventional_gateway(r) &&
         std::find(gws.begin(), gws.end(), r.gateway) == gws.end())
       gws.push_back(r.gateway);
-  return join(gws, ", ");
+  return safe(join(gws, ", "));
 }
 
 void section_adapters(std::string& o, const Facts& f) {
@@ -52,15 +56,16 @@ void section_adapters(std::string& o, const Facts& f) {
   o += fmt::format("{:<6} {:<34} {:<15} {:<10} Description\n", "State", "Name", "MediaType",
                    "Speed");
   for (const auto& a : f.adapters)
-    o += fmt::format("{:<6} {:<34} {:<15} {:<10} {}\n", a.is_up ? "[x]" : "[ ]", a.name,
-                     media_type_text(a.if_type), format_speed(a.link_speed_bps), a.description);
+    o += fmt::format("{:<6} {:<34} {:<15} {:<10} {}\n", a.is_up ? "[x]" : "[ ]", safe(a.name),
+                     media_type_text(a.if_type), format_speed(a.link_speed_bps),
+                     safe(a.description));
   o += "  [x] = Up   [ ] = Down\n";
 }
 
 void section_ip_config(std::string& o, const Facts& f) {
   o += banner_text("2. IP config (IPv4 / public IPv6 / Gateway)");
   for (const auto& a : f.adapters) {
-    o += fmt::format("  {}  (ifIndex {})\n", a.name, a.if_index);
+    o += fmt::format("  {}  (ifIndex {})\n", safe(a.name), a.if_index);
     o += fmt::format("    IPv4      : {}\n", addresses(a.ipv4_addresses, false));
     o += fmt::format("    IPv6(glob): {}\n", addresses(a.ipv6_addresses, true));
     o += fmt::format("    Gateway   : {}\n", adapter_gateways(f, a.if_index));
@@ -71,28 +76,32 @@ void section_dns(std::string& o, const Facts& f) {
   o += banner_text("3. DNS servers");
   o += fmt::format("{:<34} {:<10} DNS\n", "Interface", "DHCP");
   for (const auto& a : f.adapters)
-    o += fmt::format("{:<34} {:<10} {}\n", a.name, a.dhcp_enabled ? "Enabled" : "Disabled",
-                     join(a.dns_servers, ", "));
+    o += fmt::format("{:<34} {:<10} {}\n", safe(a.name), a.dhcp_enabled ? "Enabled" : "Disabled",
+                     safe(join(a.dns_servers, ", ")));
+  // Behind a local stub resolver: the servers it forwards to.
+  if (!f.upstream_dns_servers.empty())
+    o += fmt::format("  Upstream (systemd-resolved): {}\n",
+                     safe(join(f.upstream_dns_servers, ", ")));
 }
 
 void section_proxy_settings(std::string& o, const Facts& f) {
   const ProxySettings& p = f.proxy_settings;
   o += banner_text("4. Windows proxy (WinINET)");
   o += fmt::format("  ProxyEnable   : {}\n", p.proxy_enabled ? "1" : "0");
-  o += fmt::format("  ProxyServer   : {}\n", p.proxy_server);
+  o += fmt::format("  ProxyServer   : {}\n", safe(p.proxy_server));
   o += "  ProxyOverride : \n";
   o += "  AutoConfigURL : \n";
   o += "  AutoDetect    : 0\n";
   o += banner_text("5. WinHTTP proxy");
   std::string w = trim(p.winhttp_text);
-  o += fmt::format("  {}\n", w.empty() ? "none" : w);
+  o += fmt::format("  {}\n", w.empty() ? "none" : safe(w));
 }
 
 void default_route_rows(std::string& o, const Facts& f, uint16_t family) {
   for (const auto& r : f.routes)
     if (r.family == family && is_default_route(r))
       o += fmt::format("    ifIndex {:<4} {:<34} {:<16} metric {}\n", r.if_index,
-                       adapter_name(f, r.if_index), r.gateway, r.metric);
+                       adapter_name(f, r.if_index), safe(r.gateway), r.metric);
 }
 
 void egress_line(std::string& o, const Facts& f, const char* fam,
@@ -102,8 +111,8 @@ void egress_line(std::string& o, const Facts& f, const char* fam,
     return;
   }
   o += fmt::format("  {} egress -> {} (ifIndex {})  src {}  via {}\n", fam,
-                   adapter_name(f, lookup->if_index), lookup->if_index, lookup->source.value_or(""),
-                   lookup->via.value_or(""));
+                   adapter_name(f, lookup->if_index), lookup->if_index,
+                   safe(lookup->source.value_or("")), safe(lookup->via.value_or("")));
 }
 
 void section_routes(std::string& o, const Facts& f) {
@@ -124,7 +133,7 @@ void section_routes(std::string& o, const Facts& f) {
   for (const RouteEntry* r : defaults)
     o += fmt::format("    {:<3} {:<6} {:<34} {:<16} ifIndex {}\n",
                      r->family == kFamilyV4 ? "v4" : "v6", r->metric, adapter_name(f, r->if_index),
-                     r->gateway, r->if_index);
+                     safe(r->gateway), r->if_index);
   egress_line(o, f, "IPv4", f.egress_v4);
   egress_line(o, f, "IPv6", f.egress_v6);
 }
@@ -138,14 +147,14 @@ void section_processes(std::string& o, const Facts& f) {
       auto it = f.processes_by_pid.find(p.pid);
       if (it != f.processes_by_pid.end()) path = it->second.exe_path;
     }
-    o += fmt::format("  {:<28} {:<8} {}\n", p.name, p.pid, path);
+    o += fmt::format("  {:<28} {:<8} {}\n", safe(p.name), p.pid, safe(path));
   }
 }
 
 std::string owner_name(const Facts& f, uint32_t pid) {
   if (pid == 0) return "";
   auto it = f.processes_by_pid.find(pid);
-  return it == f.processes_by_pid.end() ? "" : it->second.name;
+  return it == f.processes_by_pid.end() ? "" : safe(it->second.name);
 }
 
 std::string endpoint_text(const std::string& addr, uint16_t port) {
@@ -166,8 +175,8 @@ void section_listeners(std::string& o, const Facts& f) {
   });
   for (const SocketEntry* sp : rows) {
     const SocketEntry& s = *sp;
-    o += fmt::format("  {:<40} {:<8} {:<8} {}\n", endpoint_text(s.local_address, s.local_port),
-                     "TCP", s.pid, owner_name(f, s.pid));
+    std::string endpoint = safe(endpoint_text(s.local_address, s.local_port));
+    o += fmt::format("  {:<40} {:<8} {:<8} {}\n", endpoint, "TCP", s.pid, owner_name(f, s.pid));
   }
 }
 
@@ -175,7 +184,7 @@ void section_gateways(std::string& o, const Facts& f) {
   o += banner_text("9. Gateway reachability");
   if (f.gateway_probes.empty()) o += "  none found\n";
   for (const auto& g : f.gateway_probes)
-    o += fmt::format("  {:<39} {:<6} ifIndex {:<4} {}\n", g.gateway, g.ok ? "OK" : "FAIL",
+    o += fmt::format("  {:<39} {:<6} ifIndex {:<4} {}\n", safe(g.gateway), g.ok ? "OK" : "FAIL",
                      g.if_index, g.family == kFamilyV6 ? "IPv6" : "IPv4");
 }
 
@@ -184,11 +193,11 @@ void section_internet(std::string& o, const Facts& f) {
   o += "  223.5.5.5   IPv4 : " + word(f.internet_probes.v4.ok);
   std::string v4_name = f.egress_v4 ? adapter_name(f, f.egress_v4->if_index) : "none";
   o += fmt::format("      egress -> {}  src {}\n", v4_name,
-                   f.egress_v4 ? f.egress_v4->source.value_or("") : "");
+                   safe(f.egress_v4 ? f.egress_v4->source.value_or("") : ""));
   o += "  2400:3200::1 IPv6 : " + word(f.internet_probes.v6.ok);
   std::string v6_name = f.egress_v6 ? adapter_name(f, f.egress_v6->if_index) : "none";
   o += fmt::format("      egress -> {}  src {}\n", v6_name,
-                   f.egress_v6 ? f.egress_v6->source.value_or("") : "");
+                   safe(f.egress_v6 ? f.egress_v6->source.value_or("") : ""));
 }
 
 // How traffic to a campus host leaves: the adapter and next hop of the
@@ -198,7 +207,7 @@ std::string campus_via(const Facts& f, const std::string& host) {
   if (it == f.campus_routes.end()) return "none";
   const RouteLookup& route = it->second;
   std::string name = adapter_name(f, route.if_index);
-  if (route.via && !route.via->empty()) return fmt::format("{} -> {}", name, *route.via);
+  if (route.via && !route.via->empty()) return fmt::format("{} -> {}", name, safe(*route.via));
   return name;
 }
 
@@ -226,11 +235,12 @@ void section_campus(std::string& o, const Facts& f, const DnsCache& dns) {
     o += fmt::format("      via {}\n", campus_via(f, host));
   }
   o += "  Portal 10.0.0.55 HTTP : " + word(c.portal_ok);
-  o += fmt::format("      title = {}\n", c.portal_title);
+  o += fmt::format("      title = {}\n", safe(c.portal_title));
   o += "  Login 10.0.0.55 rad_user_info : " + word(c.login.recognized);
   if (c.login.recognized)
     o += fmt::format("      id = {}   ip = {}   sum_bytes = {}   sum_seconds = {}\n",
-                     c.login.user_name, c.login.online_ip, c.login.sum_bytes, c.login.sum_seconds);
+                     safe(c.login.user_name), safe(c.login.online_ip), safe(c.login.sum_bytes),
+                     safe(c.login.sum_seconds));
   else
     o += "      (unrecognized response shape)\n";
   for (const std::string& r : {campus.resolver_a, campus.resolver_b}) {
