@@ -375,18 +375,22 @@ std::optional<Draft> tunnel_internet_silent(const Context& c) {
   const Facts& f = c.f;
   const Adapter* t = egress_tunnel(f);
   if (!t || f.internet_probes.v4.ok || stale_tunnel_holds_route(f)) return std::nullopt;
-  std::string core;
+  // A core with a controller is a proxy core; anything else (a VPN client)
+  // is only named as the tunnel's program.
+  std::string who = "program";
+  std::string advice = "Check its configuration and its log.";
   if (!f.core_infos.empty()) {
-    core = process_name(f, f.core_infos[0].pid);
-    if (core.empty()) core = f.core_infos[0].process_name;
+    std::string name = process_name(f, f.core_infos[0].pid);
+    who = "proxy core (" + (name.empty() ? f.core_infos[0].process_name : name) + ")";
+    advice = "Check the core's proxies and its log.";
   } else if (!f.proxy_processes.empty()) {
-    core = f.proxy_processes[0].name;
+    who = "program (" + f.proxy_processes[0].name + ")";
   }
   Draft d;
   d.text = fmt::format(
       "{} does not answer through {}: the tunnel's {} may have no working upstream, or it does "
-      "not pass ping. Check the core's proxies and its log.",
-      kInternetTargetV4, t->name, core.empty() ? "program" : "proxy core (" + core + ")");
+      "not pass ping. {}",
+      kInternetTargetV4, t->name, who, advice);
   d.evidence = {fmt::format("IPv4 egress: {}", t->name), internet_evidence(f, kFamilyV4)};
   if (const GatewayProbe* g = answering_gateway(f, kFamilyV4))
     d.evidence.push_back(gateway_evidence(f, *g));

@@ -372,6 +372,21 @@ TEST_F(Findings, TunnelWithItsCoreAndWithout) {
             "proxy core reports firefox's connections.");
   ASSERT_TRUE(find(all, "tunnel-internet-silent"));
   EXPECT_EQ(find(all, "tunnel-internet-silent")->severity, Severity::kWarning);
+  EXPECT_EQ(find(all, "tunnel-internet-silent")->text,
+            "223.5.5.5 does not answer through tun0: the tunnel's proxy core (mihomo) may have no "
+            "working upstream, or it does not pass ping. Check the core's proxies and its log.");
+  // A VPN client without a controller is not called a proxy core.
+  Lab vpn = tun;
+  vpn.facts.core_infos.clear();
+  vpn.facts.proxy_processes = {{21, "openvpn", "", ""}};
+  auto v = vpn.run();
+  ASSERT_TRUE(find(v, "tunnel-internet-silent"));
+  EXPECT_EQ(find(v, "tunnel-internet-silent")->text,
+            "223.5.5.5 does not answer through tun0: the tunnel's program (openvpn) may have no "
+            "working upstream, or it does not pass ping. Check its configuration and its log.");
+  EXPECT_EQ(
+      find(v, "tunnel-default-route")->text,
+      "All IPv4 traffic goes through tun0 (Tunnel, 0.98), probably owned by openvpn (pid 21).");
   EXPECT_TRUE(problems(all).empty()) << ::testing::PrintToString(codes(all));
 
   // The same tunnel with no process left: the core crashed and left it.
