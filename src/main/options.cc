@@ -122,7 +122,7 @@ std::string usage_text() {
          "  CORVALE_TIMING          set to print how long each step took\n"
          "  NO_COLOR                set to print the summary without colour on a terminal\n"
          "  HTTP_PROXY HTTPS_PROXY ALL_PROXY FTP_PROXY SOCKS_PROXY\n"
-         "                          read as proxy settings that may point at local listeners\n"
+         "                          proxy settings that may point at local listeners\n"
          "\n"
          "Exit status:\n"
          "  0  the run completed (also when the report could not be written)\n"

@@ -1,10 +1,12 @@
 #include "main/summary.h"
 
 #include <fmt/format.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <tuple>
 
 #include "facts/adapter_assessment.h"
@@ -16,7 +18,19 @@
 namespace corvale {
 namespace {
 
-std::string word(bool ok) { return std::string(status_word_text(ok)); }
+// A status word padded to `width` columns; the padding stays outside the
+// colour so the columns line up as in plain output.
+std::string padded_status(std::string_view w, size_t width, bool colour) {
+  std::string out = paint_status(w, colour);
+  if (w.size() < width) out.append(width - w.size(), ' ');
+  return out;
+}
+
+std::string word(bool ok, bool colour) {
+  std::string_view w = status_word_text(ok);
+  if (w.ends_with('\n')) w.remove_suffix(1);
+  return paint_status(w, colour) + "\n";
+}
 
 // Every text that comes from the host or the network (names, paths, replies)
 // goes through here before it reaches the terminal.
@@ -180,21 +194,22 @@ void section_listeners(std::string& o, const Facts& f) {
   }
 }
 
-void section_gateways(std::string& o, const Facts& f) {
+void section_gateways(std::string& o, const Facts& f, bool colour) {
   o += banner_text("9. Gateway reachability");
   if (f.gateway_probes.empty()) o += "  none found\n";
   for (const auto& g : f.gateway_probes)
-    o += fmt::format("  {:<39} {:<6} ifIndex {:<4} {}\n", safe(g.gateway), g.ok ? "OK" : "FAIL",
-                     g.if_index, g.family == kFamilyV6 ? "IPv6" : "IPv4");
+    o += fmt::format("  {:<39} {} ifIndex {:<4} {}\n", safe(g.gateway),
+                     padded_status(g.ok ? "OK" : "FAIL", 6, colour), g.if_index,
+                     g.family == kFamilyV6 ? "IPv6" : "IPv4");
 }
 
-void section_internet(std::string& o, const Facts& f) {
+void section_internet(std::string& o, const Facts& f, bool colour) {
   o += banner_text("10. Internet reachability (IPv4 / IPv6)");
-  o += "  223.5.5.5   IPv4 : " + word(f.internet_probes.v4.ok);
+  o += "  223.5.5.5   IPv4 : " + word(f.internet_probes.v4.ok, colour);
   std::string v4_name = f.egress_v4 ? adapter_name(f, f.egress_v4->if_index) : "none";
   o += fmt::format("      egress -> {}  src {}\n", v4_name,
                    safe(f.egress_v4 ? f.egress_v4->source.value_or("") : ""));
-  o += "  2400:3200::1 IPv6 : " + word(f.internet_probes.v6.ok);
+  o += "  2400:3200::1 IPv6 : " + word(f.internet_probes.v6.ok, colour);
   std::string v6_name = f.egress_v6 ? adapter_name(f, f.egress_v6->if_index) : "none";
   o += fmt::format("      egress -> {}  src {}\n", v6_name,
                    safe(f.egress_v6 ? f.egress_v6->source.value_or("") : ""));
@@ -222,7 +237,7 @@ bool dns_via_proxy(const Facts& f, const std::string& resolver, const DnsProbeRe
          (a->second.verdict == "Tunnel" || a->second.verdict == "SuspectedTunnel");
 }
 
-void section_campus(std::string& o, const Facts& f, const DnsCache& dns) {
+void section_campus(std::string& o, const Facts& f, const DnsCache& dns, bool colour) {
   const CampusProbes& c = f.campus_probes;
   o += banner_text("11. ZEK campus infra (ZekConnected targets)");
   const CampusTargets campus;
@@ -231,12 +246,12 @@ void section_campus(std::string& o, const Facts& f, const DnsCache& dns) {
     bool ok = false;
     for (const auto& r : c.reachability)
       if (r.host == host) ok = r.ping.ok;
-    o += fmt::format("  {:<16}", host) + word(ok);
+    o += fmt::format("  {:<16}", host) + word(ok, colour);
     o += fmt::format("      via {}\n", campus_via(f, host));
   }
-  o += "  Portal 10.0.0.55 HTTP : " + word(c.portal_ok);
+  o += "  Portal 10.0.0.55 HTTP : " + word(c.portal_ok, colour);
   o += fmt::format("      title = {}\n", safe(c.portal_title));
-  o += "  Login 10.0.0.55 rad_user_info : " + word(c.login.recognized);
+  o += "  Login 10.0.0.55 rad_user_info : " + word(c.login.recognized, colour);
   if (c.login.recognized)
     o += fmt::format("      id = {}   ip = {}   sum_bytes = {}   sum_seconds = {}\n",
                      safe(c.login.user_name), safe(c.login.online_ip), safe(c.login.sum_bytes),
@@ -246,7 +261,7 @@ void section_campus(std::string& o, const Facts& f, const DnsCache& dns) {
   for (const std::string& r : {campus.resolver_a, campus.resolver_b}) {
     auto it = dns.find(r);
     bool ok = it != dns.end() && it->second.ok;
-    o += fmt::format("  DNS {:<16}", r) + word(ok);
+    o += fmt::format("  DNS {:<16}", r) + word(ok, colour);
     std::string path = "no answer";
     bool proxy = false;
     if (ok) {
@@ -258,22 +273,23 @@ void section_campus(std::string& o, const Facts& f, const DnsCache& dns) {
   }
   const CampusProbeResult* api = c.probes.size() > 4 ? &c.probes[4] : nullptr;
   if (api && api->http && api->http->status != 0) {
-    o += "  API 10.0.0.54:8800 HTTP : " + word(true);
+    o += "  API 10.0.0.54:8800 HTTP : " + word(true, colour);
     o += fmt::format("      status = {}\n", api->http->status);
   } else {
     bool tcp_ok = api && api->tcp_fallback == TcpFallback::kConnected;
-    o += "  API 10.0.0.54:8800 HTTP : " + word(tcp_ok);
+    o += "  API 10.0.0.54:8800 HTTP : " + word(tcp_ok, colour);
     o += "      (fallback: tcp probe)\n";
   }
 }
 
 // One line per finding, most severe first. Findings quote adapter and
 // process names and the portal's reply, so the line is made terminal-safe.
-void section_diagnosis(std::string& o, const std::vector<Finding>& findings) {
+void section_diagnosis(std::string& o, const std::vector<Finding>& findings, bool colour) {
   if (findings.empty()) return;
   o += banner_text("12. Diagnosis");
   for (const auto& x : findings)
-    o += fmt::format("{:<8} {}\n", severity_text(x.severity), terminal_safe(x.text));
+    o += fmt::format("{} {}\n", padded_status(severity_text(x.severity), 8, colour),
+                     terminal_safe(x.text));
 }
 
 }  // namespace
@@ -295,8 +311,22 @@ std::string format_speed(uint64_t bps) {
   return fmt::format("{} bps", bps);
 }
 
-std::string summary_text(const Facts& f, const DnsCache& dns,
-                         const std::vector<Finding>& findings) {
+std::string paint_status(std::string_view w, bool colour) {
+  if (!colour) return std::string(w);
+  const char* code = nullptr;
+  if (w == "OK") code = "32";
+  if (w == "FAIL" || w == "PROBLEM") code = "31";
+  if (w == "CHECK" || w == "WARN" || w == "WARNING") code = "33";
+  if (!code) return std::string(w);
+  return fmt::format("\x1b[{}m{}\x1b[0m", code, w);
+}
+
+bool summary_colour_wanted(bool stdout_is_terminal, bool no_color_set, std::string_view term) {
+  return stdout_is_terminal && !no_color_set && term != "dumb";
+}
+
+std::string summary_text(const Facts& f, const DnsCache& dns, const std::vector<Finding>& findings,
+                         bool colour) {
   std::string o;
   section_adapters(o, f);
   section_ip_config(o, f);
@@ -305,16 +335,19 @@ std::string summary_text(const Facts& f, const DnsCache& dns,
   section_routes(o, f);
   section_processes(o, f);
   section_listeners(o, f);
-  section_gateways(o, f);
-  section_internet(o, f);
-  section_campus(o, f, dns);
-  section_diagnosis(o, findings);
+  section_gateways(o, f, colour);
+  section_internet(o, f, colour);
+  section_campus(o, f, dns, colour);
+  section_diagnosis(o, findings, colour);
   return o;
 }
 
 void print_summary(const Facts& facts, const DnsCache& dns, const std::vector<Finding>& findings) {
   // The driver has already cleared the progress line (progress_finish).
-  std::string text = summary_text(facts, dns, findings);
+  const char* term = std::getenv("TERM");
+  bool colour =
+      summary_colour_wanted(::isatty(1) == 1, std::getenv("NO_COLOR") != nullptr, term ? term : "");
+  std::string text = summary_text(facts, dns, findings, colour);
   std::fwrite(text.data(), 1, text.size(), stdout);
 }
 

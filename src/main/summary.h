@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "facts/facts.h"
 #include "facts/findings.h"
@@ -11,11 +12,21 @@ namespace corvale {
 
 /// The summary text for `facts`; `dns` holds the driver's resolver results.
 /// Section 12 lists `findings` and is left out when there are none.
+/// With `colour` the status words carry terminal colours; without it the
+/// text is plain.
 std::string summary_text(const Facts& facts, const DnsCache& dns,
-                         const std::vector<Finding>& findings = {});
-/// Clears the progress line, then prints summary_text to standard output.
+                         const std::vector<Finding>& findings = {}, bool colour = false);
+/// Prints summary_text to standard output, coloured per summary_colour_wanted.
 void print_summary(const Facts& facts, const DnsCache& dns,
                    const std::vector<Finding>& findings = {});
+
+/// A status word ("OK", "FAIL", "CHECK", "WARN", "PROBLEM", "WARNING") in its
+/// colour: green for OK, red for failures, amber for warnings; other words
+/// and `colour` false give the word unchanged.
+std::string paint_status(std::string_view word, bool colour);
+/// Colour only on a terminal, never with NO_COLOR set (to anything, even
+/// empty) or on a dumb terminal, so piped output stays plain.
+bool summary_colour_wanted(bool stdout_is_terminal, bool no_color_set, std::string_view term);
 
 /// "0 bps", "100 Mbps", "1 Gbps" …
 std::string format_speed(uint64_t bps);
