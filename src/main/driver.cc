@@ -28,7 +28,6 @@
 #include "util/text.h"
 #include "util/version.h"
 
-
 namespace corvale {
 namespace {
 
@@ -164,8 +163,8 @@ ReportWrite write_report_file(const std::string& path, std::string_view text) {
   constexpr int kMaxNumber = 1000;
   for (int n = 1; n <= kMaxNumber; ++n) {
     std::string candidate = n == 1 ? path : numbered_path(path, n);
-    UniqueFd fd(::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                       0666));
+    UniqueFd fd(
+        ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (!fd.valid()) {
       if (errno == EEXIST) continue;
       return {candidate, std::string(std::strerror(errno))};
@@ -177,7 +176,6 @@ ReportWrite write_report_file(const std::string& path, std::string_view text) {
   }
   return {path, fmt::format("{} and {} numbered names are taken", path, kMaxNumber - 1)};
 }
-
 
 int run(int argc, char** argv) {
   std::vector<std::string> args;

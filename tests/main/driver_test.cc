@@ -122,10 +122,12 @@ TEST_F(ReportFile, WritesByteOrderMarkAndText) {
 
 TEST_F(ReportFile, SameStampKeepsEarlierReports) {
   std::string p = dir_ + "/corvale-report-20261208-101112.html";
-  for (const char* text : {"first", "second", "third"}) EXPECT_FALSE(write_report_file(p, text).error);
-  EXPECT_EQ(slurp(p), "\xEF\xBB\xBF" "first");
-  EXPECT_EQ(slurp(dir_ + "/corvale-report-20261208-101112-2.html"), "\xEF\xBB\xBF" "second");
-  EXPECT_EQ(slurp(dir_ + "/corvale-report-20261208-101112-3.html"), "\xEF\xBB\xBF" "third");
+  for (const char* text : {"first", "second", "third"})
+    EXPECT_FALSE(write_report_file(p, text).error);
+  const std::string bom = "\xEF\xBB\xBF";
+  EXPECT_EQ(slurp(p), bom + "first");
+  EXPECT_EQ(slurp(dir_ + "/corvale-report-20261208-101112-2.html"), bom + "second");
+  EXPECT_EQ(slurp(dir_ + "/corvale-report-20261208-101112-3.html"), bom + "third");
   // A gap left by a deleted report is filled before a higher number is used.
   std::filesystem::remove(dir_ + "/corvale-report-20261208-101112-2.html");
   EXPECT_EQ(write_report_file(p, "fourth").path, dir_ + "/corvale-report-20261208-101112-2.html");
