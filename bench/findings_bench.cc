@@ -11,11 +11,20 @@
 namespace corvale {
 namespace {
 
+Adapter adapter(const std::string& name, uint32_t if_index, uint32_t if_type, bool up) {
+  Adapter a;
+  a.name = a.description = name;
+  a.if_index = if_index;
+  a.if_type = if_type;
+  a.is_up = up;
+  return a;
+}
+
 Facts wired_host() {
   Facts f;
-  f.adapters = {{"lo", "lo", 1, kIfTypeLoopback, true},
-                {"enp3s0", "enp3s0", 2, kIfTypeEthernet, true},
-                {"wlp2s0", "wlp2s0", 3, kIfTypeWireless, false}};
+  f.adapters = {adapter("lo", 1, kIfTypeLoopback, true),
+                adapter("enp3s0", 2, kIfTypeEthernet, true),
+                adapter("wlp2s0", 3, kIfTypeWireless, false)};
   f.adapters[1].ipv4_addresses = {{"192.168.50.10", 24}};
   f.adapters[1].ipv6_addresses = {{"2001:db8:50::10", 64}};
   for (auto& a : f.adapters) a.dns_servers = {"10.0.32.32", "10.0.32.33"};
@@ -59,7 +68,7 @@ Facts many_host() {
 
 Facts busy_tunnel_host() {
   Facts f = wired_host();
-  f.adapters.push_back({"tun0", "tun0", 4, kIfTypeTunnel, true});
+  f.adapters.push_back(adapter("tun0", 4, kIfTypeTunnel, true));
   f.routes.insert(f.routes.begin(), {"0.0.0.0", "", 4, 10, kFamilyV4, 0});
   f.egress_v4 = RouteLookup{4, std::nullopt, "198.18.0.1", kFamilyV4};
   f.assessments_by_index[4].verdict = "Tunnel";

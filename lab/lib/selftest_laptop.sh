@@ -220,6 +220,12 @@ assert b"online_ip" in o.open("http://10.0.0.55/cgi-bin/rad_user_info", timeout=
         expect "wireguard: wg0 has carrier" sh -c 'ip -br link show wg0 | grep -q LOWER_UP'
         expect "wireguard: wireguard-go runs" pgrep -x wireguard-go
         ;;
+    split)
+        expect "split: route get 223.5.5.5 says dev tun0" has "$(ip route get 223.5.5.5)" "dev tun0"
+        expect "split: campus range via the Ethernet gateway" \
+            has "$(ip route get 10.0.32.32)" "via 192.168.50.1 dev enp3s0"
+        expect "split: campus resolver answers" probe dns 10.0.32.32 --expect-a 203.0.113.80
+        ;;
     hostile-names)
         wired_layout
         expect "hostile-names: a listener owned by a name with ESC and BEL" \

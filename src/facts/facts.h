@@ -311,14 +311,14 @@ struct Facts {
   std::string os_name;
   std::string collected_at;
   std::vector<Adapter> adapters;
+  // The resolvers a local stub (systemd-resolved's 127.0.0.53) forwards to,
+  // when /etc/resolv.conf names that stub; empty otherwise.
+  std::vector<std::string> upstream_dns_servers;
   std::vector<RouteEntry> routes;
   std::map<std::string, DeviceRecord> devices_by_mac;
   std::map<uint32_t, AdapterAssessment> assessments_by_index;
   std::optional<RouteLookup> egress_v4;
   std::optional<RouteLookup> egress_v6;
-  // The resolvers a local stub (systemd-resolved's 127.0.0.53) forwards to,
-  // when /etc/resolv.conf names that stub; empty otherwise.
-  std::vector<std::string> upstream_dns_servers;
   std::optional<Adapter> egress_v4_adapter;
   std::optional<RouteEntry> default_route_v4;
   std::optional<RouteEntry> default_route_v6;

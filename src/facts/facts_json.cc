@@ -287,6 +287,7 @@ std::string facts_to_json(const Facts& f, const std::string& interception_level,
     j["os_name"] = f.os_name;
     j["collected_at"] = f.collected_at;
     j["adapters"] = array_of(f.adapters, adapter_json);
+    j["upstream_dns_servers"] = strings(f.upstream_dns_servers);
     j["routes"] = array_of(f.routes, route_json);
     j["devices_by_mac"] = object_of(f.devices_by_mac, device_json);
     j["assessments_by_index"] = object_of(f.assessments_by_index, assessment_json);
@@ -296,7 +297,6 @@ std::string facts_to_json(const Facts& f, const std::string& interception_level,
         f.egress_v4_adapter ? adapter_json(*f.egress_v4_adapter) : Json(nullptr);
     j["default_route_v4"] = f.default_route_v4 ? route_json(*f.default_route_v4) : Json(nullptr);
     j["default_route_v6"] = f.default_route_v6 ? route_json(*f.default_route_v6) : Json(nullptr);
-    j["upstream_dns_servers"] = strings(f.upstream_dns_servers);
     j["default_gateway_v4"] = optional_of(f.default_gateway_v4);
     j["default_gateway_v6"] = optional_of(f.default_gateway_v6);
     j["tcp_sockets"] = array_of(f.tcp_sockets, socket_json);

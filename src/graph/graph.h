@@ -101,7 +101,7 @@ struct GraphHooks {
 };
 
 /// The graph-build stage. Reads the facts and the pre-warmed probe caches;
-/// with CORVALE_TIMING set it reports the cache misses on standard error.
+/// a lookup they cannot answer is probed live and counted in the result.
 GraphBuildResult build_graph(const Facts& facts, const PingCache& pings, const DnsCache& dns);
 /// The same build with its side effects supplied by the caller.
 GraphBuildResult build_graph(const Facts& facts, const PingCache& pings, const DnsCache& dns,

@@ -25,7 +25,6 @@
 //   listener owner was resolved, and the flag "a tunnel carries traffic"
 //   (an up tunnel-like adapter, or a core reporting captured connections).
 // - Texts naming "Find-NetRoute" name this platform's `ip route get`.
-#include <cstdio>
 #include <unordered_map>
 
 #include "facts/adapter_assessment.h"
@@ -278,11 +277,7 @@ GraphBuildResult build_graph(const Facts& facts, const PingCache& pings, const D
 }
 
 GraphBuildResult build_graph(const Facts& facts, const PingCache& pings, const DnsCache& dns) {
-  GraphBuildResult r = build_graph(facts, pings, dns, GraphHooks());
-  if (env_text("CORVALE_TIMING"))
-    std::fprintf(stderr, "  [timing] graph-build cache misses: ping %zu, dns %zu\n", r.ping_misses,
-                 r.dns_misses);
-  return r;
+  return build_graph(facts, pings, dns, GraphHooks());
 }
 
 }  // namespace corvale

@@ -223,6 +223,10 @@ int run(int argc, char** argv) {
   std::vector<Finding> findings =
       diagnose(facts, built.interception_level, ResolverResults(dns.begin(), dns.end()));
   timing_mark("graph-build");
+  // Not a timing mark: how many lookups the caches could not answer.
+  if (env_text("CORVALE_TIMING"))
+    std::fprintf(stderr, "  [cache] graph-build cache misses: ping %zu, dns %zu\n",
+                 built.ping_misses, built.dns_misses);
   progress_tick("rendering report");
   std::string report =
       render_report(facts, built.graph, built.interception_level, pings, kVersion, findings);

@@ -87,6 +87,7 @@ def main():
     except OSError:
         err = ""
     m = re.search(r"graph-build cache misses: ping (\d+), dns (\d+)", err)
+    ok(m is not None, "graph build reports its cache misses")
     if m:
         eq(("0", "0"), m.groups(), "the pre-warmed caches answered every lookup")
 

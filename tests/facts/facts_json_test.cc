@@ -42,7 +42,9 @@ TEST(FactsJson, TopLevelFieldsFollowTheRecord) {
   auto j = nlohmann::ordered_json::parse(facts_to_json(Facts{}, "NONE"));
   std::vector<std::string> keys;
   for (const auto& [k, v] : j.items()) keys.push_back(k);
-  std::vector<std::string> want = {"hostname",
+  std::vector<std::string> want = {"corvale_version",
+                                   "format_version",
+                                   "hostname",
                                    "os_name",
                                    "collected_at",
                                    "adapters",
@@ -73,6 +75,7 @@ TEST(FactsJson, TopLevelFieldsFollowTheRecord) {
                                    "gateway_probes",
                                    "internet_probes",
                                    "campus_probes",
+                                   "campus_routes",
                                    "adapter_assessments",
                                    "interception",
                                    "interception_level",
