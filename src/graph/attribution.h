@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "facts/facts.h"
+#include "mihomo/controller.h"
 
 namespace corvale {
 
@@ -27,13 +28,6 @@ std::vector<OwnerCandidate> tunnel_owner_candidates(const Facts& facts, uint32_t
 
 /// The confidence and reason for one candidate, given how many there are.
 void score_owner(OwnerCandidate& candidate, size_t candidate_count);
-
-/// What a runtime controller says about one connection's process.
-struct RuntimeProcess {
-  std::string process_path;
-  std::string process_name;
-  uint16_t source_port = 0;
-};
 
 struct CaptureMatch {
   double confidence = 0;
@@ -55,9 +49,6 @@ struct CapturedProcess {
 /// Local processes whose connections `core` reports, merged by PID, in order
 /// of first appearance; connections that match no local process are skipped.
 std::vector<CapturedProcess> captured_processes(const CoreControllerInfo& core, const Facts& facts);
-
-/// Reads "metadata" of one connection (compact JSON); absent when unusable.
-std::optional<RuntimeProcess> runtime_process_of(std::string_view connection_json);
 
 /// Proxy-core and tunnel-client process names the capture trace follows.
 bool is_capture_process(std::string_view name);

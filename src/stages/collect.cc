@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <set>
 
 #include "facts/adapter_assessment.h"
 #include "facts/egress.h"
@@ -227,6 +228,27 @@ void read_details(const std::vector<uint32_t>& pids, ProcessDetails& details) {
       if (auto info = read_process_info(pid)) details.emplace(pid, std::move(*info));
 }
 
+// The processes a core's connections name get their full records, so that
+// the capture trace can match them by executable path, not by name alone.
+void read_captured_details(Facts& f) {
+  std::set<std::string> names;
+  for (const auto& core : f.core_infos)
+    for (const std::string& text : core.connections)
+      if (auto runtime = runtime_process_of(text)) {
+        if (!runtime->process_name.empty()) names.insert(runtime->process_name);
+        if (auto file = file_name(runtime->process_path); !file.empty()) names.emplace(file);
+      }
+  if (names.empty()) return;
+  for (auto& [pid, p] : f.processes_by_pid) {
+    if (!p.exe_path.empty() || !(names.contains(p.name) || names.contains(p.name + ".exe")))
+      continue;
+    if (auto info = read_process_info(pid)) {
+      p.exe_path = info->exe_path;
+      p.command_line = info->command_line;
+    }
+  }
+}
+
 void collect_core_infos(Facts& f, ProcessDetails& details) {
   std::vector<uint32_t> pids = proxy_core_pids(f, details);
   (void)run_command_text("netsh", {"wlan", "show", "interfaces"});
@@ -342,6 +364,7 @@ Facts collect_facts(StageProbes& probes) {
   timing_mark("intercept-score");
 
   collect_core_infos(f, details);
+  read_captured_details(f);
   timing_mark("core-infos");
 
   f.physical_candidates = physical_candidates(f);
