@@ -3,11 +3,11 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 
 #include "facts/adapter_assessment.h"
+#include "facts/runtime_process.h"
 #include "util/ip.h"
 #include "util/text.h"
 
@@ -167,18 +167,10 @@ std::string process_name(const Facts& f, uint32_t pid) {
 std::vector<std::string> captured_apps(const CoreControllerInfo& core) {
   std::set<std::string> apps;
   for (const auto& text : core.connections) {
-    auto j = nlohmann::json::parse(text, nullptr, false);
-    if (j.is_discarded() || !j.is_object()) continue;
-    auto meta = j.find("metadata");
-    if (meta == j.end() || !meta->is_object()) continue;
-    std::string name;
-    if (auto p = meta->find("process"); p != meta->end() && p->is_string())
-      name = p->get<std::string>();
-    if (name.empty())
-      if (auto p = meta->find("processPath"); p != meta->end() && p->is_string()) {
-        name = p->get<std::string>();
-        name = name.substr(name.find_last_of('/') + 1);
-      }
+    auto runtime = runtime_process_of(text);
+    if (!runtime) continue;
+    std::string name = runtime->process_name;
+    if (name.empty()) name = std::string(file_name(runtime->process_path));
     if (!name.empty()) apps.insert(name);
   }
   return {apps.begin(), apps.end()};

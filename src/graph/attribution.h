@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "facts/facts.h"
+#include "facts/runtime_process.h"
 #include "mihomo/controller.h"
 
 namespace corvale {

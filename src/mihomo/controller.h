@@ -92,18 +92,4 @@ CoreControllerInfo discover_core(const ProcessInfo& core,
                                  const std::set<std::string>& local_addresses,
                                  const ControllerFns& fns = ControllerFns());
 
-/// What a runtime controller says about one connection's process.
-struct RuntimeProcess {
-  std::string process_path;
-  std::string process_name;
-  uint16_t source_port = 0;
-};
-
-/// Reads "metadata" of one connection (compact JSON); absent when unusable.
-std::optional<RuntimeProcess> runtime_process_of(std::string_view connection_json);
-
-/// The file name after the last separator; the controller of a Linux core
-/// reports "/usr/bin/x", one on the other desktop platform "C:\…\x.exe".
-std::string_view file_name(std::string_view path);
-
 }  // namespace corvale

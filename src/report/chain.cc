@@ -73,29 +73,29 @@ std::string normalize_row_text(std::string_view fragment) {
   return out;
 }
 
-std::string block_content(unsigned height, const ChainBlockSpec& spec, std::string_view prev) {
+std::string block_content(unsigned height, const ChainBlockPlan& plan, std::string_view prev) {
   std::string rows;
-  for (size_t i = 0; i < spec.rows.size(); ++i) {
+  for (size_t i = 0; i < plan.rows.size(); ++i) {
     if (i) rows += "; ";
-    rows += normalize_row_text(spec.rows[i]);
+    rows += normalize_row_text(plan.rows[i]);
   }
-  return fmt::format("height={}|title={}|sub={}|rows={}|prev={}", height, spec.title, spec.sub,
+  return fmt::format("height={}|title={}|sub={}|rows={}|prev={}", height, plan.title, plan.sub,
                      rows, prev);
 }
 
-std::vector<ChainBlock> link_blocks(std::vector<ChainBlockSpec> specs,
+std::vector<ChainBlock> link_blocks(std::vector<ChainBlockPlan> plans,
                                     std::string_view selected_name) {
   std::vector<ChainBlock> blocks;
-  blocks.reserve(specs.size());
+  blocks.reserve(plans.size());
   std::string prev(kGenesisHash);
   unsigned height = 1;
-  for (auto& spec : specs) {
+  for (auto& plan : plans) {
     ChainBlock b;
-    b.selected = !spec.key.empty() && spec.key == selected_name;
+    b.selected = !plan.key.empty() && plan.key == selected_name;
     b.height = height++;
     b.prev = prev;
-    b.hash = sha256_hex(block_content(b.height, spec, b.prev));
-    b.spec = std::move(spec);
+    b.hash = sha256_hex(block_content(b.height, plan, b.prev));
+    b.plan = std::move(plan);
     prev = b.hash;
     blocks.push_back(std::move(b));
   }
@@ -104,12 +104,12 @@ std::vector<ChainBlock> link_blocks(std::vector<ChainBlockSpec> specs,
 
 std::string render_block(const ChainBlock& b) {
   std::string_view pill;
-  if (b.spec.status == "OK")
+  if (b.plan.status == "OK")
     pill = "<span class=\"pill ok\">OK</span>";
-  else if (b.spec.status == "FAIL")
+  else if (b.plan.status == "FAIL")
     pill = "<span class=\"pill fail\">FAIL</span>";
   std::string rows;
-  for (const auto& r : b.spec.rows) rows += fmt::format("<div class=\"row\">{}</div>", r);
+  for (const auto& r : b.plan.rows) rows += fmt::format("<div class=\"row\">{}</div>", r);
   return fmt::format(
       "<div class=\"{}\">\n"
       "  <div class=\"bhead\"><span class=\"height\">#{}</span>{}</div>\n"
@@ -123,8 +123,8 @@ std::string render_block(const ChainBlock& b) {
       "<span class=\"hval\">{}&hellip;</span></div>\n"
       "  </div>\n"
       "</div>",
-      b.selected ? "block selected" : "block", b.height, pill, html_escape(b.spec.title),
-      html_escape(b.spec.sub), rows, html_escape(b.hash), html_escape(hash_head(b.hash)),
+      b.selected ? "block selected" : "block", b.height, pill, html_escape(b.plan.title),
+      html_escape(b.plan.sub), rows, html_escape(b.hash), html_escape(hash_head(b.hash)),
       html_escape(b.prev), html_escape(hash_head(b.prev)));
 }
 

@@ -9,7 +9,7 @@
 namespace corvale {
 
 /// One block before hashing. `rows` are ready HTML fragments (block_row).
-struct ChainBlockSpec {
+struct ChainBlockPlan {
   std::string key;  // the adapter name of the Tunnel block; empty elsewhere
   std::string title;
   std::string sub;
@@ -18,7 +18,7 @@ struct ChainBlockSpec {
 };
 
 struct ChainBlock {
-  ChainBlockSpec spec;
+  ChainBlockPlan plan;
   bool selected = false;
   unsigned height = 0;  // 1-based position
   std::string hash;
@@ -39,11 +39,11 @@ std::string normalize_row_text(std::string_view fragment);
 
 /// "height={}|title={}|sub={}|rows={}|prev={}" with the rows normalised and
 /// joined by "; ".
-std::string block_content(unsigned height, const ChainBlockSpec& spec, std::string_view prev);
+std::string block_content(unsigned height, const ChainBlockPlan& plan, std::string_view prev);
 
 /// Numbers and hashes the blocks in order. A block is selected when its key is
 /// not empty and equals `selected_name`.
-std::vector<ChainBlock> link_blocks(std::vector<ChainBlockSpec> specs,
+std::vector<ChainBlock> link_blocks(std::vector<ChainBlockPlan> plans,
                                     std::string_view selected_name);
 
 /// One block's markup.

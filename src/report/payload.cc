@@ -105,6 +105,14 @@ void append_items(std::string& out, const std::vector<NodeItem>& items, int dept
   out += ']';
 }
 
+// An absent optional field leaves no key at all.
+void append_optional_int(std::string& out, std::string_view name,
+                         const std::optional<int64_t>& value) {
+  if (!value) return;
+  key(out, name);
+  append_int(out, *value);
+}
+
 void append_node(std::string& out, const GraphNode& n) {
   out += '{';
   append_string_field(out, "id", n.id, true);
@@ -116,18 +124,9 @@ void append_node(std::string& out, const GraphNode& n) {
   append_bool(out, n.sel);
   key(out, "items");
   append_items(out, n.items, 0);
-  if (n.ifIndex) {
-    key(out, "ifIndex");
-    append_int(out, *n.ifIndex);
-  }
-  if (n.layer) {
-    key(out, "layer");
-    append_int(out, *n.layer);
-  }
-  if (n.processId) {
-    key(out, "processId");
-    append_int(out, *n.processId);
-  }
+  append_optional_int(out, "ifIndex", n.ifIndex);
+  append_optional_int(out, "layer", n.layer);
+  append_optional_int(out, "processId", n.processId);
   if (n.layoutLane) append_string_field(out, "layoutLane", *n.layoutLane);
   out += '}';
 }

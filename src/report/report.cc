@@ -17,7 +17,7 @@
 namespace corvale {
 namespace {
 
-std::vector<ChainBlockSpec> chain_specs(const Facts& f, const PingCache& pings);
+std::vector<ChainBlockPlan> chain_plans(const Facts& f, const PingCache& pings);
 
 constexpr std::string_view kInternetTarget = "223.5.5.5";
 
@@ -85,16 +85,16 @@ const ProcessInfo* select_core_process(const Facts& f) {
   return first;
 }
 
-ChainBlockSpec block_spec(std::string title, std::string sub) {
-  ChainBlockSpec b;
+ChainBlockPlan block_plan(std::string title, std::string sub) {
+  ChainBlockPlan b;
   b.title = std::move(title);
   b.sub = std::move(sub);
   return b;
 }
 
-ChainBlockSpec tunnel_block(const Facts& f) {
+ChainBlockPlan tunnel_block(const Facts& f) {
   const Adapter& a = *f.egress_v4_adapter;
-  ChainBlockSpec b = block_spec(a.name + " TUN", "selected default route (tunnel)");
+  ChainBlockPlan b = block_plan(a.name + " TUN", "selected default route (tunnel)");
   b.key = a.name;
   if (!a.ipv4_addresses.empty())
     b.rows.push_back(block_row("IPv4", first_address(a.ipv4_addresses)));
@@ -107,8 +107,8 @@ ChainBlockSpec tunnel_block(const Facts& f) {
   return b;
 }
 
-ChainBlockSpec core_block(const Facts& f, const ProcessInfo& p) {
-  ChainBlockSpec b = block_spec(p.name, "proxy core process");
+ChainBlockPlan core_block(const Facts& f, const ProcessInfo& p) {
+  ChainBlockPlan b = block_plan(p.name, "proxy core process");
   b.rows.push_back(block_row("PID", std::to_string(p.pid)));
   if (!p.exe_path.empty()) b.rows.push_back(block_row("path", p.exe_path));
   std::vector<uint16_t> ports;
@@ -123,18 +123,18 @@ ChainBlockSpec core_block(const Facts& f, const ProcessInfo& p) {
   return b;
 }
 
-std::vector<ChainBlockSpec> chain_specs(const Facts& f, const PingCache& pings) {
-  std::vector<ChainBlockSpec> specs;
-  specs.push_back(block_spec("Applications", "local user apps & system traffic"));
-  specs.back().rows.push_back(block_row("traffic", "all local TCP/UDP"));
+std::vector<ChainBlockPlan> chain_plans(const Facts& f, const PingCache& pings) {
+  std::vector<ChainBlockPlan> plans;
+  plans.push_back(block_plan("Applications", "local user apps & system traffic"));
+  plans.back().rows.push_back(block_row("traffic", "all local TCP/UDP"));
   bool tunnel = egress_is_tunnel(f);
   if (tunnel) {
-    specs.push_back(tunnel_block(f));
-    if (const ProcessInfo* core = select_core_process(f)) specs.push_back(core_block(f, *core));
+    plans.push_back(tunnel_block(f));
+    if (const ProcessInfo* core = select_core_process(f)) plans.push_back(core_block(f, *core));
   }
 
   Carrier carrier = find_carrier(f, tunnel);
-  ChainBlockSpec nic = block_spec("Physical NIC", "upstream carrier");
+  ChainBlockPlan nic = block_plan("Physical NIC", "upstream carrier");
   if (carrier.adapter) {
     nic.rows.push_back(block_row("adapter", carrier.adapter->name));
     nic.rows.push_back(block_row("ifIndex", std::to_string(carrier.adapter->if_index)));
@@ -143,24 +143,24 @@ std::vector<ChainBlockSpec> chain_specs(const Facts& f, const PingCache& pings) 
   }
   if (!carrier.gateway.empty()) nic.rows.push_back(block_row("gateway", carrier.gateway));
   nic.status = carrier.adapter ? "OK" : "FAIL";
-  specs.push_back(std::move(nic));
+  plans.push_back(std::move(nic));
 
   bool reachable = !carrier.gateway.empty() && gateway_answers(f, pings, carrier.gateway);
-  ChainBlockSpec gw = block_spec("LAN Gateway", "first hop to ISP");
+  ChainBlockPlan gw = block_plan("LAN Gateway", "first hop to ISP");
   if (!carrier.gateway.empty()) gw.rows.push_back(block_row("address", carrier.gateway));
   gw.rows.push_back(block_row("ping", reachable ? "reachable" : "timeout"));
   gw.status = reachable ? "OK" : "FAIL";
-  specs.push_back(std::move(gw));
+  plans.push_back(std::move(gw));
 
   const Adapter* egress = f.egress_v4 ? adapter_by_index(f, f.egress_v4->if_index) : nullptr;
-  ChainBlockSpec isp = block_spec("Internet / ISP", "IPv4 reachability");
+  ChainBlockPlan isp = block_plan("Internet / ISP", "IPv4 reachability");
   isp.rows.push_back(block_row("probe", kInternetTarget));
   isp.rows.push_back(block_row("egress", egress ? egress->name : ""));
   isp.rows.push_back(
       block_row("src", f.egress_v4 ? f.egress_v4->source.value_or("") : std::string()));
   isp.status = f.internet_probes.v4.ok ? "OK" : "FAIL";
-  specs.push_back(std::move(isp));
-  return specs;
+  plans.push_back(std::move(isp));
+  return plans;
 }
 
 std::string chip(std::string_view label, std::string_view value) {
@@ -237,7 +237,7 @@ std::string chain_view(const Facts& f, const PingCache& pings) {
 }  // namespace
 
 std::vector<ChainBlock> egress_chain_blocks(const Facts& facts, const PingCache& pings) {
-  return link_blocks(chain_specs(facts, pings),
+  return link_blocks(chain_plans(facts, pings),
                      facts.egress_v4_adapter ? facts.egress_v4_adapter->name : "");
 }
 

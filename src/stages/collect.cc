@@ -19,6 +19,7 @@
 #include "linux/routes.h"
 #include "linux/services.h"
 #include "linux/sockets.h"
+#include "facts/runtime_process.h"
 #include "mihomo/controller.h"
 #include "parallel/progress.h"
 #include "parallel/worker_pool.h"

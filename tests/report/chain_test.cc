@@ -7,9 +7,9 @@
 namespace corvale {
 namespace {
 
-ChainBlockSpec spec(std::string title, std::string sub, std::vector<std::string> rows,
+ChainBlockPlan plan(std::string title, std::string sub, std::vector<std::string> rows,
                     std::string status = "") {
-  ChainBlockSpec s;
+  ChainBlockPlan s;
   s.title = std::move(title);
   s.sub = std::move(sub);
   s.rows = std::move(rows);
@@ -44,26 +44,26 @@ TEST(ChainNormalize, Table) {
 }
 
 TEST(ChainContent, FirstBlockRowsAndJoin) {
-  ChainBlockSpec apps = spec("Applications", "local user apps & system traffic",
+  ChainBlockPlan apps = plan("Applications", "local user apps & system traffic",
                              {block_row("traffic", "all local TCP/UDP")});
   EXPECT_EQ(block_content(1, apps, kGenesisHash),
             "height=1|title=Applications|sub=local user apps & system traffic|rows=traffic all "
             "local TCP/UDP|prev=" +
                 std::string(64, '0'));
-  ChainBlockSpec two = spec("T", "S", {block_row("a", "1"), block_row("b", "2 < 3")});
+  ChainBlockPlan two = plan("T", "S", {block_row("a", "1"), block_row("b", "2 < 3")});
   EXPECT_EQ(block_content(7, two, "p"), "height=7|title=T|sub=S|rows=a 1; b 2 &lt; 3|prev=p");
-  EXPECT_EQ(block_content(2, spec("T", "S", {}), "p"), "height=2|title=T|sub=S|rows=|prev=p");
+  EXPECT_EQ(block_content(2, plan("T", "S", {}), "p"), "height=2|title=T|sub=S|rows=|prev=p");
   // Title and sub are hashed as stored, not escaped.
-  EXPECT_EQ(block_content(1, spec("<a&b>", "'\"", {}), "p"),
+  EXPECT_EQ(block_content(1, plan("<a&b>", "'\"", {}), "p"),
             "height=1|title=<a&b>|sub='\"|rows=|prev=p");
 }
 
-std::vector<ChainBlockSpec> four_blocks() {
-  return {spec("Applications", "local user apps & system traffic",
+std::vector<ChainBlockPlan> four_blocks() {
+  return {plan("Applications", "local user apps & system traffic",
                {block_row("traffic", "all local TCP/UDP")}),
-          spec("Physical NIC", "upstream carrier", {block_row("adapter", "eth0")}, "OK"),
-          spec("LAN Gateway", "first hop to ISP", {block_row("ping", "timeout")}, "FAIL"),
-          spec("Internet / ISP", "IPv4 reachability", {block_row("probe", "223.5.5.5")}, "OK")};
+          plan("Physical NIC", "upstream carrier", {block_row("adapter", "eth0")}, "OK"),
+          plan("LAN Gateway", "first hop to ISP", {block_row("ping", "timeout")}, "FAIL"),
+          plan("Internet / ISP", "IPv4 reachability", {block_row("probe", "223.5.5.5")}, "OK")};
 }
 
 TEST(ChainLink, HashesLinkAndChangesPropagateForwardOnly) {
@@ -75,7 +75,7 @@ TEST(ChainLink, HashesLinkAndChangesPropagateForwardOnly) {
     EXPECT_EQ(blocks[i].hash.size(), 64u);
     EXPECT_EQ(blocks[i].hash.find_first_not_of("0123456789abcdef"), std::string::npos);
     EXPECT_EQ(blocks[i].hash,
-              sha256_hex(block_content(blocks[i].height, blocks[i].spec, blocks[i].prev)));
+              sha256_hex(block_content(blocks[i].height, blocks[i].plan, blocks[i].prev)));
     if (i) {
       EXPECT_EQ(blocks[i].prev, blocks[i - 1].hash);
     }
@@ -86,28 +86,28 @@ TEST(ChainLink, HashesLinkAndChangesPropagateForwardOnly) {
   for (size_t i = 0; i < blocks.size(); ++i) EXPECT_EQ(again[i].hash, blocks[i].hash);
 
   // One character in block 2 changes blocks 2.. and leaves block 1.
-  auto specs = four_blocks();
-  specs[1].rows[0] = block_row("adapter", "eth1");
-  auto changed = link_blocks(specs, "");
+  auto plans = four_blocks();
+  plans[1].rows[0] = block_row("adapter", "eth1");
+  auto changed = link_blocks(plans, "");
   EXPECT_EQ(changed[0].hash, blocks[0].hash);
   for (size_t i = 1; i < blocks.size(); ++i) EXPECT_NE(changed[i].hash, blocks[i].hash) << i;
 
   // Status and selection are not part of the content.
-  specs = four_blocks();
-  specs[1].status = "FAIL";
-  specs[1].key = "eth0";
-  auto restyled = link_blocks(specs, "eth0");
+  plans = four_blocks();
+  plans[1].status = "FAIL";
+  plans[1].key = "eth0";
+  auto restyled = link_blocks(plans, "eth0");
   EXPECT_TRUE(restyled[1].selected);
   for (size_t i = 0; i < blocks.size(); ++i) EXPECT_EQ(restyled[i].hash, blocks[i].hash);
 }
 
 TEST(ChainRender, PillsSelectionHashDisplayAndConnectors) {
-  auto specs = four_blocks();
-  specs[3].status = "WARN";
-  specs[2].status = "";
-  specs[1].key = "tun0";
-  specs[1].title = "<b>x</b>";
-  auto blocks = link_blocks(specs, "tun0");
+  auto plans = four_blocks();
+  plans[3].status = "WARN";
+  plans[2].status = "";
+  plans[1].key = "tun0";
+  plans[1].title = "<b>x</b>";
+  auto blocks = link_blocks(plans, "tun0");
   std::string html = render_blocks(blocks);
   EXPECT_EQ(count(html, "<svg class=\"conn\""), 3u);
   EXPECT_EQ(count(html, "<div class=\"block"), 4u);

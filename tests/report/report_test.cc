@@ -77,7 +77,7 @@ std::string render(const Facts& f, const PingCache& pings = gateway_answers(),
 
 std::vector<std::string> titles(const std::vector<ChainBlock>& blocks) {
   std::vector<std::string> out;
-  for (const auto& b : blocks) out.push_back(b.spec.title);
+  for (const auto& b : blocks) out.push_back(b.plan.title);
   return out;
 }
 
@@ -92,9 +92,9 @@ TEST(ReportChain, NoTunnelGivesFourBlocksThreeConnectors) {
   auto blocks = egress_chain_blocks(direct_host(), gateway_answers());
   EXPECT_EQ(titles(blocks), (std::vector<std::string>{"Applications", "Physical NIC", "LAN Gateway",
                                                       "Internet / ISP"}));
-  EXPECT_EQ(blocks[1].spec.status, "OK");
-  EXPECT_EQ(blocks[2].spec.status, "OK");
-  EXPECT_EQ(blocks[3].spec.status, "OK");
+  EXPECT_EQ(blocks[1].plan.status, "OK");
+  EXPECT_EQ(blocks[2].plan.status, "OK");
+  EXPECT_EQ(blocks[3].plan.status, "OK");
 }
 
 TEST(ReportChain, TunnelGivesSixBlocksWithTheTunnelSelected) {
@@ -104,26 +104,26 @@ TEST(ReportChain, TunnelGivesSixBlocksWithTheTunnelSelected) {
             (std::vector<std::string>{"Applications", "Meta TUN", "mihomo", "Physical NIC",
                                       "LAN Gateway", "Internet / ISP"}));
   EXPECT_TRUE(blocks[1].selected);
-  EXPECT_EQ(blocks[1].spec.sub, "selected default route (tunnel)");
-  EXPECT_EQ(blocks[1].spec.status, "OK");
-  EXPECT_EQ(blocks[2].spec.status, "");
+  EXPECT_EQ(blocks[1].plan.sub, "selected default route (tunnel)");
+  EXPECT_EQ(blocks[1].plan.status, "OK");
+  EXPECT_EQ(blocks[2].plan.status, "");
   for (size_t i = 0; i < blocks.size(); ++i)
     if (i != 1) {
       EXPECT_FALSE(blocks[i].selected) << i;
     }
-  std::string tunnel_rows = block_content(2, blocks[1].spec, "");
+  std::string tunnel_rows = block_content(2, blocks[1].plan, "");
   EXPECT_NE(tunnel_rows.find("rows=IPv4 198.18.0.1; IPv6 fdfe:dcba:9876::1; ifIndex 7; DNS "
                              "198.18.0.2 192.168.1.1|"),
             std::string::npos);
   // The core's own listeners, each port once; a preferred name beats "clash".
-  EXPECT_NE(block_content(3, blocks[2].spec, "")
+  EXPECT_NE(block_content(3, blocks[2].plan, "")
                 .find("rows=PID 310; path /opt/mihomo/mihomo; listen :7890 :9090|"),
             std::string::npos);
   // Behind the tunnel the carrier is the physical candidate.
-  EXPECT_NE(block_content(4, blocks[3].spec, "")
+  EXPECT_NE(block_content(4, blocks[3].plan, "")
                 .find("rows=adapter eth0; ifIndex 2; IPv4 192.168.1.10; gateway 192.168.1.1|"),
             std::string::npos);
-  EXPECT_NE(block_content(6, blocks[5].spec, "")
+  EXPECT_NE(block_content(6, blocks[5].plan, "")
                 .find("rows=probe 223.5.5.5; egress Meta; src 198.18.0.1|"),
             std::string::npos);
 
@@ -137,8 +137,8 @@ TEST(ReportChain, TunnelWithoutCoreAndCoreChoice) {
   f.proxy_processes = {{300, "clash", "", ""}, {301, "openvpn", "", ""}};
   auto blocks = egress_chain_blocks(f, {});
   ASSERT_EQ(blocks.size(), 6u);
-  EXPECT_EQ(blocks[2].spec.title, "clash");  // the only candidate, though not preferred
-  EXPECT_EQ(block_content(3, blocks[2].spec, "").find("path"), std::string::npos);
+  EXPECT_EQ(blocks[2].plan.title, "clash");  // the only candidate, though not preferred
+  EXPECT_EQ(block_content(3, blocks[2].plan, "").find("path"), std::string::npos);
   f.proxy_processes = {{301, "openvpn", "", ""}};
   EXPECT_EQ(egress_chain_blocks(f, {}).size(), 5u);
   // A tunnel that is not the IPv4 egress is no block.
@@ -151,18 +151,18 @@ TEST(ReportChain, GatewayThatDoesNotAnswerAndNoCarrier) {
   Facts f = direct_host();
   f.internet_probes.v4.ok = false;
   auto blocks = egress_chain_blocks(f, {{"192.168.1.1", PingResult{false, -1}}});
-  EXPECT_EQ(blocks[2].spec.status, "FAIL");
-  EXPECT_NE(block_content(3, blocks[2].spec, "").find("rows=address 192.168.1.1; ping timeout|"),
+  EXPECT_EQ(blocks[2].plan.status, "FAIL");
+  EXPECT_NE(block_content(3, blocks[2].plan, "").find("rows=address 192.168.1.1; ping timeout|"),
             std::string::npos);
-  EXPECT_EQ(blocks[3].spec.status, "FAIL");
+  EXPECT_EQ(blocks[3].plan.status, "FAIL");
 
   Facts bare;
   blocks = egress_chain_blocks(bare, {});
   ASSERT_EQ(blocks.size(), 4u);
-  EXPECT_EQ(blocks[1].spec.status, "FAIL");
-  EXPECT_TRUE(blocks[1].spec.rows.empty());
-  EXPECT_NE(block_content(2, blocks[1].spec, "").find("|rows=|prev="), std::string::npos);
-  EXPECT_NE(block_content(3, blocks[2].spec, "").find("rows=ping timeout|"), std::string::npos);
+  EXPECT_EQ(blocks[1].plan.status, "FAIL");
+  EXPECT_TRUE(blocks[1].plan.rows.empty());
+  EXPECT_NE(block_content(2, blocks[1].plan, "").find("|rows=|prev="), std::string::npos);
+  EXPECT_NE(block_content(3, blocks[2].plan, "").find("rows=ping timeout|"), std::string::npos);
 }
 
 TEST(ReportChain, HashesOnThePageRecomputeFromTheContent) {
@@ -172,7 +172,7 @@ TEST(ReportChain, HashesOnThePageRecomputeFromTheContent) {
   std::string prev(64, '0');
   for (const auto& b : blocks) {
     EXPECT_EQ(b.prev, prev);
-    EXPECT_EQ(b.hash, sha256_hex(block_content(b.height, b.spec, prev)));
+    EXPECT_EQ(b.hash, sha256_hex(block_content(b.height, b.plan, prev)));
     EXPECT_NE(html.find("<div class=\"hrow\" title=\"" + b.hash + "\">"), std::string::npos);
     prev = b.hash;
   }
