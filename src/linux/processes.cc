@@ -7,7 +7,6 @@
 
 #include "facts/products.h"
 #include "util/file.h"
-#include "util/regex.h"
 #include "util/text.h"
 
 namespace corvale {
