@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "facts/products.h"
 #include "util/ip.h"
 #include "util/regex.h"
 #include "util/text.h"
@@ -107,10 +108,7 @@ AdapterAssessment assess_adapter(const Adapter& adapter,
   const bool carrier =
       static_regex(R"((?i)\b(PPP|RAS|RNDIS|WWAN|LTE|5G|cellular|mobile broadband)\b|USB.*tether)")
           .is_match(haystack);
-  const bool tunnel_identity =
-      static_regex(
-          R"((?i)\b(TUN|TAP|Wintun|WireGuard|Tailscale|ZeroTier|OpenVPN|VPN|Mihomo|Clash|sing[- ]?box|v2ray|xray|tun2socks|WinDivert|redirect|packet[ -]?filter)\b|tap0901)")
-          .is_match(haystack);
+  const bool tunnel_identity = product_patterns().tunnel_adapter.is_match(haystack);
   const bool hardware = static_regex(R"((?i)^(PCI|USB)\\)").is_match(instance_id);
   const bool device_virtual = device != nullptr && device->status != 4;
   a.is_virtual = virtual_root || device_virtual;

@@ -4,8 +4,8 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "facts/proxy_candidates.h"
 #include "mihomo/controller.h"
-#include "probe/proxy_candidates.h"
 #include "util/regex.h"
 #include "util/text.h"
 
@@ -194,28 +194,6 @@ std::vector<CapturedProcess> captured_processes(const CoreControllerInfo& core,
     }
   }
   return out;
-}
-
-bool is_capture_process(std::string_view name) {
-  return static_regex(
-             "(?i)^(mihomo|verge-mihomo|clash|sing-box|singbox|xray|v2ray|gost|hysteria|trojan|"
-             "wireguard|openvpn|tailscale|zerotier|hiddify|surge|nordvpn|expressvpn|windscribe)")
-      .is_match(name);
-}
-
-std::string capture_short_name(std::string_view name) {
-  static const std::pair<const char*, const char*> kShort[] = {
-      {"(?i)mihomo", "mihomo"},         {"(?i)clash", "clash"},
-      {"(?i)sing-?box", "singbox"},     {"(?i)v2ray|xray", "v2ray"},
-      {"(?i)trojan", "trojan"},         {"(?i)tun2socks", "tun2socks"},
-      {"(?i)wireguard", "wireguard"},   {"(?i)openvpn", "openvpn"},
-      {"(?i)tailscale", "tailscale"},   {"(?i)hiddify", "hiddify"},
-      {"(?i)surge", "surge"},           {"(?i)nordvpn", "nordvpn"},
-      {"(?i)expressvpn", "expressvpn"}, {"(?i)windscribe", "windscribe"},
-  };
-  for (const auto& [pattern, short_name] : kShort)
-    if (static_regex(pattern).is_match(name)) return short_name;
-  return std::string(name);
 }
 
 }  // namespace corvale

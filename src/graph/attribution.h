@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "facts/facts.h"
+#include "facts/products.h"
 #include "facts/runtime_process.h"
-#include "mihomo/controller.h"
 
 namespace corvale {
 
@@ -50,10 +50,5 @@ struct CapturedProcess {
 /// Local processes whose connections `core` reports, merged by PID, in order
 /// of first appearance; connections that match no local process are skipped.
 std::vector<CapturedProcess> captured_processes(const CoreControllerInfo& core, const Facts& facts);
-
-/// Proxy-core and tunnel-client process names the capture trace follows.
-bool is_capture_process(std::string_view name);
-/// The short display name ("mihomo", "singbox", …), or `name` itself.
-std::string capture_short_name(std::string_view name);
 
 }  // namespace corvale

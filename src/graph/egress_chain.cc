@@ -4,8 +4,8 @@
 #include <unordered_map>
 
 #include "facts/adapter_assessment.h"
+#include "facts/probe_targets.h"
 #include "graph/build_context.h"
-#include "probe/probe.h"
 #include "util/ip.h"
 #include "util/text.h"
 

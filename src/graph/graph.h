@@ -92,7 +92,9 @@ struct GraphBuildResult {
 };
 
 /// What the build may do beyond reading its inputs: live probes on a cache
-/// miss and the process environment. Tests replace them.
+/// miss and the process environment. Tests replace them. The graph does no
+/// I/O of its own: by default a miss is counted and probes nothing, and the
+/// driver hands in the real probes.
 struct GraphHooks {
   GraphHooks();
   std::function<PingResult(const std::string& host)> ping;
@@ -101,9 +103,8 @@ struct GraphHooks {
 };
 
 /// The graph-build stage. Reads the facts and the pre-warmed probe caches;
-/// a lookup they cannot answer is probed live and counted in the result.
-GraphBuildResult build_graph(const Facts& facts, const PingCache& pings, const DnsCache& dns);
-/// The same build with its side effects supplied by the caller.
+/// a lookup they cannot answer is probed live through `hooks` and counted in
+/// the result.
 GraphBuildResult build_graph(const Facts& facts, const PingCache& pings, const DnsCache& dns,
                              const GraphHooks& hooks, GraphLimits limits = {});
 

@@ -29,16 +29,12 @@
 
 #include "facts/adapter_assessment.h"
 #include "graph/build_context.h"
-#include "probe/probe.h"
 #include "util/ip.h"
 #include "util/text.h"
 
 namespace corvale {
 
-GraphHooks::GraphHooks()
-    : ping([](const std::string& host) { return ping_probe(host); }),
-      dns([](const std::string& r, uint64_t t) { return dns_probe(r, t); }),
-      env([](const char* name) { return env_text(name); }) {}
+GraphHooks::GraphHooks() : env([](const char* name) { return env_text(name); }) {}
 
 PingResult BuildContext::ping(const std::string& host) {
   if (auto it = pings.find(host); it != pings.end()) return it->second;
@@ -274,10 +270,6 @@ GraphBuildResult build_graph(const Facts& facts, const PingCache& pings, const D
   r.ping_misses = ctx.ping_misses;
   r.dns_misses = ctx.dns_misses;
   return r;
-}
-
-GraphBuildResult build_graph(const Facts& facts, const PingCache& pings, const DnsCache& dns) {
-  return build_graph(facts, pings, dns, GraphHooks());
 }
 
 }  // namespace corvale

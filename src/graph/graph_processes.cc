@@ -5,11 +5,10 @@
 #include <set>
 
 #include "facts/adapter_assessment.h"
+#include "facts/probe_targets.h"
+#include "facts/proxy_candidates.h"
 #include "facts/proxy_settings.h"
 #include "graph/build_context.h"
-#include "probe/campus.h"
-#include "probe/probe.h"
-#include "probe/proxy_candidates.h"
 #include "util/ip.h"
 #include "util/regex.h"
 #include "util/text.h"

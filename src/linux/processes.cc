@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "facts/products.h"
 #include "util/file.h"
-#include "util/regex.h"
 #include "util/text.h"
 
 namespace corvale {
@@ -43,14 +43,6 @@ std::optional<std::string> read_comm(const std::string& proc_root, uint32_t pid)
 }
 
 }  // namespace
-
-bool is_proxy_process_name(std::string_view name) {
-  return static_regex(
-             "clash|mihomo|verge|v2ray|xray|sing-box|singbox|shadowsocks|ssr|trojan|naive|"
-             "hysteria|tun2socks|openvpn|wireguard|tailscale|zerotier|frpc|frps|natfrp|gost|"
-             "proxifier|netch|qv2ray|hiddify|surge|nordvpn|expressvpn|windscribe")
-      .is_match(name);
-}
 
 ProcessScan scan_processes(const std::string& proc_root) {
   ProcessScan scan;

@@ -22,10 +22,6 @@ struct ProcessScan {
 /// order. A process that ends while we look is left out.
 ProcessScan scan_processes(const std::string& proc_root = "/proc");
 
-/// Whether a process name holds a proxy, tunnel or VPN product name; case
-/// matters ("Clash-Verge" is a desktop front end, not a core).
-bool is_proxy_process_name(std::string_view name);
-
 /// The NUL-separated arguments of a cmdline file joined by single spaces; the
 /// terminating NUL adds no trailing space.
 std::string parse_cmdline(std::string_view nul_separated);

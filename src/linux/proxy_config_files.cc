@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <set>
 
+#include "facts/products.h"
 #include "facts/proxy_config_text.h"
 #include "util/fd.h"
 #include "util/regex.h"
@@ -129,8 +130,7 @@ std::optional<std::string> read_config_file(const std::string& path) {
 }  // namespace
 
 std::vector<std::string> find_proxy_config_files(const std::vector<std::string>& roots) {
-  const Regex& proxy_dir = static_regex(
-      R"((?i)(clash|mihomo|verge|v2ray|xray|sing.?box|shadowsocks|ssr|trojan|hysteria|gost|naive|proxy|tunnel))");
+  const Regex& proxy_dir = product_patterns().config_folder;
   Walk w;
   for (const auto& raw_root : roots) {
     if (w.full()) break;

@@ -1,5 +1,6 @@
 #include "linux/services.h"
 
+#include "facts/products.h"
 #include "linux/table_command.h"
 #include "util/regex.h"
 #include "util/text.h"
@@ -64,10 +65,7 @@ std::vector<ServiceEntry> list_running_services() {
 }
 
 std::vector<ServiceEntry> match_services(const std::vector<ServiceEntry>& services) {
-  const Regex& product = static_regex(
-      "(?i)(wintun|windivert|tap0901|tap-windows|wireguard|openvpn|openconnect|tun2socks|"
-      "tailscale|zerotier|mihomo|clash|sing.?box|v2ray|xray|hysteria|shadowsocks|trojan|naive|"
-      "gost|proxifier|hiddify|warp-svc)");
+  const Regex& product = product_patterns().product_service;
   std::vector<ServiceEntry> out;
   for (const auto& s : services) {
     std::string hay = s.name + " " + s.load_state.value_or("") + " " + s.path;

@@ -100,6 +100,15 @@ void prewarm(const Facts& facts, PingCache& pings, DnsCache& dns) {
   timing_mark("prewarm-done");
 }
 
+// The graph itself does no I/O: a host or resolver the caches miss is probed
+// through these, the same probes the pre-warm ran.
+GraphHooks live_graph_hooks() {
+  GraphHooks hooks;
+  hooks.ping = [](const std::string& host) { return ping_probe(host); };
+  hooks.dns = [](const std::string& r, uint64_t timeout_ms) { return dns_probe(r, timeout_ms); };
+  return hooks;
+}
+
 void open_report(const std::string& path) {
   if (env_text("CORVALE_NO_OPEN")) return;
   spawn_detached("xdg-open", {path});
@@ -217,7 +226,7 @@ int run(int argc, char** argv) {
   DnsCache dns(stage_probes.dns.begin(), stage_probes.dns.end());
   prewarm(facts, pings, dns);
 
-  GraphBuildResult built = build_graph(facts, pings, dns);
+  GraphBuildResult built = build_graph(facts, pings, dns, live_graph_hooks());
   // What is wrong, in words: the same findings go to the report, the console
   // and the JSON.
   std::vector<Finding> findings =

@@ -166,10 +166,6 @@ std::string connection_summary(const json& conn) {
   return chain.empty() ? head : chain;
 }
 
-bool is_controller_core(std::string_view identity) {
-  return static_regex("(?i)mihomo|clash|verge-mihomo").is_match(identity);
-}
-
 ControllerFns::ControllerFns()
     : get(controller_get),
       read_config(read_config_file),

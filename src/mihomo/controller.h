@@ -62,8 +62,6 @@ std::vector<std::string> redact_config_lines(std::vector<std::string> lines,
                                              const std::string& secret);
 /// "{rule}:{rulePayload} -> {chain}" for one element of /connections.
 std::string connection_summary(const nlohmann::json& conn);
-/// Processes whose controller is queried: "(?i)mihomo|clash|verge-mihomo".
-bool is_controller_core(std::string_view identity);
 
 /// Side effects of discover_core, replaceable in tests.
 struct ControllerFns {

@@ -13,12 +13,10 @@
 #include <vector>
 
 #include "facts/facts.h"
+#include "facts/probe_targets.h"
 #include "util/fd.h"
 
 namespace corvale {
-
-/// The well-known Internet name asked for by DNS probes.
-inline constexpr const char* kDnsProbeName = "www.baidu.com";
 
 struct SocketAddress {
   sockaddr_storage storage{};

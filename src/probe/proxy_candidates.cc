@@ -1,426 +1,44 @@
 #include "probe/proxy_candidates.h"
 
-#include <fmt/format.h>
-
-#include <algorithm>
-#include <array>
-#include <tuple>
 #include <utility>
+#include <vector>
 
-#include "facts/proxy_settings.h"
 #include "parallel/pmap.h"
 #include "probe/probe.h"
-#include "util/ip.h"
 #include "util/text.h"
 
 namespace corvale {
-namespace {
-
-constexpr std::array<uint16_t, 13> kCommonProxyPorts = {1080, 1081, 3128, 7890,  7891,  7892, 8080,
-                                                        8118, 8888, 9050, 10808, 10809, 10080};
-
-// The host's own addresses in both forms the listings use.
-class LocalAddresses {
- public:
-  explicit LocalAddresses(const std::set<std::string>& addresses) {
-    for (const auto& a : addresses) {
-      exact_.insert(to_lower(a));
-      normalised_.insert(normalize_ip_text(a));
-    }
-  }
-  bool is_own(std::string_view address) const {
-    return exact_.count(to_lower(address)) > 0 || normalised_.count(normalize_ip_text(address)) > 0;
-  }
-  /// Loopback or one of the host's own addresses; remembered per text, since
-  /// socket tables repeat the same few addresses.
-  bool is_local(const std::string& address) const {
-    auto it = memo_.find(address);
-    if (it != memo_.end()) return it->second;
-    bool local = is_loopback_host(normalize_ip_text(address)) || is_own(address);
-    memo_.emplace(address, local);
-    return local;
-  }
-
- private:
-  std::set<std::string, std::less<>> exact_;
-  std::set<std::string, std::less<>> normalised_;
-  mutable std::map<std::string, bool, std::less<>> memo_;
-};
-
-bool is_examined(const SocketEntry& l, const LocalAddresses& local) {
-  return local.is_local(l.local_address) || is_unspecified_ip(l.local_address);
-}
-
-bool is_common_proxy_port(uint16_t port) {
-  return std::find(kCommonProxyPorts.begin(), kCommonProxyPorts.end(), port) !=
-         kCommonProxyPorts.end();
-}
-
-const ProcessInfo* find_process(const Facts& facts, const ProcessDetails& details, uint32_t pid) {
-  if (auto it = details.find(pid); it != details.end()) return &it->second;
-  if (auto it = facts.processes_by_pid.find(pid); it != facts.processes_by_pid.end())
-    return &it->second;
-  return nullptr;
-}
-
-void add_unique(std::vector<std::string>& list, const std::string& item) {
-  if (std::find(list.begin(), list.end(), item) == list.end()) list.push_back(item);
-}
-
-std::string endpoint_key(const SocketEntry& l) {
-  return fmt::format("{}|{}|{}", l.pid, l.local_address, l.local_port);
-}
-
-// Socket counts per owner, computed once for all listeners.
-struct SocketCounts {
-  std::map<uint32_t, uint32_t> remote_by_pid;
-  std::map<std::pair<uint32_t, uint16_t>, uint32_t> local_clients_by_pid_port;
-};
-
-SocketCounts count_sockets(const std::vector<SocketEntry>& sockets, const LocalAddresses& local) {
-  SocketCounts c;
-  for (const auto& s : sockets) {
-    if (s.state != kTcpEstablished) continue;
-    if (local.is_local(s.remote_address)) {
-      ++c.local_clients_by_pid_port[{s.pid, s.local_port}];
-    } else if (s.pid != 0) {
-      // Sockets without a known owner are not attributed to anyone.
-      ++c.remote_by_pid[s.pid];
-    }
-  }
-  return c;
-}
-
-struct IdentityFlags {
-  bool known = false, generic = false, common_app = false;
-};
-
-IdentityFlags classify(const std::string& identity) {
-  IdentityFlags f;
-  f.known = proxy_tunnel_pattern().is_match(identity);
-  if (!f.known) {
-    f.generic = generic_proxy_pattern().is_match(identity);
-    f.common_app = interactive_app_pattern().is_match(identity);
-  }
-  return f;
-}
-
-std::vector<ListenerCandidate> examine_listeners(const Facts& facts, const ProcessDetails& details,
-                                                 const std::vector<PolicyEndpoint>& policies) {
-  LocalAddresses local(facts.local_addresses);
-  SocketCounts counts = count_sockets(facts.tcp_sockets, local);
-  std::set<std::string> seen;
-  std::map<uint32_t, IdentityFlags> flags_by_pid;  // a process often owns several listeners
-  std::vector<ListenerCandidate> out;
-  for (const auto& l : facts.tcp_listeners) {
-    if (!is_examined(l, local) || !seen.insert(endpoint_key(l)).second) continue;
-    ListenerCandidate c;
-    c.host = l.local_address;
-    c.port = l.local_port;
-    c.pid = l.pid;
-    if (const ProcessInfo* p = find_process(facts, details, l.pid)) {
-      c.process_name = p->name;
-      c.exe_path = p->exe_path;
-      c.command_line = p->command_line;
-    }
-    auto known = flags_by_pid.find(c.pid);
-    if (known == flags_by_pid.end())
-      known = flags_by_pid
-                  .emplace(c.pid, classify(fmt::format("{} {} {}", c.process_name, c.exe_path,
-                                                       c.command_line)))
-                  .first;
-    c.known_identity = known->second.known;
-    c.generic_identity = known->second.generic;
-    c.common_app = known->second.common_app;
-    c.common_port = is_common_proxy_port(c.port);
-    if (c.pid != 0) {
-      if (auto it = counts.remote_by_pid.find(c.pid); it != counts.remote_by_pid.end())
-        c.remote_established = it->second;
-    }
-    if (auto it = counts.local_clients_by_pid_port.find({c.pid, c.port});
-        it != counts.local_clients_by_pid_port.end())
-      c.live_local_clients = it->second;
-    for (const auto& p : policies) {
-      if (p.port != c.port || !policy_host_matches(p.host, c.host, facts.local_addresses)) continue;
-      c.policy_reference = true;
-      for (const auto& s : p.sources) add_unique(c.policy_sources, s);
-    }
-    int64_t priority = std::min<int64_t>(10 * int64_t{c.remote_established}, 420);
-    priority += c.known_identity ? 4400 : c.generic_identity ? 2780 : 2600;
-    if (!c.policy_reference) priority -= 2600;
-    if (c.common_port) priority += 250;
-    priority += std::min<int64_t>(180 * int64_t{c.live_local_clients}, 720);
-    if (c.common_app) priority -= 1200;
-    c.probe_priority = priority;
-    out.push_back(std::move(c));
-  }
-  std::stable_sort(
-      out.begin(), out.end(), [](const ListenerCandidate& a, const ListenerCandidate& b) {
-        return std::tuple(-a.probe_priority, -int64_t{a.live_local_clients},
-                          -int64_t{a.remote_established}, a.pid,
-                          a.port) < std::tuple(-b.probe_priority, -int64_t{b.live_local_clients},
-                                               -int64_t{b.remote_established}, b.pid, b.port);
-      });
-  return out;
-}
-
-bool is_eligible(const ListenerCandidate& c) {
-  return !(c.common_app && !c.policy_reference && !c.known_identity && !c.common_port &&
-           c.live_local_clients == 0);
-}
-
-struct Verdicts {
-  bool socks5 = false;
-  std::string connect;
-  bool probed = false;
-  bool eligible = false;
-};
-
-struct ProbeTarget {
-  std::string host;
-  uint16_t port = 0;
-};
-
-// Steps the two probe batches over the ranked list, within their budgets.
-std::vector<Verdicts> run_probes(const std::vector<ListenerCandidate>& ranked,
-                                 const ProbeFns& fns) {
-  std::vector<Verdicts> v(ranked.size());
-  std::vector<size_t> socks_idx;
-  std::vector<ProbeTarget> socks_targets;
-  for (size_t i = 0; i < ranked.size(); ++i) {
-    v[i].eligible = is_eligible(ranked[i]);
-    if (v[i].eligible && socks_idx.size() < kSocks5ProbeBudget) {
-      socks_idx.push_back(i);
-      socks_targets.push_back({ranked[i].host, ranked[i].port});
-    }
-  }
-  auto socks = pmap(socks_targets, "SOCKS5 probe", [&](const ProbeTarget& t) {
-    return fns.socks5 ? fns.socks5(t.host, t.port) : false;
-  });
-  for (size_t k = 0; k < socks_idx.size(); ++k) {
-    v[socks_idx[k]].socks5 = socks[k];
-    v[socks_idx[k]].probed = true;
-  }
-
-  std::vector<size_t> connect_idx;
-  std::vector<ProbeTarget> connect_targets;
-  for (size_t i = 0; i < ranked.size() && connect_idx.size() < kConnectProbeBudget; ++i) {
-    const auto& c = ranked[i];
-    bool worth = c.policy_reference || c.known_identity || c.generic_identity || c.common_port ||
-                 c.live_local_clients > 0;
-    if (!v[i].eligible || v[i].socks5 || !worth) continue;
-    connect_idx.push_back(i);
-    connect_targets.push_back({c.host, c.port});
-  }
-  auto connect = pmap(connect_targets, "HTTP CONNECT probe", [&](const ProbeTarget& t) {
-    return fns.connect ? fns.connect(t.host, t.port) : std::string();
-  });
-  for (size_t k = 0; k < connect_idx.size(); ++k) {
-    v[connect_idx[k]].connect = std::move(connect[k]);
-    v[connect_idx[k]].probed = true;
-  }
-  return v;
-}
-
-ProxyCandidateAssessment score(const ListenerCandidate& c, const Verdicts& v) {
-  double total = 0;
-  std::vector<std::string> phrases;
-  if (v.socks5) {
-    total = 8;
-    phrases.push_back("SOCKS5 negotiation");
-  }
-  if (!v.connect.empty()) {
-    total += 7;
-    phrases.push_back(v.connect);
-  }
-  if (c.policy_reference) {
-    total += 5;
-    phrases.push_back(fmt::format("explicit proxy policy references listener ({})",
-                                  join(c.policy_sources, ", ")));
-  }
-  if (c.known_identity) {
-    total += 4;
-    phrases.push_back("known proxy/tunnel process identity");
-  } else if (c.generic_identity) {
-    total += 1;
-    phrases.push_back("generic proxy/vpn-like process identity (weak)");
-  }
-  if (c.live_local_clients > 0) {
-    total += 3;
-    phrases.push_back(fmt::format("{} live local client connection(s)", c.live_local_clients));
-  }
-  if (c.common_port) {
-    total += 0.5;
-    phrases.push_back("common proxy port (weak)");
-  }
-  if (c.remote_established > 0)
-    phrases.push_back(
-        fmt::format("{} remote established socket(s), ranking only", c.remote_established));
-  if (c.common_app) {
-    total -= 2.5;
-    phrases.push_back("common interactive application negative prior");
-  }
-  if (v.probed) {
-    if (!v.socks5 && v.connect.empty() && !c.policy_reference && !c.known_identity) {
-      total -= 0.75;
-      phrases.push_back("active proxy protocol probe negative");
-    }
-  } else {
-    phrases.push_back(v.eligible ? "protocol probe budget not reached"
-                                 : "active probe skipped by common-app negative prior");
-  }
-
-  ProxyCandidateAssessment a;
-  a.host = c.host;
-  a.port = c.port;
-  a.pid = c.pid;
-  a.process_name = c.process_name;
-  a.remote_established = c.remote_established;
-  a.live_local_clients = c.live_local_clients;
-  a.level = total >= 4 ? "candidate" : total >= 2 ? "investigate" : "inventory";
-  a.score = round2(total);
-  a.signals = join(phrases, " + ");
-  a.common_app = c.common_app;
-  a.is_candidate = a.level == "candidate";
-  a.protocol = v.socks5 ? "SOCKS5" : !v.connect.empty() ? "HTTP CONNECT" : "";
-  a.connect_verdict = v.connect;
-  a.probed = v.probed;
-  a.eligible = v.eligible;
-  return a;
-}
-
-}  // namespace
-
-const Regex& interactive_app_pattern() {
-  static const Regex& re = static_regex(
-      R"((?i)(^|[\\/\s])(chrome|msedge|firefox|steam|steamwebhelper|epicgameslauncher|battle\.net|discord|qq|weixin|wechat|teams|spotify|onedrive|outlook|winword|excel|powerpnt|code|devenv)(?:\.exe)?(?:$|[\\/\s]))");
-  return re;
-}
-
-const Regex& proxy_tunnel_pattern() {
-  static const Regex& re = static_regex(
-      R"((?i)(mihomo|clash|verge|v2ray|xray|sing[- ]?box|shadowsocks|ssr|trojan|naive|hysteria|tun2socks|openvpn|wireguard|tailscale|zerotier|gost|proxifier|hiddify|surge))");
-  return re;
-}
-
-const Regex& proxy_core_pattern() {
-  static const Regex& re = static_regex(
-      R"((?i)(mihomo|clash|verge-mihomo|sing[- ]?box|singbox|xray|v2ray|gost|trojan|hysteria|naive|shadowsocks|ssr|tun2socks|wireguard|openvpn|tailscale|zerotier|proxy|tunnel))");
-  return re;
-}
-
-const Regex& generic_proxy_pattern() {
-  static const Regex& re = static_regex(R"((?i)(vpn|proxy|tunnel|socks|redirect))");
-  return re;
-}
-
-std::string process_identity(const ProcessInfo& p) {
-  return fmt::format("{} {} {}", p.name, p.exe_path, p.command_line);
-}
-
-bool is_proxy_core_identity(std::string_view identity) {
-  return proxy_core_pattern().is_match(identity) &&
-         (!interactive_app_pattern().is_match(identity) ||
-          proxy_tunnel_pattern().is_match(identity));
-}
 
 ProbeFns::ProbeFns()
     : socks5([](const std::string& h, uint16_t p) { return socks5_probe(h, p); }),
       connect([](const std::string& h, uint16_t p) { return connect_probe(h, p); }),
       env([](const char* name) { return env_text(name); }) {}
 
-std::vector<PolicyEndpoint> policy_endpoints(const ProxySettings& settings, const EnvLookup& env) {
-  std::vector<ProxyEndpoint> found;
-  // A system proxy that is switched off directs no traffic.
-  if (settings.proxy_enabled && !trim_view(settings.proxy_server).empty())
-    extract_proxy_endpoints(settings.proxy_server, "WinINET", found);
-  if (!trim_view(settings.winhttp_text).empty())
-    extract_proxy_endpoints(settings.winhttp_text, "WinHTTP", found);
-  if (env) {
-    // curl, wget, apt and most Linux programs read the lower-case spellings;
-    // both count, the upper-case one first.
-    for (const char* upper : kProxyVariables)
-      for (const std::string& name : {std::string(upper), to_lower(upper)})
-        if (auto value = env(name.c_str())) extract_proxy_endpoints(*value, name, found);
-  }
-  std::vector<PolicyEndpoint> out;
-  for (const auto& e : found) {
-    std::string host = normalize_ip_text(e.host);
-    auto it = std::find_if(out.begin(), out.end(), [&](const PolicyEndpoint& p) {
-      return p.port == e.port && p.host == host;
-    });
-    if (it == out.end()) it = out.insert(out.end(), PolicyEndpoint{host, e.port, {}});
-    add_unique(it->sources, e.source);
-  }
-  return out;
-}
-
-bool policy_host_matches(std::string_view setting_host, std::string_view listener_host,
-                         const std::set<std::string>& local_addresses) {
-  std::string setting = normalize_ip_text(setting_host);
-  std::string listener = normalize_ip_text(listener_host);
-  if (setting.empty() || listener.empty()) return false;
-  if (setting == listener) return true;
-  bool setting_loopback = is_loopback_host(setting);
-  if (setting_loopback && is_loopback_host(listener)) return true;
-  if (!is_unspecified_ip(listener)) return false;
-  auto setting_ip = parse_ip(setting);
-  bool setting_own = setting_ip && LocalAddresses(local_addresses).is_own(setting);
-  if (!setting_loopback && !setting_own) return false;
-  if (listener == "::") return true;
-  // 0.0.0.0 accepts IPv4 only; "localhost" also resolves to 127.0.0.1.
-  return setting == "localhost" || (setting_ip && setting_ip->is_v4());
-}
-
-std::vector<uint32_t> listener_owner_pids(const Facts& facts) {
-  LocalAddresses local(facts.local_addresses);
-  std::vector<uint32_t> pids;
-  for (const auto& l : facts.tcp_listeners)
-    if (l.pid != 0 && is_examined(l, local)) pids.push_back(l.pid);
-  std::sort(pids.begin(), pids.end());
-  pids.erase(std::unique(pids.begin(), pids.end()), pids.end());
-  return pids;
-}
-
 ProxyCandidates assess_proxy_candidates(const Facts& facts, const ProcessDetails& details,
                                         const ProbeFns& fns) {
-  auto policies = policy_endpoints(facts.proxy_settings, fns.env);
-  auto ranked = examine_listeners(facts, details, policies);
-  auto verdicts = run_probes(ranked, fns);
+  const auto ranked =
+      rank_listeners(facts, details, policy_endpoints(facts.proxy_settings, fns.env));
+  std::vector<ProbeVerdicts> verdicts(ranked.size());
 
-  ProxyCandidates out;
-  out.assessments.reserve(ranked.size());
-  for (size_t i = 0; i < ranked.size(); ++i)
-    out.assessments.push_back(score(ranked[i], verdicts[i]));
-  std::stable_sort(out.assessments.begin(), out.assessments.end(),
-                   [](const ProxyCandidateAssessment& a, const ProxyCandidateAssessment& b) {
-                     return std::tie(a.pid, a.port, a.host) < std::tie(b.pid, b.port, b.host);
-                   });
-  for (const auto& a : out.assessments)
-    if (a.is_candidate) out.candidates.push_back(a);
-  return out;
-}
-
-std::vector<uint32_t> proxy_core_pids(const Facts& facts, const ProcessDetails& details) {
-  std::vector<uint32_t> pids;
-  for (const auto& p : facts.proxy_processes) pids.push_back(p.pid);
-  for (const auto& a : facts.proxy_candidates.assessments)
-    if (a.level == "candidate" || a.level == "investigate") pids.push_back(a.pid);
-  std::sort(pids.begin(), pids.end());
-  pids.erase(std::unique(pids.begin(), pids.end()), pids.end());
-
-  std::vector<uint32_t> out;
-  for (uint32_t pid : pids) {
-    if (pid == 0) continue;
-    const ProcessInfo* p = find_process(facts, details, pid);
-    if (p == nullptr) {
-      auto it = std::find_if(facts.proxy_processes.begin(), facts.proxy_processes.end(),
-                             [&](const ProcessInfo& q) { return q.pid == pid; });
-      if (it != facts.proxy_processes.end()) p = &*it;
-    }
-    if (p != nullptr && is_proxy_core_identity(process_identity(*p))) out.push_back(pid);
+  const std::vector<size_t> socks_batch = socks5_batch(ranked);
+  auto socks = pmap(socks_batch, "SOCKS5 probe", [&](size_t i) {
+    return fns.socks5 ? fns.socks5(ranked[i].host, ranked[i].port) : false;
+  });
+  for (size_t k = 0; k < socks_batch.size(); ++k) {
+    verdicts[socks_batch[k]].socks5 = socks[k];
+    verdicts[socks_batch[k]].probed = true;
   }
-  return out;
+
+  // Only the listeners that did not answer SOCKS5 are worth a CONNECT request.
+  const std::vector<size_t> http_batch = connect_batch(ranked, verdicts);
+  auto connect = pmap(http_batch, "HTTP CONNECT probe", [&](size_t i) {
+    return fns.connect ? fns.connect(ranked[i].host, ranked[i].port) : std::string();
+  });
+  for (size_t k = 0; k < http_batch.size(); ++k) {
+    verdicts[http_batch[k]].connect = std::move(connect[k]);
+    verdicts[http_batch[k]].probed = true;
+  }
+  return score_candidates(ranked, verdicts);
 }
 
 }  // namespace corvale

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "facts/adapter_assessment.h"
+#include "facts/products.h"
 #include "facts/proxy_settings.h"
 #include "report/assets.h"
 #include "report/chain.h"
@@ -72,10 +73,8 @@ bool gateway_answers(const Facts& f, const PingCache& pings, const std::string& 
 // A core process for the Proxy core block: the first whose name names a
 // known core, preferring names other than the bare "clash" family word.
 const ProcessInfo* select_core_process(const Facts& f) {
-  const Regex& any =
-      static_regex("(mihomo|xray|v2ray|clash|sing-box|singbox|gost|trojan|hysteria)");
-  const Regex& preferred =
-      static_regex("(mihomo|xray|v2ray|sing-box|singbox|gost|trojan|hysteria)");
+  const Regex& any = product_patterns().chain_core;
+  const Regex& preferred = product_patterns().chain_preferred_core;
   const ProcessInfo* first = nullptr;
   for (const auto& p : f.proxy_processes) {
     if (!any.is_match(p.name)) continue;

@@ -192,23 +192,5 @@ TEST(CapturedProcesses, HostileAnswersAreSkipped) {
   EXPECT_EQ(captured[0].process.pid, 5u);
 }
 
-TEST(CaptureProcessNames, PatternAndShortNames) {
-  struct Case {
-    const char* name;
-    bool traced;
-    const char* short_name;
-  };
-  const Case cases[] = {
-      {"verge-mihomo", true, "mihomo"}, {"Clash", true, "clash"},
-      {"sing-box", true, "singbox"},    {"xray", true, "v2ray"},
-      {"hysteria", true, "hysteria"},   {"firefox", false, "firefox"},
-      {"mytrojan", false, "trojan"},    {"WireGuard", true, "wireguard"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(is_capture_process(c.name), c.traced) << c.name;
-    EXPECT_EQ(capture_short_name(c.name), c.short_name) << c.name;
-  }
-}
-
 }  // namespace
 }  // namespace corvale

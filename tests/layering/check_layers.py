@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Fails when a source file includes a header from a higher layer.
+"""Fails when a source file includes a header from a higher layer, or one of
+a folder it must not reach even though that folder lies lower.
 
   check_layers.py SRC_DIR
 
@@ -22,6 +23,9 @@ FLOORS = [
     ["main"],
 ]
 LEVEL = {folder: n for n, floor in enumerate(FLOORS) for folder in floor}
+# The graph is pure: it reads the record and never the system or the network,
+# so the I/O folders are closed to it although they lie below.
+FORBIDDEN = {"graph": {"probe", "mihomo", "linux"}}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+)/[^"]+"', re.M)
 
 
@@ -38,6 +42,9 @@ def violations(src):
             for target in INCLUDE.findall(text):
                 if target in LEVEL and LEVEL[target] > LEVEL[folder.name]:
                     out.append("%s includes %s/ from a higher layer"
+                               % (path.relative_to(src), target))
+                elif target in FORBIDDEN.get(folder.name, ()):
+                    out.append("%s includes %s/, which its layer must not reach"
                                % (path.relative_to(src), target))
     return out
 

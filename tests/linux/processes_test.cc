@@ -124,20 +124,6 @@ TEST_F(FakeProc, LongCommandLineIsBounded) {
   EXPECT_EQ(p->command_line.substr(0, 1002), arg + " a");
 }
 
-TEST(ProxyName, CaseSensitivePattern) {
-  struct Row {
-    const char* name;
-    bool proxy;
-  } rows[] = {
-      {"mihomo", true},     {"clash", true},        {"verge-mihomo", true}, {"sing-box", true},
-      {"singbox", true},    {"xray", true},         {"v2ray", true},        {"ssr-local", true},
-      {"tailscaled", true}, {"openvpn", true},      {"frpc", true},         {"hysteria2", true},
-      {"nordvpnd", true},   {"Clash-Verge", false}, {"Mihomo", false},      {"V2Ray", false},
-      {"sing box", false},  {"firefox", false},     {"sshd", false},        {"", false},
-  };
-  for (const auto& r : rows) EXPECT_EQ(is_proxy_process_name(r.name), r.proxy) << r.name;
-}
-
 TEST(Cmdline, NulSeparatedArguments) {
   struct Row {
     std::string raw;

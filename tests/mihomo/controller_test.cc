@@ -305,12 +305,6 @@ TEST(DiscoverCore, ControlCharactersInASecretAreNeverWrittenToTheWire) {
   for (const auto& c : http.calls) EXPECT_TRUE(c.headers.empty());
 }
 
-TEST(ControllerCoreIdentity, MatchesTheMihomoFamily) {
-  EXPECT_TRUE(is_controller_core("verge-mihomo /opt/verge-mihomo verge-mihomo -d x"));
-  EXPECT_TRUE(is_controller_core("Clash.Meta  "));
-  EXPECT_FALSE(is_controller_core("sing-box /usr/bin/sing-box run"));
-}
-
 class ConfigFileTest : public ::testing::Test {
  protected:
   void SetUp() override {

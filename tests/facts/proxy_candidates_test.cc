@@ -1,0 +1,204 @@
+// The pure rules of the proxy-candidate assessment: policy endpoints and
+// their match to listeners, the probe batches, the score table and the pids
+// whose controllers are asked.
+#include "facts/proxy_candidates.h"
+
+#include <gtest/gtest.h>
+
+namespace corvale {
+namespace {
+
+ListenerCandidate listener(uint32_t pid, uint16_t port) {
+  ListenerCandidate c;
+  c.host = "127.0.0.1";
+  c.port = port;
+  c.pid = pid;
+  return c;
+}
+
+// One row a rule of the score table, alone or with the rules it meets.
+TEST(ScoreCandidate, RulesAddUpInTableOrder) {
+  struct Row {
+    const char* name;
+    ListenerCandidate c;
+    ProbeVerdicts v;
+    double score;
+    const char* level;
+    const char* signals;
+  };
+  auto with = [](auto change) {
+    ListenerCandidate c = listener(7, 7890);
+    change(c);
+    return c;
+  };
+  const Row rows[] = {
+      {"socks5 core",
+       with([](auto& c) {
+         c.known_identity = true;
+         c.common_port = true;
+       }),
+       {true, "", true},
+       12.5,
+       "candidate",
+       "SOCKS5 negotiation + known proxy/tunnel process identity + common proxy port (weak)"},
+      {"connect with policy",
+       with([](auto& c) {
+         c.policy_sources = {"HTTP_PROXY", "https_proxy"};
+         c.policy_reference = true;
+       }),
+       {false, "HTTP CONNECT / 407", true},
+       12,
+       "candidate",
+       "HTTP CONNECT / 407 + explicit proxy policy references listener (HTTP_PROXY, https_proxy)"},
+      {"silent generic with clients",
+       with([](auto& c) {
+         c.generic_identity = true;
+         c.live_local_clients = 2;
+         c.remote_established = 3;
+       }),
+       {false, "", true},
+       3.25,
+       "investigate",
+       "generic proxy/vpn-like process identity (weak) + 2 live local client connection(s) + 3 "
+       "remote established socket(s), ranking only + active proxy protocol probe negative"},
+      {"silent known core keeps its weight",
+       with([](auto& c) { c.known_identity = true; }),
+       {false, "", true},
+       4,
+       "candidate",
+       "known proxy/tunnel process identity"},
+      {"browser never probed",
+       with([](auto& c) { c.common_app = true; }),
+       {false, "", false},
+       -2.5,
+       "inventory",
+       "common interactive application negative prior + active probe skipped by common-app "
+       "negative prior"},
+      {"beyond the budget",
+       listener(7, 40000),
+       {false, "", false},
+       0,
+       "inventory",
+       "protocol probe budget not reached"},
+      {"verdict text stays literal",
+       listener(7, 40000),
+       {false, "{remote} {}", true},
+       7,
+       "candidate",
+       "{remote} {}"},
+  };
+  for (const Row& r : rows) {
+    ProxyCandidateAssessment a = score_candidate(r.c, r.v);
+    EXPECT_DOUBLE_EQ(a.score, r.score) << r.name;
+    EXPECT_EQ(a.level, r.level) << r.name;
+    EXPECT_EQ(a.signals, r.signals) << r.name;
+    EXPECT_EQ(a.is_candidate, std::string(r.level) == "candidate") << r.name;
+  }
+}
+
+TEST(ProbeBatches, EligibleFirstThenConnectForSilentOnesWorthIt) {
+  std::vector<ListenerCandidate> ranked(4, listener(1, 40000));
+  ranked[0].known_identity = true;
+  ranked[1].common_app = true;  // nothing else: never probed
+  ranked[3].generic_identity = true;
+  EXPECT_EQ(socks5_batch(ranked), (std::vector<size_t>{0, 2, 3}));
+  std::vector<ProbeVerdicts> verdicts(ranked.size());
+  EXPECT_EQ(connect_batch(ranked, verdicts), (std::vector<size_t>{0, 3}));
+  verdicts[0].socks5 = true;  // answered SOCKS5: no CONNECT
+  EXPECT_EQ(connect_batch(ranked, verdicts), (std::vector<size_t>{3}));
+}
+
+TEST(PolicyHostMatches, CompatibilityRule) {
+  std::set<std::string> local = {"192.168.1.5", "2001:db8::5"};
+  struct Row {
+    const char* setting;
+    const char* listener;
+    bool match;
+  } rows[] = {
+      {"127.0.0.1", "127.0.0.1", true},     {"LOCALHOST", "127.0.0.1", true},
+      {"localhost", "::1", true},           {"[::1]", "::1", true},
+      {"127.0.0.1", "::1", true},           {"::ffff:127.0.0.1", "127.0.0.1", true},
+      {"127.0.0.1", "0.0.0.0", true},       {"localhost", "0.0.0.0", true},
+      {"192.168.1.5", "0.0.0.0", true},     {"::1", "0.0.0.0", false},
+      {"2001:db8::5", "0.0.0.0", false},    {"2001:db8::5", "::", true},
+      {"192.168.1.5", "::", true},          {"127.0.0.1", "::", true},
+      {"192.168.1.5", "192.168.1.5", true}, {"192.168.1.5", "127.0.0.1", false},
+      {"203.0.113.9", "0.0.0.0", false},    {"proxy.corp", "0.0.0.0", false},
+      {"0.0.0.0", "127.0.0.1", false},      {"", "0.0.0.0", false},
+  };
+  for (const auto& r : rows)
+    EXPECT_EQ(policy_host_matches(r.setting, r.listener, local), r.match)
+        << r.setting << " vs " << r.listener;
+}
+
+TEST(PolicyEndpoints, SourcesMergedSystemProxyOnlyWhenEnabled) {
+  ProxySettings settings;
+  settings.proxy_server = "http=127.0.0.1:7890;https=127.0.0.1:7890";
+  settings.winhttp_text = "    Proxy Server(s) :  127.0.0.1:7890\n";
+  std::map<std::string, std::string> env = {{"HTTPS_PROXY", "http://127.0.0.1:7890"},
+                                            {"ALL_PROXY", "socks5://[::1]:7891"}};
+  EnvLookup lookup = [&](const char* n) -> std::optional<std::string> {
+    auto it = env.find(n);
+    return it == env.end() ? std::nullopt : std::optional(it->second);
+  };
+  auto off = policy_endpoints(settings, lookup);
+  ASSERT_EQ(off.size(), 2u);
+  EXPECT_EQ(off[0].sources, (std::vector<std::string>{"WinHTTP", "HTTPS_PROXY"}));
+  EXPECT_EQ(off[1].host, "::1");
+  EXPECT_EQ(off[1].port, 7891);
+
+  settings.proxy_enabled = true;
+  auto on = policy_endpoints(settings, lookup);
+  ASSERT_EQ(on.size(), 2u);
+  EXPECT_EQ(on[0].sources, (std::vector<std::string>{"WinINET", "WinHTTP", "HTTPS_PROXY"}));
+
+  EXPECT_TRUE(policy_endpoints(ProxySettings{}, nullptr).empty());
+}
+
+// What curl, wget and apt read: the lower-case spellings score as policy too.
+TEST(PolicyEndpoints, LowerCaseVariablesCount) {
+  std::map<std::string, std::string> env = {{"http_proxy", "http://127.0.0.1:3128"},
+                                            {"https_proxy", "http://127.0.0.1:3129"},
+                                            {"HTTPS_PROXY", "http://127.0.0.1:8888"},
+                                            {"all_proxy", "socks5h://127.0.0.1:1080"},
+                                            {"no_proxy", "localhost,127.0.0.1:9"}};
+  EnvLookup lookup = [&](const char* n) -> std::optional<std::string> {
+    auto it = env.find(n);
+    return it == env.end() ? std::nullopt : std::optional(it->second);
+  };
+  auto eps = policy_endpoints(ProxySettings{}, lookup);
+  std::vector<std::pair<uint16_t, std::vector<std::string>>> got;
+  for (const auto& e : eps) got.emplace_back(e.port, e.sources);
+  using Row = std::pair<uint16_t, std::vector<std::string>>;
+  EXPECT_EQ(got, (std::vector<Row>{{3128, {"http_proxy"}},
+                                   {8888, {"HTTPS_PROXY"}},
+                                   {3129, {"https_proxy"}},
+                                   {1080, {"all_proxy"}}}));
+}
+
+TEST(ProxyCorePids, FiltersByCoreIdentity) {
+  struct {
+    Facts facts;
+    ProcessDetails details;
+  } h;
+  h.facts.proxy_processes = {{10, "mihomo", "", ""}, {11, "wireguard", "", ""}};
+  h.facts.processes_by_pid[10] = {10, "mihomo", "", ""};
+  h.details[11] = {11, "wg-quick", "/usr/bin/wg-quick", "wg-quick up wireguard0"};
+  h.details[12] = {12, "firefox", "/usr/lib/firefox/firefox", "firefox --proxy-server=x"};
+  h.details[13] = {13, "code", "/usr/bin/code", "code /home/u/clash-config"};
+  h.details[14] = {14, "tinyproxy", "/usr/bin/tinyproxy", "tinyproxy -d"};
+  h.details[15] = {15, "nginx", "/usr/sbin/nginx", "nginx"};
+  for (uint32_t pid : {12u, 13u, 14u, 15u, 13u}) {
+    ProxyCandidateAssessment a;
+    a.pid = pid;
+    a.level = pid == 15 ? "inventory" : "investigate";
+    h.facts.proxy_candidates.assessments.push_back(a);
+  }
+  ProxyCandidateAssessment unknown_owner;
+  unknown_owner.level = "candidate";
+  h.facts.proxy_candidates.assessments.push_back(unknown_owner);  // pid 0
+  EXPECT_EQ(proxy_core_pids(h.facts, h.details), (std::vector<uint32_t>{10, 11, 13, 14}));
+}
+
+}  // namespace
+}  // namespace corvale
