@@ -2,7 +2,7 @@
 
 #include <regex>
 
-#include "main/summary.h"
+#include "report/console.h"
 
 namespace corvale {
 namespace {

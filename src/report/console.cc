@@ -1,4 +1,4 @@
-#include "main/summary.h"
+#include "report/console.h"
 
 #include <fmt/format.h>
 #include <unistd.h>
