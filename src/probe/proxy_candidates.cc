@@ -326,8 +326,7 @@ bool is_proxy_core_identity(std::string_view identity) {
 
 ProbeFns::ProbeFns()
     : socks5([](const std::string& h, uint16_t p) { return socks5_probe(h, p); }),
-      connect([](const std::string& h, uint16_t p) { return connect_probe(h, p); }),
-      env([](const char* name) { return env_text(name); }) {}
+      connect([](const std::string& h, uint16_t p) { return connect_probe(h, p); }) {}
 
 std::vector<PolicyEndpoint> policy_endpoints(const ProxySettings& settings, const EnvLookup& env) {
   std::vector<ProxyEndpoint> found;

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "facts/facts.h"
+#include "util/environment.h"
 #include "util/regex.h"
 
 namespace corvale {
@@ -52,11 +53,8 @@ bool is_proxy_core_identity(std::string_view identity);
 /// is missing, the name from Facts::processes_by_pid is used alone.
 using ProcessDetails = std::map<uint32_t, ProcessInfo>;
 
-/// Environment lookup; absent when unset or not valid UTF-8.
-using EnvLookup = std::function<std::optional<std::string>(const char* name)>;
-
 /// Side effects of the assessment, replaceable in tests; defaults are the
-/// real probes and the process environment.
+/// real probes and no environment (the caller hands in its snapshot's lookup).
 struct ProbeFns {
   ProbeFns();
   std::function<bool(const std::string& host, uint16_t port)> socks5;

@@ -48,8 +48,8 @@ void expect_invariants(const TopologyGraph& g, const std::string& what) {
 }
 
 GraphBuildResult build(const Facts& f, CountingHooks& counting, bool warm = true) {
-  WarmCaches caches = warm ? warm_caches(f) : WarmCaches{};
-  return build_graph(f, caches.pings, caches.dns, counting.hooks());
+  ProbeResults caches = warm ? warm_caches(f) : ProbeResults{};
+  return build_graph(f, caches, counting.hooks());
 }
 
 std::vector<std::string> main_edges(const TopologyGraph& g) {

@@ -25,14 +25,9 @@ inline Facts captured_host(const std::string& scenario, bool probes_ok = true) {
   return f;
 }
 
-/// Ping and DNS caches holding every host the driver's pre-warm asks for.
-struct WarmCaches {
-  PingCache pings;
-  DnsCache dns;
-};
-
-inline WarmCaches warm_caches(const Facts& f, bool ok = true) {
-  WarmCaches c;
+/// Probe results holding every host the driver's pre-warm asks for.
+inline ProbeResults warm_caches(const Facts& f, bool ok = true) {
+  ProbeResults c;
   for (const auto& r : f.routes)
     if (is_default_route(r) && has_conventional_gateway(r))
       c.pings[pingable_gateway(r)] = ok ? PingResult{true, 1} : PingResult{};
