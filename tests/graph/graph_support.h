@@ -42,12 +42,13 @@ inline ProbeResults warm_caches(const Facts& f, bool ok = true) {
   return c;
 }
 
-/// Hooks that never touch the network: every live probe fails and is counted.
+/// Hooks that never touch the network: every live probe fails and is counted;
+/// the environment is the snapshot in `env`.
 struct CountingHooks {
   size_t pings = 0, lookups = 0;
-  std::map<std::string, std::string> env;
+  Environment env;
   GraphHooks hooks() {
-    GraphHooks h;
+    GraphHooks h(env);
     h.ping = [this](const std::string&) {
       ++pings;
       return PingResult{};
@@ -55,11 +56,6 @@ struct CountingHooks {
     h.dns = [this](const std::string&, uint64_t) {
       ++lookups;
       return DnsProbeResult{};
-    };
-    h.env = [this](const char* name) -> std::optional<std::string> {
-      auto it = env.find(name);
-      if (it == env.end()) return std::nullopt;
-      return it->second;
     };
     return h;
   }
