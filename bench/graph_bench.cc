@@ -69,13 +69,8 @@ Facts busy_host() {
   return f;
 }
 
-struct Warm {
-  PingCache pings;
-  DnsCache dns;
-};
-
-Warm warm(const Facts& f) {
-  Warm w;
+ProbeResults warm(const Facts& f) {
+  ProbeResults w;
   for (const auto& r : f.routes) w.pings[pingable_gateway(r)] = {true, 1};
   for (const char* h : {"223.5.5.5", "2400:3200::1", "10.0.0.55", "10.0.0.54", "fe80::1%2"})
     w.pings[h] = {true, 1};
@@ -93,11 +88,11 @@ GraphHooks offline_hooks() {
 
 void BM_EgressCardsOfBusyHost(benchmark::State& state) {
   Facts f = busy_host();
-  Warm w = warm(f);
+  ProbeResults w = warm(f);
   GraphHooks hooks = offline_hooks();
   for (auto _ : state) {
     GraphBuilder b;
-    BuildContext ctx(f, b, w.pings, w.dns, hooks);
+    BuildContext ctx(f, b, w, hooks);
     for (const auto& r : f.routes)
       if (r.if_index != 4) benchmark::DoNotOptimize(add_egress_chain(ctx, r, false));
     benchmark::DoNotOptimize(add_tunnel_card(ctx, f.routes[0]));
@@ -107,11 +102,11 @@ BENCHMARK(BM_EgressCardsOfBusyHost)->Unit(benchmark::kMillisecond);
 
 void BM_GraphBuildBusyHost(benchmark::State& state) {
   Facts f = busy_host();
-  Warm w = warm(f);
+  ProbeResults w = warm(f);
   GraphHooks hooks = offline_hooks();
   size_t nodes = 0, edges = 0, misses = 0;
   for (auto _ : state) {
-    GraphBuildResult r = build_graph(f, w.pings, w.dns, hooks);
+    GraphBuildResult r = build_graph(f, w, hooks);
     nodes = r.graph.nodes.size();
     edges = r.graph.edges.size();
     misses = r.ping_misses + r.dns_misses;

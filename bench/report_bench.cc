@@ -112,7 +112,8 @@ TopologyGraph busy_graph() {
 void BM_RenderReportBusyHost(benchmark::State& state) {
   Facts f = busy_host();
   TopologyGraph g = busy_graph();
-  PingCache pings{{"10.0.1.1", PingResult{true, 1}}};
+  ProbeResults pings;
+  pings.pings = {{"10.0.1.1", PingResult{true, 1}}};
   size_t bytes = 0;
   for (auto _ : state) {
     std::string doc = render_report(f, g, "LIKELY", pings, "0.1.0");

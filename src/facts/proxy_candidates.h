@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "facts/facts.h"
+#include "util/environment.h"
 
 namespace corvale {
 
@@ -39,8 +40,6 @@ inline constexpr const char* kProxyVariables[] = {"HTTP_PROXY", "HTTPS_PROXY", "
 /// is missing, the name from Facts::processes_by_pid is used alone.
 using ProcessDetails = std::map<uint32_t, ProcessInfo>;
 
-/// Environment lookup; absent when unset or not valid UTF-8.
-using EnvLookup = std::function<std::optional<std::string>(const char* name)>;
 
 /// A proxy endpoint named by a policy setting, with every setting naming it.
 struct PolicyEndpoint {

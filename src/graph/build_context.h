@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "facts/facts.h"
+#include "facts/probe_results.h"
 #include "graph/attribution.h"
 #include "graph/builder.h"
 #include "graph/graph.h"
@@ -43,18 +44,13 @@ inline constexpr size_t kMaxRemoteCards = 12;
 bool was_established(const SocketEntry& s);
 
 struct BuildContext {
-  BuildContext(const Facts& f, GraphBuilder& builder, const PingCache& p, const DnsCache& d,
-               const GraphHooks& h)
-      : facts(f), b(builder), pings(p), dns(d), hooks(h) {}
+  BuildContext(const Facts& f, GraphBuilder& builder, const ProbeResults& results,
+               const GraphHooks& h);
   const Facts& facts;
   GraphBuilder& b;
-  const PingCache& pings;
-  const DnsCache& dns;
   const GraphHooks& hooks;
-  size_t ping_misses = 0;
-  size_t dns_misses = 0;
-  std::map<std::string, PingResult> live_pings;
-  std::map<std::string, DnsProbeResult> live_dns;
+  ProbeOnMiss<PingResult> pings;
+  ProbeOnMiss<DnsProbeResult> dns;
   size_t explicit_policy_relations = 0;
   // Cards of processes drawn as proxy cores or listener owners, by PID.
   std::map<uint32_t, std::string> process_cards;
@@ -72,9 +68,9 @@ struct BuildContext {
   const std::vector<SocketRoute>& socket_routes();
   std::optional<std::vector<SocketRoute>> socket_routes_;
 
-  /// The cache first; a miss probes live once per host and is counted.
-  PingResult ping(const std::string& host);
-  DnsProbeResult resolve(const std::string& resolver);
+  /// The run's results first; a miss probes live once per host and is counted.
+  PingResult ping(const std::string& host) { return pings.get(host); }
+  DnsProbeResult resolve(const std::string& resolver) { return dns.get(resolver); }
 
   const Adapter* adapter(uint32_t if_index) const;
   const AdapterAssessment* assessment(uint32_t if_index) const;

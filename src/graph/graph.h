@@ -8,10 +8,11 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "facts/facts.h"
+#include "facts/probe_results.h"
+#include "util/environment.h"
 
 namespace corvale {
 
@@ -81,31 +82,30 @@ struct TopologyGraph {
   std::vector<GraphEdge> edges;
 };
 
-using PingCache = std::unordered_map<std::string, PingResult>;
-using DnsCache = std::unordered_map<std::string, DnsProbeResult>;
-
 struct GraphBuildResult {
   TopologyGraph graph;
   std::string interception_level;  // the effective level text shown in the report
-  size_t ping_misses = 0;          // hosts the ping cache did not hold, probed live
-  size_t dns_misses = 0;           // resolvers the DNS cache did not hold, probed live
+  size_t ping_misses = 0;          // hosts the probe results did not hold, probed live
+  size_t dns_misses = 0;           // resolvers the probe results did not hold, probed live
 };
 
-/// What the build may do beyond reading its inputs: live probes on a cache
-/// miss and the process environment. Tests replace them. The graph does no
-/// I/O of its own: by default a miss is counted and probes nothing, and the
+/// What the build may do beyond reading its inputs: live probes on a miss
+/// and the environment's proxy variables. Tests replace them. The graph does
+/// no I/O of its own: by default a miss is counted and probes nothing, and the
 /// driver hands in the real probes.
 struct GraphHooks {
-  GraphHooks();
+  /// No probes and the variables of `env`, which must outlive the hooks.
+  explicit GraphHooks(const Environment& env);
+  /// No probes and no environment.
+  GraphHooks() = default;
   std::function<PingResult(const std::string& host)> ping;
   std::function<DnsProbeResult(const std::string& resolver, uint64_t timeout_ms)> dns;
   std::function<std::optional<std::string>(const char* name)> env;
 };
 
-/// The graph-build stage. Reads the facts and the pre-warmed probe caches;
-/// a lookup they cannot answer is probed live through `hooks` and counted in
-/// the result.
-GraphBuildResult build_graph(const Facts& facts, const PingCache& pings, const DnsCache& dns,
+/// The graph-build stage. Reads the facts and the run's probe results; a
+/// lookup they cannot answer is probed live and counted in the result.
+GraphBuildResult build_graph(const Facts& facts, const ProbeResults& results,
                              const GraphHooks& hooks, GraphLimits limits = {});
 
 }  // namespace corvale

@@ -34,25 +34,18 @@
 
 namespace corvale {
 
-GraphHooks::GraphHooks() : env([](const char* name) { return env_text(name); }) {}
 
-PingResult BuildContext::ping(const std::string& host) {
-  if (auto it = pings.find(host); it != pings.end()) return it->second;
-  if (auto it = live_pings.find(host); it != live_pings.end()) return it->second;
-  ++ping_misses;
-  PingResult r = hooks.ping ? hooks.ping(host) : PingResult{};
-  live_pings.emplace(host, r);
-  return r;
-}
+GraphHooks::GraphHooks(const Environment& e) : env(e.lookup()) {}
 
-DnsProbeResult BuildContext::resolve(const std::string& resolver) {
-  if (auto it = dns.find(resolver); it != dns.end()) return it->second;
-  if (auto it = live_dns.find(resolver); it != live_dns.end()) return it->second;
-  ++dns_misses;
-  DnsProbeResult r = hooks.dns ? hooks.dns(resolver, kGraphDnsTimeoutMs) : DnsProbeResult{};
-  live_dns.emplace(resolver, r);
-  return r;
-}
+BuildContext::BuildContext(const Facts& f, GraphBuilder& builder, const ProbeResults& results,
+                           const GraphHooks& h)
+    : facts(f),
+      b(builder),
+      hooks(h),
+      pings(results.pings, h.ping),
+      dns(results.dns, [&h](const std::string& r) {
+        return h.dns ? h.dns(r, kGraphDnsTimeoutMs) : DnsProbeResult{};
+      }) {}
 
 const std::vector<BuildContext::SocketRoute>& BuildContext::socket_routes() {
   if (socket_routes_) return *socket_routes_;
@@ -229,10 +222,10 @@ void add_egress_routes(BuildContext& ctx) {
   }
 }
 
-GraphBuildResult build_graph(const Facts& facts, const PingCache& pings, const DnsCache& dns,
+GraphBuildResult build_graph(const Facts& facts, const ProbeResults& results,
                              const GraphHooks& hooks, GraphLimits limits) {
   GraphBuilder b(limits);
-  BuildContext ctx{facts, b, pings, dns, hooks};
+  BuildContext ctx{facts, b, results, hooks};
   b.add_node("app", "Applications", "outbound connections · traffic paths first", "source", "");
   if (GraphNode* n = b.node("app")) n->layer = kLayerSource;
   add_inventory(ctx);
@@ -267,8 +260,8 @@ GraphBuildResult build_graph(const Facts& facts, const PingCache& pings, const D
 
   r.interception_level =
       ia.level != "NONE" && explicit_policy_attributed(ctx) ? "EXPLICIT-PROXY" : ia.level;
-  r.ping_misses = ctx.ping_misses;
-  r.dns_misses = ctx.dns_misses;
+  r.ping_misses = ctx.pings.misses();
+  r.dns_misses = ctx.dns.misses();
   return r;
 }
 

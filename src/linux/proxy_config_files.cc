@@ -89,8 +89,8 @@ std::string strip_trailing_slashes(std::string path) {
   return path;
 }
 
-std::optional<std::string> absolute_env(const char* name) {
-  auto v = env_text(name);
+std::optional<std::string> absolute_env(const Environment& env, const char* name) {
+  auto v = env.get(name);
   if (!v || v->empty() || v->front() != '/') return std::nullopt;
   return strip_trailing_slashes(*v);
 }
@@ -152,14 +152,14 @@ std::vector<std::string> find_proxy_config_files(const std::vector<std::string>&
   return w.files;
 }
 
-std::vector<std::string> default_config_roots() {
+std::vector<std::string> default_config_roots(const Environment& env) {
   std::vector<std::string> roots;
-  auto home = absolute_env("HOME");
-  if (auto xdg = absolute_env("XDG_CONFIG_HOME"))
+  auto home = absolute_env(env, "HOME");
+  if (auto xdg = absolute_env(env, "XDG_CONFIG_HOME"))
     roots.push_back(*xdg);
   else if (home)
     roots.push_back(*home + "/.config");
-  if (auto data = absolute_env("XDG_DATA_HOME"))
+  if (auto data = absolute_env(env, "XDG_DATA_HOME"))
     roots.push_back(*data);
   else if (home)
     roots.push_back(*home + "/.local/share");

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "facts/facts.h"
+#include "util/environment.h"
 
 namespace corvale {
 
@@ -21,8 +22,9 @@ std::vector<std::string> find_proxy_config_files(const std::vector<std::string>&
 
 /// The user's config and data directories, the home directory, /etc,
 /// /usr/local/etc and /opt; for root also every user's config and data
-/// directories under /root and /home.
-std::vector<std::string> default_config_roots();
+/// directories under /root and /home. HOME, XDG_CONFIG_HOME and XDG_DATA_HOME
+/// come from `env`.
+std::vector<std::string> default_config_roots(const Environment& env);
 
 /// Endpoints named in each file, with the source "config:{path}". Only the
 /// endpoints are kept, never the file's text.

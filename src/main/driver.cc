@@ -14,11 +14,12 @@
 #include "facts/adapter_assessment.h"
 #include "facts/facts_json.h"
 #include "facts/findings.h"
-#include "main/summary.h"
+#include "graph/graph.h"
 #include "parallel/pmap.h"
 #include "parallel/progress.h"
 #include "probe/campus.h"
 #include "probe/probe.h"
+#include "report/console.h"
 #include "report/payload.h"
 #include "report/report.h"
 #include "stages/collect.h"
@@ -86,31 +87,32 @@ std::optional<std::string> write_file(const std::string& path, std::string_view 
   return std::nullopt;
 }
 
-void prewarm(const Facts& facts, PingCache& pings, DnsCache& dns) {
+// Probes every gateway, fixed host and resolver the collect stage left out.
+void prewarm(const Facts& facts, ProbeResults& probes) {
   timing_mark("collect");
   timing_mark("prewarm-ping-start");
-  auto hosts = ping_host_list(facts, pings);
+  auto hosts = ping_host_list(facts, probes);
   auto ping_results = pmap(hosts, "ping cache", [](const std::string& h) { return ping_probe(h); });
-  for (size_t i = 0; i < hosts.size(); ++i) pings.emplace(hosts[i], ping_results[i]);
+  for (size_t i = 0; i < hosts.size(); ++i) probes.pings.emplace(hosts[i], ping_results[i]);
   timing_mark("prewarm-ping");
-  auto resolvers = resolver_list(facts, dns);
+  auto resolvers = resolver_list(facts, probes);
   auto dns_results = pmap(resolvers, "DNS cache",
                           [](const std::string& r) { return dns_probe(r, kPrewarmDnsTimeoutMs); });
-  for (size_t i = 0; i < resolvers.size(); ++i) dns.emplace(resolvers[i], dns_results[i]);
+  for (size_t i = 0; i < resolvers.size(); ++i) probes.dns.emplace(resolvers[i], dns_results[i]);
   timing_mark("prewarm-done");
 }
 
-// The graph itself does no I/O: a host or resolver the caches miss is probed
-// through these, the same probes the pre-warm ran.
-GraphHooks live_graph_hooks() {
-  GraphHooks hooks;
+// The graph itself does no I/O: a host or resolver the probe results miss is
+// probed through these, the same probes the pre-warm ran.
+GraphHooks live_graph_hooks(const Environment& env) {
+  GraphHooks hooks(env);
   hooks.ping = [](const std::string& host) { return ping_probe(host); };
   hooks.dns = [](const std::string& r, uint64_t timeout_ms) { return dns_probe(r, timeout_ms); };
   return hooks;
 }
 
-void open_report(const std::string& path) {
-  if (env_text("CORVALE_NO_OPEN")) return;
+void open_report(const std::string& path, const Environment& env) {
+  if (env.get("CORVALE_NO_OPEN")) return;
   spawn_detached("xdg-open", {path});
 }
 
@@ -125,7 +127,7 @@ bool decide_progress(const std::vector<std::string>& args, const EnvLookup& env,
   return env("CORVALE_FORCE_PROGRESS").has_value();
 }
 
-std::vector<std::string> ping_host_list(const Facts& facts, const PingCache& cache) {
+std::vector<std::string> ping_host_list(const Facts& facts, const ProbeResults& known) {
   std::vector<std::string> hosts;
   for (const auto& r : facts.routes) {
     if (!is_default_route(r)) continue;
@@ -138,13 +140,13 @@ std::vector<std::string> ping_host_list(const Facts& facts, const PingCache& cac
        {std::string(kInternetTargetV4), std::string(kInternetTargetV6), campus.portal_host,
         campus.api_host, campus.resolver_a, campus.resolver_b})
     push_unique(hosts, h);
-  std::erase_if(hosts, [&](const std::string& h) { return cache.contains(h); });
+  std::erase_if(hosts, [&](const std::string& h) { return known.pings.contains(h); });
   return hosts;
 }
 
-std::vector<std::string> resolver_list(const Facts& facts, const DnsCache& cache) {
+std::vector<std::string> resolver_list(const Facts& facts, const ProbeResults& known) {
   std::vector<std::string> list = prewarm_resolvers(facts.adapters);
-  std::erase_if(list, [&](const std::string& r) { return cache.contains(r); });
+  std::erase_if(list, [&](const std::string& r) { return known.dns.contains(r); });
   return list;
 }
 
@@ -213,36 +215,37 @@ int run(int argc, char** argv) {
     return 0;
   }
 
-  progress_init(decide_progress(args, env_text, ::isatty(2) == 1));
-  // The collect stage's own pings and DNS queries seed the caches, so that
-  // no host is probed twice and every output shows the same result for it.
-  StageProbes stage_probes;
-  Facts facts = collect_facts(stage_probes);
+  // The environment is read here once; every stage gets this snapshot.
+  const Environment env = Environment::from_process();
+  progress_init(decide_progress(args, env.lookup(), ::isatty(2) == 1));
+  timing_init(env.get("CORVALE_TIMING").has_value());
+  // The collect stage's own pings and DNS queries are the first probe
+  // results, so that no host is probed twice and every output shows the
+  // same result for it.
+  ProbeResults probes;
+  Facts facts = collect_facts(env, probes);
   progress_tick("building topology");
   // The wireless-interface text of another platform; on Linux it is empty.
   (void)run_command_text("netsh", {"wlan", "show", "interfaces"});
 
-  PingCache pings(stage_probes.pings.begin(), stage_probes.pings.end());
-  DnsCache dns(stage_probes.dns.begin(), stage_probes.dns.end());
-  prewarm(facts, pings, dns);
+  prewarm(facts, probes);
 
-  GraphBuildResult built = build_graph(facts, pings, dns, live_graph_hooks());
+  GraphBuildResult built = build_graph(facts, probes, live_graph_hooks(env));
   // What is wrong, in words: the same findings go to the report, the console
   // and the JSON.
-  std::vector<Finding> findings =
-      diagnose(facts, built.interception_level, ResolverResults(dns.begin(), dns.end()));
+  std::vector<Finding> findings = diagnose(facts, built.interception_level, probes.dns);
   timing_mark("graph-build");
-  // Not a timing mark: how many lookups the caches could not answer.
-  if (env_text("CORVALE_TIMING"))
+  // Not a timing mark: how many lookups the probe results could not answer.
+  if (timing_enabled())
     std::fprintf(stderr, "  [cache] graph-build cache misses: ping %zu, dns %zu\n",
                  built.ping_misses, built.dns_misses);
   progress_tick("rendering report");
   std::string report =
-      render_report(facts, built.graph, built.interception_level, pings, kVersion, findings);
+      render_report(facts, built.graph, built.interception_level, probes, kVersion, findings);
   timing_mark("render-doc");
 
   progress_finish();
-  print_summary(facts, dns, findings);
+  print_summary(facts, probes, findings, env);
 
   if (opts.json_path) {
     // The graph goes in as the very object the report embeds, so scripts
@@ -265,7 +268,7 @@ int run(int argc, char** argv) {
   }
   std::fputs(line.c_str(), stdout);
   std::fflush(stdout);
-  open_report(written.path);
+  open_report(written.path, env);
   return 0;
 }
 

@@ -8,23 +8,21 @@
 #include <vector>
 
 #include "facts/facts.h"
-#include "graph/graph.h"
+#include "facts/probe_results.h"
 #include "main/options.h"
+#include "util/environment.h"
 
 namespace corvale {
-
-/// Looks up an environment variable; absent when unset or not valid UTF-8.
-using EnvLookup = std::function<std::optional<std::string>(const char*)>;
 
 bool decide_progress(const std::vector<std::string>& args, const EnvLookup& env,
                      bool stderr_is_terminal);
 
 /// Default gateways (link-local ones with %ifindex), then the fixed hosts,
 /// without duplicates and without hosts already cached.
-std::vector<std::string> ping_host_list(const Facts& facts, const PingCache& cache);
+std::vector<std::string> ping_host_list(const Facts& facts, const ProbeResults& known);
 /// IPv4 name servers of adapters that are up, then the campus resolvers,
 /// without duplicates and without resolvers already cached.
-std::vector<std::string> resolver_list(const Facts& facts, const DnsCache& cache);
+std::vector<std::string> resolver_list(const Facts& facts, const ProbeResults& known);
 
 /// The stamp from the output of `date +%Y%m%d-%H%M%S`; "report" when blank.
 std::string report_stamp(std::string_view date_output);

@@ -94,8 +94,16 @@ std::string timing_line(std::string_view label, int64_t step_ms, int64_t total_m
   return fmt::format("  [timing] {:<26} {:>7} ms   (total {:>7} ms)\n", label, step_ms, total_ms);
 }
 
+namespace {
+std::atomic<bool> timing_on{false};
+}  // namespace
+
+void timing_init(bool enabled) { timing_on.store(enabled, std::memory_order_relaxed); }
+
+bool timing_enabled() { return timing_on.load(std::memory_order_relaxed); }
+
 void timing_mark(std::string_view label) {
-  if (!env_text("CORVALE_TIMING")) return;
+  if (!timing_enabled()) return;
   static TimingState* state = new TimingState{{}, std::chrono::steady_clock::now(), std::nullopt};
   auto now = std::chrono::steady_clock::now();
   std::string line;

@@ -34,7 +34,11 @@ void progress_finish();
 /// "  [####----…] nnn%  label", cut or padded to exactly 100 characters.
 std::string progress_line(size_t done, size_t total, std::string_view label);
 
-/// Prints "  [timing] …" when CORVALE_TIMING is set.
+/// Turns the timing lines on or off (the driver passes whether CORVALE_TIMING
+/// is set); they are off until then.
+void timing_init(bool enabled);
+bool timing_enabled();
+/// Prints "  [timing] …" when timing is on.
 void timing_mark(std::string_view label);
 std::string timing_line(std::string_view label, int64_t step_ms, int64_t total_ms);
 

@@ -11,8 +11,7 @@ namespace corvale {
 
 ProbeFns::ProbeFns()
     : socks5([](const std::string& h, uint16_t p) { return socks5_probe(h, p); }),
-      connect([](const std::string& h, uint16_t p) { return connect_probe(h, p); }),
-      env([](const char* name) { return env_text(name); }) {}
+      connect([](const std::string& h, uint16_t p) { return connect_probe(h, p); }) {}
 
 ProxyCandidates assess_proxy_candidates(const Facts& facts, const ProcessDetails& details,
                                         const ProbeFns& fns) {

@@ -13,7 +13,7 @@
 namespace corvale {
 
 /// Side effects of the assessment, replaceable in tests; defaults are the
-/// real probes and the process environment.
+/// real probes and no environment (the caller hands in its snapshot's lookup).
 struct ProbeFns {
   ProbeFns();
   std::function<bool(const std::string& host, uint16_t port)> socks5;

@@ -18,7 +18,7 @@
 namespace corvale {
 namespace {
 
-std::vector<ChainBlockPlan> chain_plans(const Facts& f, const PingCache& pings);
+std::vector<ChainBlockPlan> chain_plans(const Facts& f, const ProbeResults& probes);
 
 constexpr std::string_view kInternetTarget = "223.5.5.5";
 
@@ -62,8 +62,8 @@ Carrier find_carrier(const Facts& f, bool tunnel) {
   return {};
 }
 
-bool gateway_answers(const Facts& f, const PingCache& pings, const std::string& gateway) {
-  if (auto it = pings.find(gateway); it != pings.end()) return it->second.ok;
+bool gateway_answers(const Facts& f, const ProbeResults& probes, const std::string& gateway) {
+  if (auto it = probes.pings.find(gateway); it != probes.pings.end()) return it->second.ok;
   // The collect stage pinged every default gateway too.
   for (const auto& g : f.gateway_probes)
     if (g.gateway == gateway) return g.ok;
@@ -122,7 +122,7 @@ ChainBlockPlan core_block(const Facts& f, const ProcessInfo& p) {
   return b;
 }
 
-std::vector<ChainBlockPlan> chain_plans(const Facts& f, const PingCache& pings) {
+std::vector<ChainBlockPlan> chain_plans(const Facts& f, const ProbeResults& probes) {
   std::vector<ChainBlockPlan> plans;
   plans.push_back(block_plan("Applications", "local user apps & system traffic"));
   plans.back().rows.push_back(block_row("traffic", "all local TCP/UDP"));
@@ -144,7 +144,7 @@ std::vector<ChainBlockPlan> chain_plans(const Facts& f, const PingCache& pings) 
   nic.status = carrier.adapter ? "OK" : "FAIL";
   plans.push_back(std::move(nic));
 
-  bool reachable = !carrier.gateway.empty() && gateway_answers(f, pings, carrier.gateway);
+  bool reachable = !carrier.gateway.empty() && gateway_answers(f, probes, carrier.gateway);
   ChainBlockPlan gw = block_plan("LAN Gateway", "first hop to ISP");
   if (!carrier.gateway.empty()) gw.rows.push_back(block_row("address", carrier.gateway));
   gw.rows.push_back(block_row("ping", reachable ? "reachable" : "timeout"));
@@ -224,9 +224,9 @@ std::string header_body(const Facts& f, const std::string& level,
       findings_block(findings), report_extlinks());
 }
 
-std::string chain_view(const Facts& f, const PingCache& pings) {
+std::string chain_view(const Facts& f, const ProbeResults& probes) {
   std::string out = "<h2>Default egress chain</h2><div class=\"chain\">";
-  out += render_blocks(egress_chain_blocks(f, pings));
+  out += render_blocks(egress_chain_blocks(f, probes));
   out += "</div>";
   out += detail_sections(f);
   out += interception_sections(f);
@@ -235,17 +235,17 @@ std::string chain_view(const Facts& f, const PingCache& pings) {
 
 }  // namespace
 
-std::vector<ChainBlock> egress_chain_blocks(const Facts& facts, const PingCache& pings) {
-  return link_blocks(chain_plans(facts, pings),
+std::vector<ChainBlock> egress_chain_blocks(const Facts& facts, const ProbeResults& probes) {
+  return link_blocks(chain_plans(facts, probes),
                      facts.egress_v4_adapter ? facts.egress_v4_adapter->name : "");
 }
 
 std::string render_report(const Facts& facts, const TopologyGraph& graph,
-                          const std::string& interception_level, const PingCache& pings,
+                          const std::string& interception_level, const ProbeResults& probes,
                           std::string_view version, const std::vector<Finding>& findings) {
   std::string host = html_escape(facts.hostname);
   std::string payload = graph_payload_json(graph);
-  std::string chain = chain_view(facts, pings);
+  std::string chain = chain_view(facts, probes);
   std::string out;
   out.reserve(payload.size() + chain.size() + report_stylesheet().size() + report_script().size() +
               report_graph_section().size() + 8192);

@@ -7,19 +7,20 @@
 
 #include "facts/facts.h"
 #include "facts/findings.h"
+#include "facts/probe_results.h"
 #include "graph/graph.h"
 #include "report/chain.h"
 
 namespace corvale {
 
-/// The whole document as one UTF-8 string; never fails. `pings` holds the
-/// pre-warmed ping results by host (the LAN Gateway block reads it);
+/// The whole document as one UTF-8 string; never fails. The LAN Gateway block
+/// reads the ping results of `probes`;
 /// `version` is named in the footer; `findings` are listed under the chips.
 std::string render_report(const Facts& facts, const TopologyGraph& graph,
-                          const std::string& interception_level, const PingCache& pings,
+                          const std::string& interception_level, const ProbeResults& probes,
                           std::string_view version, const std::vector<Finding>& findings = {});
 
 /// The default egress chain of the report, numbered and hashed.
-std::vector<ChainBlock> egress_chain_blocks(const Facts& facts, const PingCache& pings);
+std::vector<ChainBlock> egress_chain_blocks(const Facts& facts, const ProbeResults& probes);
 
 }  // namespace corvale

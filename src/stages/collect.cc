@@ -204,7 +204,7 @@ ProcessDetails collect_local_identity(Facts& f) {
   return details;
 }
 
-void collect_sockets_and_endpoints(Facts& f) {
+void collect_sockets_and_endpoints(Facts& f, const Environment& env) {
   TcpSockets tcp = collect_tcp_sockets();
   f.tcp_sockets = std::move(tcp.tcp_sockets);
   f.tcp_listeners = std::move(tcp.tcp_listeners);
@@ -218,9 +218,9 @@ void collect_sockets_and_endpoints(Facts& f) {
   for (bool lower : {false, true})
     for (const char* upper : kProxyVariables) {
       std::string var = lower ? to_lower(upper) : std::string(upper);
-      if (auto v = env_text(var.c_str())) extract_proxy_endpoints(*v, var, eps);
+      if (auto v = env.get(var)) extract_proxy_endpoints(*v, var, eps);
     }
-  collect_config_endpoints(find_proxy_config_files(default_config_roots()), eps);
+  collect_config_endpoints(find_proxy_config_files(default_config_roots(env)), eps);
 }
 
 // Adds the full records of `pids` not read yet.
@@ -317,7 +317,7 @@ std::vector<GatewayProbe> gateway_targets(const std::vector<RouteEntry>& routes)
   return out;
 }
 
-Facts collect_facts(StageProbes& probes) {
+Facts collect_facts(const Environment& env, ProbeResults& probes) {
   Facts f;
   collect_identity(f);
   WorkerPool pool(kStageWorkers);
@@ -339,11 +339,13 @@ Facts collect_facts(StageProbes& probes) {
   timing_mark("egress+reachability");
   ProcessDetails details = collect_local_identity(f);
   timing_mark("proxy-registry");
-  collect_sockets_and_endpoints(f);
+  collect_sockets_and_endpoints(f, env);
   timing_mark("tcp-snapshots");
 
   read_details(listener_owner_pids(f), details);
-  f.proxy_candidates = assess_proxy_candidates(f, details);
+  ProbeFns candidate_probes;
+  candidate_probes.env = env.lookup();
+  f.proxy_candidates = assess_proxy_candidates(f, details, candidate_probes);
   timing_mark("listener-discovery");
 
   // Both lists come from one listing of the running units.

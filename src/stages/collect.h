@@ -8,24 +8,21 @@
 #include <vector>
 
 #include "facts/facts.h"
+#include "facts/probe_results.h"
+#include "util/environment.h"
 
 namespace corvale {
 
 /// The pre-warm's DNS time-out; the stage hands over results in its terms.
 inline constexpr uint64_t kPrewarmDnsTimeoutMs = 1500;
 
-/// What the stage's own probes found, as the pre-warm would have: ping
-/// results by host as pinged, DNS results by resolver as seen within
-/// kPrewarmDnsTimeoutMs. The pre-warm probes only what is missing here.
-struct StageProbes {
-  std::map<std::string, PingResult> pings;
-  std::map<std::string, DnsProbeResult> dns;
-};
-
 /// Runs every collector and probe in their fixed order; never fails. The
 /// slow probes that need no earlier result start at once and are waited for
-/// at the step that reports them.
-Facts collect_facts(StageProbes& probes);
+/// at the step that reports them. The stage's own pings and DNS answers go
+/// into `probes` as the pre-warm would have seen them (DNS within
+/// kPrewarmDnsTimeoutMs), so the pre-warm probes only what is missing. The
+/// proxy variables and configuration directories come from `env`.
+Facts collect_facts(const Environment& env, ProbeResults& probes);
 
 /// The pre-warm's resolvers: the IPv4 name servers of adapters that are up,
 /// then the two campus resolvers, each once.

@@ -188,10 +188,4 @@ std::string terminal_safe(std::string_view s) {
 
 double round2(double v) { return std::round(v * 100.0) / 100.0; }
 
-std::optional<std::string> env_text(const char* name) {
-  const char* v = std::getenv(name);
-  if (v == nullptr || !is_valid_utf8(v)) return std::nullopt;
-  return std::string(v);
-}
-
 }  // namespace corvale

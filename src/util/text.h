@@ -47,7 +47,4 @@ std::optional<T> parse_uint(std::string_view s) {
   return v;
 }
 
-/// Reads an environment variable; absent when unset or not valid UTF-8.
-std::optional<std::string> env_text(const char* name);
-
 }  // namespace corvale

@@ -17,14 +17,14 @@ struct Built {
 
 // One chain through a fresh builder, as the graph build calls it.
 Built chain(const Facts& f, const RouteEntry& route, bool selected) {
-  WarmCaches caches = warm_caches(f);
+  ProbeResults caches = warm_caches(f);
   CountingHooks counting;
   GraphHooks hooks = counting.hooks();
   GraphBuilder b;
-  BuildContext ctx(f, b, caches.pings, caches.dns, hooks);
+  BuildContext ctx(f, b, caches, hooks);
   Built out;
   out.first = add_egress_chain(ctx, route, selected);
-  out.misses = ctx.ping_misses + ctx.dns_misses;
+  out.misses = ctx.pings.misses() + ctx.dns.misses();
   b.finish_into(out.graph);
   return out;
 }
@@ -101,11 +101,11 @@ TEST(EgressChain, GatewayWithOnlyAProbe) {
 
 TEST(EgressChain, SilentGatewayIsMarkedAndTheInternetNotClaimed) {
   Facts f = captured_host("offline", false);
-  WarmCaches caches = warm_caches(f, false);
+  ProbeResults caches = warm_caches(f, false);
   CountingHooks counting;
   GraphHooks hooks = counting.hooks();
   GraphBuilder b;
-  BuildContext ctx(f, b, caches.pings, caches.dns, hooks);
+  BuildContext ctx(f, b, caches, hooks);
   add_egress_chain(ctx, *f.default_route_v4, true);
   TopologyGraph g;
   b.finish_into(g);

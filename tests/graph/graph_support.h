@@ -25,14 +25,9 @@ inline Facts captured_host(const std::string& scenario, bool probes_ok = true) {
   return f;
 }
 
-/// Ping and DNS caches holding every host the driver's pre-warm asks for.
-struct WarmCaches {
-  PingCache pings;
-  DnsCache dns;
-};
-
-inline WarmCaches warm_caches(const Facts& f, bool ok = true) {
-  WarmCaches c;
+/// Probe results holding every host the driver's pre-warm asks for.
+inline ProbeResults warm_caches(const Facts& f, bool ok = true) {
+  ProbeResults c;
   for (const auto& r : f.routes)
     if (is_default_route(r) && has_conventional_gateway(r))
       c.pings[pingable_gateway(r)] = ok ? PingResult{true, 1} : PingResult{};
@@ -47,12 +42,13 @@ inline WarmCaches warm_caches(const Facts& f, bool ok = true) {
   return c;
 }
 
-/// Hooks that never touch the network: every live probe fails and is counted.
+/// Hooks that never touch the network: every live probe fails and is counted;
+/// the environment is the snapshot in `env`.
 struct CountingHooks {
   size_t pings = 0, lookups = 0;
-  std::map<std::string, std::string> env;
+  Environment env;
   GraphHooks hooks() {
-    GraphHooks h;
+    GraphHooks h(env);
     h.ping = [this](const std::string&) {
       ++pings;
       return PingResult{};
@@ -60,11 +56,6 @@ struct CountingHooks {
     h.dns = [this](const std::string&, uint64_t) {
       ++lookups;
       return DnsProbeResult{};
-    };
-    h.env = [this](const char* name) -> std::optional<std::string> {
-      auto it = env.find(name);
-      if (it == env.end()) return std::nullopt;
-      return it->second;
     };
     return h;
   }

@@ -139,10 +139,10 @@ TEST_F(ConfigTree, CollectsEndpointsWithoutCredentialsOrText) {
 }
 
 TEST(DefaultConfigRoots, FollowsTheEnvironment) {
-  ::setenv("HOME", "/home/u", 1);
-  ::setenv("XDG_CONFIG_HOME", "/home/u/cfg/", 1);
-  ::setenv("XDG_DATA_HOME", "relative/data", 1);  // not absolute: ignored
-  auto roots = default_config_roots();
+  Environment env({{"HOME", "/home/u"},
+                   {"XDG_CONFIG_HOME", "/home/u/cfg/"},
+                   {"XDG_DATA_HOME", "relative/data"}});  // not absolute: ignored
+  auto roots = default_config_roots(env);
   ASSERT_GE(roots.size(), 6u);
   EXPECT_EQ(roots[0], "/home/u/cfg");
   EXPECT_EQ(roots[1], "/home/u/.local/share");
@@ -150,10 +150,7 @@ TEST(DefaultConfigRoots, FollowsTheEnvironment) {
   EXPECT_EQ(roots.back(), "/home/u");
   std::set<std::string> unique(roots.begin(), roots.end());
   EXPECT_EQ(unique.size(), roots.size());
-  ::unsetenv("XDG_CONFIG_HOME");
-  ::unsetenv("XDG_DATA_HOME");
-  ::unsetenv("HOME");
-  roots = default_config_roots();
+  roots = default_config_roots(Environment());
   EXPECT_EQ(roots.front(), "/etc");
 }
 

@@ -70,8 +70,9 @@ TEST(PingHostList, GatewaysThenFixedHostsWithoutDuplicates) {
 }
 
 TEST(PingHostList, CachedHostsAreDropped) {
-  PingCache cache{{"223.5.5.5", PingResult{true, 3}}};
-  auto hosts = ping_host_list(Facts{}, cache);
+  ProbeResults known;
+  known.pings["223.5.5.5"] = PingResult{true, 3};
+  auto hosts = ping_host_list(Facts{}, known);
   EXPECT_EQ(hosts, (std::vector<std::string>{"2400:3200::1", "10.0.0.55", "10.0.0.54", "10.0.32.32",
                                              "10.0.32.33"}));
 }
@@ -86,8 +87,9 @@ TEST(ResolverList, UpAdaptersIpv4OnlyThenCampus) {
   f.adapters = {down, up, up};
   EXPECT_EQ(resolver_list(f, {}),
             (std::vector<std::string>{"10.0.32.33", "1.1.1.1", "10.0.32.32"}));
-  DnsCache cache{{"1.1.1.1", DnsProbeResult{}}};
-  EXPECT_EQ(resolver_list(f, cache), (std::vector<std::string>{"10.0.32.33", "10.0.32.32"}));
+  ProbeResults known;
+  known.dns["1.1.1.1"] = DnsProbeResult{};
+  EXPECT_EQ(resolver_list(f, known), (std::vector<std::string>{"10.0.32.33", "10.0.32.32"}));
 }
 
 TEST(ReportName, StampAndPath) {

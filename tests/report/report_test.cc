@@ -68,9 +68,11 @@ Facts tun_host() {
   return f;
 }
 
-PingCache gateway_answers() { return {{"192.168.1.1", PingResult{true, 1}}}; }
+ProbeResults pinged(std::map<std::string, PingResult> pings) { return {std::move(pings), {}}; }
 
-std::string render(const Facts& f, const PingCache& pings = gateway_answers(),
+ProbeResults gateway_answers() { return pinged({{"192.168.1.1", PingResult{true, 1}}}); }
+
+std::string render(const Facts& f, const ProbeResults& pings = gateway_answers(),
                    const TopologyGraph& g = TopologyGraph{}, const std::string& level = "NONE") {
   return render_report(f, g, level, pings, "1.2.3");
 }
@@ -150,7 +152,7 @@ TEST(ReportChain, TunnelWithoutCoreAndCoreChoice) {
 TEST(ReportChain, GatewayThatDoesNotAnswerAndNoCarrier) {
   Facts f = direct_host();
   f.internet_probes.v4.ok = false;
-  auto blocks = egress_chain_blocks(f, {{"192.168.1.1", PingResult{false, -1}}});
+  auto blocks = egress_chain_blocks(f, pinged({{"192.168.1.1", PingResult{false, -1}}}));
   EXPECT_EQ(blocks[2].plan.status, "FAIL");
   EXPECT_NE(block_content(3, blocks[2].plan, "").find("rows=address 192.168.1.1; ping timeout|"),
             std::string::npos);

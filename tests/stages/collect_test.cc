@@ -137,16 +137,15 @@ TEST(PrewarmAfterStage, FindsEveryHostAndResolverAlreadyProbed) {
     f.routes = routes;
     f.adapters = {named(2, true, {"10.0.32.32", "223.5.5.5"}), named(5, true, {"198.18.0.2"})};
     const CampusTargets campus;
-    PingCache pings;
+    ProbeResults known;
     for (const std::string& h :
          {std::string(kInternetTargetV4), std::string(kInternetTargetV6), campus.portal_host,
           campus.resolver_a, campus.resolver_b, campus.api_host})
-      pings[h] = {};
-    for (const auto& g : gateway_targets(routes)) pings[g.gateway] = {};
-    EXPECT_EQ(ping_host_list(f, pings), std::vector<std::string>{});
-    DnsCache dns;
-    for (const auto& r : prewarm_resolvers(f.adapters)) dns[r] = {};
-    EXPECT_EQ(resolver_list(f, dns), std::vector<std::string>{});
+      known.pings[h] = {};
+    for (const auto& g : gateway_targets(routes)) known.pings[g.gateway] = {};
+    EXPECT_EQ(ping_host_list(f, known), std::vector<std::string>{});
+    for (const auto& r : prewarm_resolvers(f.adapters)) known.dns[r] = {};
+    EXPECT_EQ(resolver_list(f, known), std::vector<std::string>{});
     // And without the stage's results the pre-warm would have probed them.
     EXPECT_FALSE(resolver_list(f, {}).empty());
   }

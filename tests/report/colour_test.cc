@@ -2,7 +2,7 @@
 
 #include <regex>
 
-#include "main/summary.h"
+#include "report/console.h"
 
 namespace corvale {
 namespace {
@@ -41,12 +41,13 @@ Facts mixed_facts() {
 
 TEST(SummaryColour, PlainTextIsUnchangedAndColourOnlyWrapsStatusWords) {
   Facts f = mixed_facts();
-  DnsCache dns{{"10.0.32.32", DnsProbeResult{}}};
-  dns["10.0.32.32"].ok = true;
-  std::string plain = summary_text(f, dns);
-  std::string coloured = summary_text(f, dns, {}, true);
+  ProbeResults probes;
+  probes.dns = {{"10.0.32.32", DnsProbeResult{}}};
+  probes.dns["10.0.32.32"].ok = true;
+  std::string plain = summary_text(f, probes);
+  std::string coloured = summary_text(f, probes, {}, true);
   EXPECT_EQ(plain.find('\x1b'), std::string::npos);
-  EXPECT_EQ(summary_text(f, dns, {}, false), plain);
+  EXPECT_EQ(summary_text(f, probes, {}, false), plain);
   // Removing the colour gives back the plain text byte for byte, so the
   // columns line up exactly as in piped output.
   EXPECT_EQ(strip_colour(coloured), plain);

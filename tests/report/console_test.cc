@@ -1,4 +1,4 @@
-#include "main/summary.h"
+#include "report/console.h"
 
 #include <gtest/gtest.h>
 
@@ -109,8 +109,9 @@ TEST(Summary, CampusSection) {
   f.campus_probes.probes[4].http = HttpResponse{"", 3, 404};
   for (const char* host : {"10.0.0.55", "10.0.32.32"})
     f.campus_routes[host] = RouteLookup{2, "192.168.50.1", "192.168.50.10", kFamilyV4};
-  DnsCache dns{{"10.0.32.32", DnsProbeResult{"198.18.0.7", 4, true}}};
-  std::string s = summary_text(f, dns);
+  ProbeResults probes;
+  probes.dns = {{"10.0.32.32", DnsProbeResult{"198.18.0.7", 4, true}}};
+  std::string s = summary_text(f, probes);
   EXPECT_TRUE(contains(s, "  10.0.0.55       OK\n      via enp3s0 -> 192.168.50.1\n"));
   EXPECT_TRUE(contains(s, "  10.0.32.32      FAIL\n"));
   EXPECT_TRUE(contains(s, "  Portal 10.0.0.55 HTTP : OK\n      title = Campus Portal\n"));
@@ -136,9 +137,10 @@ TEST(Summary, CampusHostsByTheirOwnRoutes) {
   f.campus_routes = {{"10.0.0.55", campus_route},
                      {"10.0.32.32", campus_route},
                      {"10.0.32.33", RouteLookup{7, std::nullopt, "198.18.0.1", kFamilyV4}}};
-  DnsCache dns{{"10.0.32.32", DnsProbeResult{"203.0.113.80", 4, true}},
-               {"10.0.32.33", DnsProbeResult{"203.0.113.80", 5, true}}};
-  std::string s = summary_text(f, dns);
+  ProbeResults probes;
+  probes.dns = {{"10.0.32.32", DnsProbeResult{"203.0.113.80", 4, true}},
+                {"10.0.32.33", DnsProbeResult{"203.0.113.80", 5, true}}};
+  std::string s = summary_text(f, probes);
   const std::string tun(40, 't');
   EXPECT_TRUE(contains(s, "  10.0.0.55       FAIL\n      via enp3s0 -> 192.168.50.1\n"));
   EXPECT_TRUE(contains(s, "  10.0.32.33      FAIL\n      via " + tun + "\n"));

@@ -6,19 +6,22 @@
 
 #include "facts/facts.h"
 #include "facts/findings.h"
-#include "graph/graph.h"
+#include "facts/probe_results.h"
+#include "util/environment.h"
 
 namespace corvale {
 
-/// The summary text for `facts`; `dns` holds the driver's resolver results.
+/// The summary text for `facts`; the campus resolvers' lines read the DNS
+/// results of `probes`.
 /// Section 12 lists `findings` and is left out when there are none.
 /// With `colour` the status words carry terminal colours; without it the
 /// text is plain.
-std::string summary_text(const Facts& facts, const DnsCache& dns,
+std::string summary_text(const Facts& facts, const ProbeResults& probes,
                          const std::vector<Finding>& findings = {}, bool colour = false);
-/// Prints summary_text to standard output, coloured per summary_colour_wanted.
-void print_summary(const Facts& facts, const DnsCache& dns,
-                   const std::vector<Finding>& findings = {});
+/// Prints summary_text to standard output, coloured per summary_colour_wanted
+/// with NO_COLOR and TERM from `env`.
+void print_summary(const Facts& facts, const ProbeResults& probes,
+                   const std::vector<Finding>& findings, const Environment& env);
 
 /// A status word ("OK", "FAIL", "CHECK", "WARN", "PROBLEM", "WARNING") in its
 /// colour: green for OK, red for failures, amber for warnings; other words

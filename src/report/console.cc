@@ -1,4 +1,4 @@
-#include "main/summary.h"
+#include "report/console.h"
 
 #include <fmt/format.h>
 #include <unistd.h>
@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <tuple>
 
 #include "facts/adapter_assessment.h"
@@ -237,7 +236,8 @@ bool dns_via_proxy(const Facts& f, const std::string& resolver, const DnsProbeRe
          (a->second.verdict == "Tunnel" || a->second.verdict == "SuspectedTunnel");
 }
 
-void section_campus(std::string& o, const Facts& f, const DnsCache& dns, bool colour) {
+void section_campus(std::string& o, const Facts& f,
+                    const std::map<std::string, DnsProbeResult>& dns, bool colour) {
   const CampusProbes& c = f.campus_probes;
   o += banner_text("11. ZEK campus infra (ZekConnected targets)");
   const CampusTargets campus;
@@ -325,8 +325,8 @@ bool summary_colour_wanted(bool stdout_is_terminal, bool no_color_set, std::stri
   return stdout_is_terminal && !no_color_set && term != "dumb";
 }
 
-std::string summary_text(const Facts& f, const DnsCache& dns, const std::vector<Finding>& findings,
-                         bool colour) {
+std::string summary_text(const Facts& f, const ProbeResults& probes,
+                         const std::vector<Finding>& findings, bool colour) {
   std::string o;
   section_adapters(o, f);
   section_ip_config(o, f);
@@ -337,17 +337,17 @@ std::string summary_text(const Facts& f, const DnsCache& dns, const std::vector<
   section_listeners(o, f);
   section_gateways(o, f, colour);
   section_internet(o, f, colour);
-  section_campus(o, f, dns, colour);
+  section_campus(o, f, probes.dns, colour);
   section_diagnosis(o, findings, colour);
   return o;
 }
 
-void print_summary(const Facts& facts, const DnsCache& dns, const std::vector<Finding>& findings) {
+void print_summary(const Facts& facts, const ProbeResults& probes,
+                   const std::vector<Finding>& findings, const Environment& env) {
   // The driver has already cleared the progress line (progress_finish).
-  const char* term = std::getenv("TERM");
   bool colour =
-      summary_colour_wanted(::isatty(1) == 1, std::getenv("NO_COLOR") != nullptr, term ? term : "");
-  std::string text = summary_text(facts, dns, findings, colour);
+      summary_colour_wanted(::isatty(1) == 1, env.is_set("NO_COLOR"), env.get("TERM").value_or(""));
+  std::string text = summary_text(facts, probes, findings, colour);
   std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
