@@ -156,6 +156,8 @@ namespace {
 
 using namespace diagnosis;
 
+// Evaluated top to bottom; a rule may look at what earlier rows found. The
+// listing is then ordered by severity, rows of one severity in this order.
 constexpr Rule kRules[] = {
     {"no-adapter-up", Severity::kProblem, no_link_up},
     {"no-default-route", Severity::kProblem, no_default_route},
