@@ -101,6 +101,9 @@ struct SocketEntry {
   uint16_t remote_port = 0;
   uint8_t state = 0;
   uint32_t pid = 0;
+  // ss shows a socket on :: that also takes IPv4 as "*"; its local_address
+  // reads "0.0.0.0" as before, and this says it takes IPv6 too.
+  bool dual_stack = false;
   bool operator==(const SocketEntry&) const = default;
 };
 

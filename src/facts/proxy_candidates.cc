@@ -7,6 +7,7 @@
 #include <tuple>
 #include <utility>
 
+#include "facts/lookup.h"
 #include "facts/products.h"
 #include "facts/proxy_settings.h"
 #include "util/ip.h"
@@ -187,23 +188,6 @@ std::vector<PolicyEndpoint> policy_endpoints(const ProxySettings& settings, cons
   return out;
 }
 
-bool policy_host_matches(std::string_view setting_host, std::string_view listener_host,
-                         const std::set<std::string>& local_addresses) {
-  std::string setting = normalize_ip_text(setting_host);
-  std::string listener = normalize_ip_text(listener_host);
-  if (setting.empty() || listener.empty()) return false;
-  if (setting == listener) return true;
-  bool setting_loopback = is_loopback_host(setting);
-  if (setting_loopback && is_loopback_host(listener)) return true;
-  if (!is_unspecified_ip(listener)) return false;
-  auto setting_ip = parse_ip(setting);
-  bool setting_own = setting_ip && LocalAddresses(local_addresses).is_own(setting);
-  if (!setting_loopback && !setting_own) return false;
-  if (listener == "::") return true;
-  // 0.0.0.0 accepts IPv4 only; "localhost" also resolves to 127.0.0.1.
-  return setting == "localhost" || (setting_ip && setting_ip->is_v4());
-}
-
 std::vector<uint32_t> listener_owner_pids(const Facts& facts) {
   LocalAddresses local(facts.local_addresses);
   std::vector<uint32_t> pids;
@@ -250,7 +234,7 @@ std::vector<ListenerCandidate> rank_listeners(const Facts& facts, const ProcessD
         it != counts.local_clients_by_pid_port.end())
       c.live_local_clients = it->second;
     for (const auto& p : policies) {
-      if (p.port != c.port || !policy_host_matches(p.host, c.host, facts.local_addresses)) continue;
+      if (!listener_accepts(l, p.host, p.port, facts.local_addresses)) continue;
       c.policy_reference = true;
       for (const auto& s : p.sources) add_unique(c.policy_sources, s);
     }

@@ -3,15 +3,8 @@
 // budget, which of them the SOCKS5 and HTTP CONNECT batches take, and how the
 // evidence turns into a score, a level and a signal list. The probes
 // themselves run in probe/proxy_candidates.
-//
-// Host compatibility between a configured proxy endpoint and a listener: the
-// ports must be equal. Equal addresses after normalisation match. A loopback
-// name in the setting ("localhost", any 127.x address, ::1) matches a listener
-// bound to a loopback address. A listener bound to an unspecified address
-// accepts a setting that names loopback or one of the host's own addresses of
-// its family: 0.0.0.0 takes IPv4 loopback, "localhost" and own IPv4 addresses;
-// :: takes these of both families, since a dual-stack socket also accepts
-// IPv4. Any other host name (including a remote address) matches nothing.
+// A listener counts as the one a proxy setting names when listener_accepts
+// (facts/lookup.h) says so.
 #pragma once
 
 #include <cstddef>
@@ -51,10 +44,6 @@ struct PolicyEndpoint {
 /// Endpoints from the WinINET / WinHTTP texts of `settings` (when present) and
 /// the proxy environment variables, merged by normalised host and port.
 std::vector<PolicyEndpoint> policy_endpoints(const ProxySettings& settings, const EnvLookup& env);
-
-/// The compatibility rule described at the top of this file (ports compared by the caller).
-bool policy_host_matches(std::string_view setting_host, std::string_view listener_host,
-                         const std::set<std::string>& local_addresses);
 
 /// Pids whose full details the assessment reads: owners of the examined
 /// listeners, ascending.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "facts/facts.h"
+#include "facts/lookup.h"
 #include "facts/probe_results.h"
 #include "graph/attribution.h"
 #include "graph/builder.h"
@@ -102,6 +103,7 @@ std::string process_card(BuildContext& ctx, uint32_t pid);
 
 std::string family_tag(uint16_t family);   // "v4" / "v6"
 std::string family_text(uint16_t family);  // "IPv4" / "IPv6"
-std::string process_name(const Facts& facts, uint32_t pid);
+/// The process's recorded name, or "PID N" when the scan has none.
+std::string process_label(const Facts& facts, uint32_t pid);
 
 }  // namespace corvale

@@ -255,7 +255,7 @@ std::string add_tunnel_card(BuildContext& ctx, const RouteEntry& route) {
   const AdapterAssessment* as = ctx.assessment(route.if_index);
   GraphBuilder& b = ctx.b;
   const double confidence = as ? as->confidence : 0.7;
-  const std::string name = a ? a->name : fmt::format("ifIndex {}", route.if_index);
+  const std::string name = adapter_label(ctx.facts, route.if_index);
   std::string id = fmt::format("tun-{}-l{}", route.if_index, kLayerTunnel);
   bool selected =
       ctx.facts.default_route_v4 && ctx.facts.default_route_v4->if_index == route.if_index;

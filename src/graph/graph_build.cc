@@ -76,9 +76,7 @@ const std::vector<BuildContext::SocketRoute>& BuildContext::socket_routes() {
 }
 
 const Adapter* BuildContext::adapter(uint32_t if_index) const {
-  for (const auto& a : facts.adapters)
-    if (a.if_index == if_index) return &a;
-  return nullptr;
+  return find_adapter(facts, if_index);
 }
 
 const AdapterAssessment* BuildContext::assessment(uint32_t if_index) const {
@@ -86,9 +84,8 @@ const AdapterAssessment* BuildContext::assessment(uint32_t if_index) const {
   return it == facts.assessments_by_index.end() ? nullptr : &it->second;
 }
 
-std::string process_name(const Facts& facts, uint32_t pid) {
-  auto it = facts.processes_by_pid.find(pid);
-  return it == facts.processes_by_pid.end() ? fmt::format("PID {}", pid) : it->second.name;
+std::string process_label(const Facts& facts, uint32_t pid) {
+  return process_name(facts, pid).value_or(fmt::format("PID {}", pid));
 }
 
 namespace {
@@ -133,9 +130,8 @@ void add_selected_v4(BuildContext& ctx) {
   const Facts& f = ctx.facts;
   if (!f.default_route_v4) return;
   const RouteEntry& route = *f.default_route_v4;
-  const Adapter* a = ctx.adapter(route.if_index);
   const AdapterAssessment* as = ctx.assessment(route.if_index);
-  const std::string name = a ? a->name : fmt::format("ifIndex {}", route.if_index);
+  const std::string name = adapter_label(f, route.if_index);
   const std::string verdict = as && !as->verdict.empty() ? as->verdict : "";
   if (is_tunnel_interface(f, route.if_index)) {
     ctx.b.add_item("app",
@@ -173,8 +169,7 @@ void add_selected_v6(BuildContext& ctx) {
   const Facts& f = ctx.facts;
   if (!f.default_route_v6) return;
   const RouteEntry& route = *f.default_route_v6;
-  const Adapter* a = ctx.adapter(route.if_index);
-  const std::string name = a ? a->name : fmt::format("ifIndex {}", route.if_index);
+  const std::string name = adapter_label(f, route.if_index);
   if (f.default_route_v4 && f.default_route_v4->if_index == route.if_index) {
     ctx.b.add_item("app", GraphBuilder::make_item("default-v6", "IPv6 default", name, "OK",
                                                   "same interface as IPv4 selected route"));

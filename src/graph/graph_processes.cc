@@ -25,12 +25,6 @@ const CoreControllerInfo* core_of(const Facts& facts, uint32_t pid) {
   return nullptr;
 }
 
-bool is_local_host(const Facts& f, const std::string& host) {
-  std::string n = normalize_ip_text(host);
-  return is_loopback_host(host) || is_unspecified_ip(n) || f.local_addresses.contains(n) ||
-         f.local_names.contains(to_lower(host));
-}
-
 // The lowest-metric default route of an up carrier adapter of `family`.
 const RouteEntry* carrier_route(const BuildContext& ctx, uint16_t family) {
   const RouteEntry* best = nullptr;
@@ -187,7 +181,7 @@ std::string process_card(BuildContext& ctx, uint32_t pid) {
   if (auto it = ctx.process_cards.find(pid); it != ctx.process_cards.end()) return it->second;
   std::string id = fmt::format("proc-{}-l{}", pid, kLayerCore);
   ctx.process_cards.emplace(pid, id);
-  std::string name = process_name(ctx.facts, pid);
+  std::string name = process_label(ctx.facts, pid);
   const CoreControllerInfo* core = core_of(ctx.facts, pid);
   bool is_core = is_capture_process(name) || core;
   ctx.b.add_node(
@@ -248,13 +242,7 @@ void add_proxy_policy(BuildContext& ctx) {
       ctx.b.add_edge(policy, from_row, id, 0.9, "policy", "application proxy policy entry");
       continue;
     }
-    const SocketEntry* listener = nullptr;
-    for (const auto& l : f.tcp_listeners)
-      if (l.local_port == e.port &&
-          policy_host_matches(e.host, l.local_address, f.local_addresses)) {
-        listener = &l;
-        break;
-      }
+    const SocketEntry* listener = accepting_listener(f, e.host, e.port);
     if (!listener) {
       std::string id = fmt::format("cfgproxy-dead-{}-{}", e.host, e.port);
       ctx.b.add_node(id, "Configured Proxy", "configured local endpoint has no TCP listener",
@@ -267,7 +255,7 @@ void add_proxy_policy(BuildContext& ctx) {
       continue;
     }
     std::string id = fmt::format("cfgproxy-{}-{}", e.host, e.port);
-    std::string owner = process_name(f, listener->pid);
+    std::string owner = process_label(f, listener->pid);
     std::string evidence = fmt::format("{} configured endpoint + listener owner", e.source);
     ctx.b.add_node(id, "Configured Proxy",
                    fmt::format("{} · configured local endpoint; listener owner resolved", where),
@@ -316,8 +304,8 @@ void add_process_relations(BuildContext& ctx) {
     if (s.state != kTcpEstablished || s.pid == 0 || !is_local_host(f, s.remote_address)) continue;
     const SocketEntry* target = nullptr;
     for (const auto& l : f.tcp_listeners)
-      if (l.local_port == s.remote_port && l.pid != s.pid &&
-          policy_host_matches(s.remote_address, l.local_address, f.local_addresses)) {
+      if (l.pid != s.pid &&
+          listener_accepts(l, s.remote_address, s.remote_port, f.local_addresses)) {
         target = &l;
         break;
       }
@@ -327,7 +315,7 @@ void add_process_relations(BuildContext& ctx) {
     std::string key = fmt::format("{}|local|{}|{}", s.pid, target->pid, s.remote_port);
     if (!merged.emplace(key, true).second) continue;
     std::string id = fmt::format("local-pid-{}", s.pid);
-    std::string name = process_name(f, s.pid);
+    std::string name = process_label(f, s.pid);
     ctx.b.add_node(id, name,
                    fmt::format("local process relation · PID {} · merged by entity", s.pid), "core",
                    "");
@@ -347,8 +335,8 @@ void add_process_relations(BuildContext& ctx) {
       ctx.b.add_item(
           id,
           B::make_item(row, "relation",
-                       fmt::format("{} port {}", process_name(f, target->pid), s.remote_port), "",
-                       "merged by target process · " + process_name(f, target->pid), "out"));
+                       fmt::format("{} port {}", process_label(f, target->pid), s.remote_port), "",
+                       "merged by target process · " + process_label(f, target->pid), "out"));
       ctx.b.add_edge(id, row, card->second, 0.8, "likely",
                      "live local TCP + listener owner" + relation);
     } else {
@@ -456,7 +444,7 @@ void add_candidates(BuildContext& ctx) {
     std::string id = fmt::format("candidate-{}", pid);
     bool answered =
         std::any_of(list.begin(), list.end(), [](const auto* c) { return !c->protocol.empty(); });
-    ctx.b.add_node(id, process_name(ctx.facts, pid),
+    ctx.b.add_node(id, process_label(ctx.facts, pid),
                    fmt::format("proxy candidate · PID {} · collapsed by process", pid), "core",
                    answered ? "OK" : "WARN");
     if (GraphNode* n = ctx.b.node(id)) {

@@ -92,6 +92,8 @@ std::vector<SocketEntry> parse_ss_output(std::string_view text, bool tcp) {
     SocketEntry e;
     e.pid = owner_pid(line);
     std::tie(e.local_address, e.local_port) = parse_endpoint(fields[3]);
+    // "*" is a socket on :: that also takes IPv4; [::] is one that is IPv6-only.
+    e.dual_stack = trim_view(fields[3]).starts_with("*:");
     if (tcp) {
       std::tie(e.remote_address, e.remote_port) = parse_endpoint(fields[4]);
       e.state = tcp_state_code(fields[0]);

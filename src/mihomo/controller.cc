@@ -6,6 +6,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "facts/lookup.h"
 #include "parallel/pmap.h"
 #include "util/file.h"
 #include "util/ip.h"
@@ -132,8 +133,7 @@ std::vector<std::string> controller_candidates(const std::optional<std::string>&
     if (is_unspecified_ip(host) || host == "127.0.0.1")
       out.push_back(fmt::format("127.0.0.1:{}", l.local_port));
     else if (is_loopback_host(host))  // another 127.x or ::1: only reachable there
-      out.push_back(host.find(':') != std::string::npos ? fmt::format("[{}]:{}", host, l.local_port)
-                                                        : fmt::format("{}:{}", host, l.local_port));
+      out.push_back(endpoint_text(host, l.local_port));
   }
   std::sort(out.begin(), out.end());
   out.erase(std::unique(out.begin(), out.end()), out.end());

@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "facts/adapter_assessment.h"
+#include "facts/lookup.h"
 #include "parallel/progress.h"
 #include "probe/campus.h"
 #include "util/ip.h"
@@ -35,10 +36,9 @@ std::string word(bool ok, bool colour) {
 // goes through here before it reaches the terminal.
 std::string safe(std::string_view untrusted) { return terminal_safe(untrusted); }
 
-std::string adapter_name(const Facts& f, uint32_t if_index) {
-  for (const auto& a : f.adapters)
-    if (a.if_index == if_index) return safe(a.name);
-  return {};
+// Blank for an index no adapter has.
+std::string adapter_cell(const Facts& f, uint32_t if_index) {
+  return safe(adapter_name(f, if_index).value_or(""));
 }
 
 std::string addresses(const std::vector<InterfaceAddress>& list, bool global_only) {
@@ -70,8 +70,7 @@ void section_adapters(std::string& o, const Facts& f) {
                    "Speed");
   for (const auto& a : f.adapters)
     o += fmt::format("{:<6} {:<34} {:<15} {:<10} {}\n", a.is_up ? "[x]" : "[ ]", safe(a.name),
-                     media_type_text(a.if_type), format_speed(a.link_speed_bps),
-                     safe(a.description));
+                     media_type_text(a.if_type), speed_text(a.link_speed_bps), safe(a.description));
   o += "  [x] = Up   [ ] = Down\n";
 }
 
@@ -114,7 +113,7 @@ void default_route_rows(std::string& o, const Facts& f, uint16_t family) {
   for (const auto& r : f.routes)
     if (r.family == family && is_default_route(r))
       o += fmt::format("    ifIndex {:<4} {:<34} {:<16} metric {}\n", r.if_index,
-                       adapter_name(f, r.if_index), safe(r.gateway), r.metric);
+                       adapter_cell(f, r.if_index), safe(r.gateway), r.metric);
 }
 
 void egress_line(std::string& o, const Facts& f, const char* fam,
@@ -124,7 +123,7 @@ void egress_line(std::string& o, const Facts& f, const char* fam,
     return;
   }
   o += fmt::format("  {} egress -> {} (ifIndex {})  src {}  via {}\n", fam,
-                   adapter_name(f, lookup->if_index), lookup->if_index,
+                   adapter_cell(f, lookup->if_index), lookup->if_index,
                    safe(lookup->source.value_or("")), safe(lookup->via.value_or("")));
 }
 
@@ -145,7 +144,7 @@ void section_routes(std::string& o, const Facts& f) {
   });
   for (const RouteEntry* r : defaults)
     o += fmt::format("    {:<3} {:<6} {:<34} {:<16} ifIndex {}\n",
-                     r->family == kFamilyV4 ? "v4" : "v6", r->metric, adapter_name(f, r->if_index),
+                     r->family == kFamilyV4 ? "v4" : "v6", r->metric, adapter_cell(f, r->if_index),
                      safe(r->gateway), r->if_index);
   egress_line(o, f, "IPv4", f.egress_v4);
   egress_line(o, f, "IPv6", f.egress_v6);
@@ -166,13 +165,7 @@ void section_processes(std::string& o, const Facts& f) {
 
 std::string owner_name(const Facts& f, uint32_t pid) {
   if (pid == 0) return "";
-  auto it = f.processes_by_pid.find(pid);
-  return it == f.processes_by_pid.end() ? "" : safe(it->second.name);
-}
-
-std::string endpoint_text(const std::string& addr, uint16_t port) {
-  if (addr.find(':') != std::string::npos) return fmt::format("[{}]:{}", addr, port);
-  return fmt::format("{}:{}", addr, port);
+  return safe(process_name(f, pid).value_or(""));
 }
 
 void section_listeners(std::string& o, const Facts& f) {
@@ -205,11 +198,11 @@ void section_gateways(std::string& o, const Facts& f, bool colour) {
 void section_internet(std::string& o, const Facts& f, bool colour) {
   o += banner_text("10. Internet reachability (IPv4 / IPv6)");
   o += "  223.5.5.5   IPv4 : " + word(f.internet_probes.v4.ok, colour);
-  std::string v4_name = f.egress_v4 ? adapter_name(f, f.egress_v4->if_index) : "none";
+  std::string v4_name = f.egress_v4 ? adapter_cell(f, f.egress_v4->if_index) : "none";
   o += fmt::format("      egress -> {}  src {}\n", v4_name,
                    safe(f.egress_v4 ? f.egress_v4->source.value_or("") : ""));
   o += "  2400:3200::1 IPv6 : " + word(f.internet_probes.v6.ok, colour);
-  std::string v6_name = f.egress_v6 ? adapter_name(f, f.egress_v6->if_index) : "none";
+  std::string v6_name = f.egress_v6 ? adapter_cell(f, f.egress_v6->if_index) : "none";
   o += fmt::format("      egress -> {}  src {}\n", v6_name,
                    safe(f.egress_v6 ? f.egress_v6->source.value_or("") : ""));
 }
@@ -220,7 +213,7 @@ std::string campus_via(const Facts& f, const std::string& host) {
   auto it = f.campus_routes.find(host);
   if (it == f.campus_routes.end()) return "none";
   const RouteLookup& route = it->second;
-  std::string name = adapter_name(f, route.if_index);
+  std::string name = adapter_cell(f, route.if_index);
   if (route.via && !route.via->empty()) return fmt::format("{} -> {}", name, safe(*route.via));
   return name;
 }
@@ -293,23 +286,6 @@ void section_diagnosis(std::string& o, const std::vector<Finding>& findings, boo
 }
 
 }  // namespace
-
-std::string format_speed(uint64_t bps) {
-  if (bps == 0) return "0 bps";
-  struct Unit {
-    double size;
-    const char* name;
-  };
-  static constexpr Unit units[] = {{1e12, "Tbps"}, {1e9, "Gbps"}, {1e6, "Mbps"}, {1e3, "Kbps"}};
-  double v = static_cast<double>(bps);
-  for (const auto& u : units) {
-    if (u.size > v) continue;
-    double q = v / u.size;
-    if (std::fabs(q - std::round(q)) < 1e-9) return fmt::format("{} {}", std::llround(q), u.name);
-    return fmt::format("{:.1f} {}", q, u.name);
-  }
-  return fmt::format("{} bps", bps);
-}
 
 std::string paint_status(std::string_view w, bool colour) {
   if (!colour) return std::string(w);

@@ -31,7 +31,4 @@ std::string paint_status(std::string_view word, bool colour);
 /// empty) or on a dumb terminal, so piped output stays plain.
 bool summary_colour_wanted(bool stdout_is_terminal, bool no_color_set, std::string_view term);
 
-/// "0 bps", "100 Mbps", "1 Gbps" …
-std::string format_speed(uint64_t bps);
-
 }  // namespace corvale

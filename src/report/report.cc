@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "facts/adapter_assessment.h"
+#include "facts/lookup.h"
 #include "facts/products.h"
 #include "facts/proxy_settings.h"
 #include "report/assets.h"
@@ -21,12 +22,6 @@ namespace {
 std::vector<ChainBlockPlan> chain_plans(const Facts& f, const ProbeResults& probes);
 
 constexpr std::string_view kInternetTarget = "223.5.5.5";
-
-const Adapter* adapter_by_index(const Facts& f, uint32_t if_index) {
-  for (const auto& a : f.adapters)
-    if (a.if_index == if_index) return &a;
-  return nullptr;
-}
 
 std::string first_address(const std::vector<InterfaceAddress>& list) {
   return list.empty() ? std::string() : list.front().address;
@@ -48,7 +43,7 @@ struct Carrier {
 Carrier find_carrier(const Facts& f, bool tunnel) {
   Carrier c;
   if (!tunnel && f.egress_v4 && f.egress_v4_adapter) {
-    c.adapter = adapter_by_index(f, f.egress_v4->if_index);
+    c.adapter = find_adapter(f, f.egress_v4->if_index);
     if (f.egress_v4->via)
       c.gateway = *f.egress_v4->via;
     else if (f.default_route_v4 && f.default_route_v4->if_index == f.egress_v4->if_index)
@@ -57,7 +52,7 @@ Carrier find_carrier(const Facts& f, bool tunnel) {
   }
   for (const auto& p : f.physical_candidates) {
     if (p.family != kFamilyV4) continue;
-    if (const Adapter* a = adapter_by_index(f, p.if_index)) return {a, p.gateway};
+    if (const Adapter* a = find_adapter(f, p.if_index)) return {a, p.gateway};
   }
   return {};
 }
@@ -151,7 +146,7 @@ std::vector<ChainBlockPlan> chain_plans(const Facts& f, const ProbeResults& prob
   gw.status = reachable ? "OK" : "FAIL";
   plans.push_back(std::move(gw));
 
-  const Adapter* egress = f.egress_v4 ? adapter_by_index(f, f.egress_v4->if_index) : nullptr;
+  const Adapter* egress = f.egress_v4 ? find_adapter(f, f.egress_v4->if_index) : nullptr;
   ChainBlockPlan isp = block_plan("Internet / ISP", "IPv4 reachability");
   isp.rows.push_back(block_row("probe", kInternetTarget));
   isp.rows.push_back(block_row("egress", egress ? egress->name : ""));
@@ -174,7 +169,7 @@ std::string chip_classed(std::string_view label, std::string_view cls, std::stri
 std::string chips(const Facts& f, const std::string& level) {
   std::string egress_v6;
   if (f.egress_v6)
-    if (const Adapter* a = adapter_by_index(f, f.egress_v6->if_index)) egress_v6 = a->name;
+    if (const Adapter* a = find_adapter(f, f.egress_v6->if_index)) egress_v6 = a->name;
   const ProxySettings& ps = f.proxy_settings;
   std::string wininet =
       ps.proxy_enabled ? fmt::format("on ({})", redact_proxy_credentials(ps.proxy_server)) : "off";

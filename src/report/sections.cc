@@ -8,6 +8,7 @@
 #include <map>
 
 #include "facts/adapter_assessment.h"
+#include "facts/lookup.h"
 #include "facts/proxy_settings.h"
 #include "util/html.h"
 #include "util/text.h"
@@ -15,10 +16,9 @@
 namespace corvale {
 namespace {
 
-std::string adapter_name(const Facts& f, uint32_t if_index) {
-  for (const auto& a : f.adapters)
-    if (a.if_index == if_index) return a.name;
-  return "";
+// The tables leave the cell blank for an index no adapter has.
+std::string adapter_cell(const Facts& f, uint32_t if_index) {
+  return adapter_name(f, if_index).value_or("");
 }
 
 std::string addresses_text(const std::vector<InterfaceAddress>& list) {
@@ -27,15 +27,7 @@ std::string addresses_text(const std::vector<InterfaceAddress>& list) {
   return join(parts, ", ");
 }
 
-std::string endpoint_text(const std::string& host, uint16_t port) {
-  if (host.find(':') != std::string::npos) return fmt::format("[{}]:{}", host, port);
-  return fmt::format("{}:{}", host, port);
-}
-
-std::string process_name(const Facts& f, uint32_t pid) {
-  auto it = f.processes_by_pid.find(pid);
-  return it == f.processes_by_pid.end() ? "" : it->second.name;
-}
+std::string process_cell(const Facts& f, uint32_t pid) { return process_name(f, pid).value_or(""); }
 
 std::string adapters_table(const Facts& f) {
   std::vector<TableRow> rows;
@@ -73,7 +65,7 @@ std::string default_routes_table(const Facts& f, uint16_t family) {
   std::vector<TableRow> rows;
   for (const auto& r : f.routes)
     if (r.family == family && is_default_route(r))
-      rows.push_back({std::to_string(r.if_index), adapter_name(f, r.if_index), r.gateway,
+      rows.push_back({std::to_string(r.if_index), adapter_cell(f, r.if_index), r.gateway,
                       std::to_string(r.metric)});
   return html_table({"ifIndex", "InterfaceAlias", "NextHop", "RouteMetric"}, rows);
 }
@@ -89,7 +81,7 @@ std::string egress_selection_table(const Facts& f) {
   std::vector<TableRow> rows;
   for (const RouteEntry* r : defaults) {
     bool selected = f.egress_v4 && f.egress_v4->if_index == r->if_index;
-    rows.push_back({selected ? ">>" : "", std::to_string(r->metric), adapter_name(f, r->if_index),
+    rows.push_back({selected ? ">>" : "", std::to_string(r->metric), adapter_cell(f, r->if_index),
                     r->gateway, std::to_string(r->if_index)});
   }
   return html_table({"Selected", "Effective", "Interface", "NextHop", "ifIndex"}, rows);
@@ -117,7 +109,7 @@ std::string proxy_ports_table(const Facts& f) {
   for (const auto& a : f.proxy_candidates.assessments)
     if (is_proxy_like(a))
       rows.push_back({a.host, std::to_string(a.port),
-                      a.process_name.empty() ? process_name(f, a.pid) : a.process_name});
+                      a.process_name.empty() ? process_cell(f, a.pid) : a.process_name});
   return html_table({"Addr", "LocalPort", "Process"}, rows);
 }
 
@@ -131,7 +123,7 @@ std::string gateway_table(const Facts& f) {
 
 std::string internet_table(const Facts& f) {
   auto row = [&](const char* dest, const PingResult& ping, const std::optional<RouteLookup>& l) {
-    return TableRow{dest, ping.ok ? "OK" : "FAIL", l ? adapter_name(f, l->if_index) : "",
+    return TableRow{dest, ping.ok ? "OK" : "FAIL", l ? adapter_cell(f, l->if_index) : "",
                     l ? l->source.value_or("") : ""};
   };
   return html_table({"Dest", "Result", "Egress", "Src"},
@@ -213,7 +205,7 @@ std::string candidate_processes_table(const Facts& f) {
         list.begin(), list.end(),
         [](auto* a, auto* b) { return level_rank(a->level) < level_rank(b->level); });
     rows.push_back({top->level, std::to_string(pid),
-                    best->process_name.empty() ? process_name(f, pid) : best->process_name,
+                    best->process_name.empty() ? process_cell(f, pid) : best->process_name,
                     score_text(best->score), std::to_string(list.size()),
                     std::to_string(candidates), std::to_string(protocol),
                     std::to_string(local_clients), std::to_string(remote), bool_text(common_app),
@@ -229,7 +221,7 @@ std::string listener_inventory_table(const Facts& f) {
   std::vector<TableRow> rows;
   for (const auto& a : f.proxy_candidates.assessments)
     rows.push_back({a.level, endpoint_text(a.host, a.port), std::to_string(a.pid),
-                    a.process_name.empty() ? process_name(f, a.pid) : a.process_name,
+                    a.process_name.empty() ? process_cell(f, a.pid) : a.process_name,
                     score_text(a.score), std::to_string(a.live_local_clients),
                     std::to_string(a.remote_established), bool_text(a.common_app), a.signals});
   return html_table({"Tier", "Local", "PID", "Process", "ProxyScore", "LocalClients",
@@ -291,20 +283,6 @@ std::string kv_list(const std::vector<std::pair<std::string, std::string>>& pair
 std::string detail_section(std::string_view summary, std::string_view body) {
   return fmt::format("<details><summary>{}</summary><div class=\"dbody\">{}</div></details>",
                      html_escape(summary), body);
-}
-
-std::string speed_text(uint64_t bps) {
-  if (bps == 0) return "0 bps";
-  static constexpr std::pair<double, const char*> kUnits[] = {
-      {1e12, "Tbps"}, {1e9, "Gbps"}, {1e6, "Mbps"}, {1e3, "Kbps"}};
-  double v = static_cast<double>(bps);
-  for (const auto& [size, unit] : kUnits) {
-    if (size > v) continue;
-    double q = v / size;
-    if (std::fabs(q - std::round(q)) < 1e-9) return fmt::format("{:.0f} {}", q, unit);
-    return fmt::format("{:.1f} {}", q, unit);
-  }
-  return fmt::format("{} bps", bps);
 }
 
 std::string score_text(double v) {

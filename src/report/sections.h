@@ -23,9 +23,6 @@ std::string kv_list(const std::vector<std::pair<std::string, std::string>>& pair
 /// A collapsed <details> section; `summary` is escaped, `body` is markup.
 std::string detail_section(std::string_view summary, std::string_view body);
 
-/// "0 bps", "1 Gbps", "2.5 Gbps", "100 Mbps", "999 bps".
-std::string speed_text(uint64_t bps);
-
 /// Shortest decimal that reads back to `v`, without a trailing ".0".
 std::string score_text(double v);
 

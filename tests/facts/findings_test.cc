@@ -348,6 +348,29 @@ TEST_F(Findings, ProxySettingWithoutListener) {
   EXPECT_FALSE(find(wildcard.run(), "proxy-setting-dead"));
 }
 
+// The listener must take the connection the setting makes: a proxy on
+// 0.0.0.0 refuses HTTP_PROXY=http://[::1]:7890. "*" is a dual-stack socket.
+TEST_F(Findings, ProxySettingNeedsAListenerThatAcceptsIt) {
+  struct Row {
+    const char* host;
+    const char* listener;
+    bool dead;
+  } rows[] = {
+      {"::1", "0.0.0.0", true},   {"::1", "*", false},           {"127.0.0.1", "0.0.0.0", false},
+      {"127.0.0.1", "::", true},  {"127.0.0.1", "::1", true},    {"localhost", "::1", false},
+      {"localhost", "::", false}, {"192.168.50.10", "::", true},
+  };
+  for (const auto& r : rows) {
+    Lab l = lab("direct");
+    l.facts.proxy_settings.endpoints = {{"HTTP_PROXY", r.host, "http", 7890}};
+    bool dual = std::string_view(r.listener) == "*";
+    l.facts.tcp_listeners.push_back(
+        {dual ? "0.0.0.0" : r.listener, 7890, "", 0, kTcpListen, 77, dual});
+    EXPECT_EQ(find(l.run(), "proxy-setting-dead") != nullptr, r.dead)
+        << r.host << " vs " << r.listener;
+  }
+}
+
 TEST_F(Findings, TunnelWithItsCoreAndWithout) {
   Lab tun = lab("tun", {.internet_v4 = false, .campus = false});
   tun.level = "VISIBLE-TUNNEL";

@@ -108,29 +108,6 @@ TEST(ProbeBatches, EligibleFirstThenConnectForSilentOnesWorthIt) {
   EXPECT_EQ(connect_batch(ranked, verdicts), (std::vector<size_t>{3}));
 }
 
-TEST(PolicyHostMatches, CompatibilityRule) {
-  std::set<std::string> local = {"192.168.1.5", "2001:db8::5"};
-  struct Row {
-    const char* setting;
-    const char* listener;
-    bool match;
-  } rows[] = {
-      {"127.0.0.1", "127.0.0.1", true},     {"LOCALHOST", "127.0.0.1", true},
-      {"localhost", "::1", true},           {"[::1]", "::1", true},
-      {"127.0.0.1", "::1", true},           {"::ffff:127.0.0.1", "127.0.0.1", true},
-      {"127.0.0.1", "0.0.0.0", true},       {"localhost", "0.0.0.0", true},
-      {"192.168.1.5", "0.0.0.0", true},     {"::1", "0.0.0.0", false},
-      {"2001:db8::5", "0.0.0.0", false},    {"2001:db8::5", "::", true},
-      {"192.168.1.5", "::", true},          {"127.0.0.1", "::", true},
-      {"192.168.1.5", "192.168.1.5", true}, {"192.168.1.5", "127.0.0.1", false},
-      {"203.0.113.9", "0.0.0.0", false},    {"proxy.corp", "0.0.0.0", false},
-      {"0.0.0.0", "127.0.0.1", false},      {"", "0.0.0.0", false},
-  };
-  for (const auto& r : rows)
-    EXPECT_EQ(policy_host_matches(r.setting, r.listener, local), r.match)
-        << r.setting << " vs " << r.listener;
-}
-
 TEST(PolicyEndpoints, SourcesMergedSystemProxyOnlyWhenEnabled) {
   ProxySettings settings;
   settings.proxy_server = "http=127.0.0.1:7890;https=127.0.0.1:7890";

@@ -1,11 +1,13 @@
 // The whole build on facts from each lab scenario's captures: the cards a
 // user sees, the edge cases of the build, and the invariants every graph keeps.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "facts/findings.h"
 #include "graph/graph.h"
 #include "graph_support.h"
 
@@ -204,6 +206,37 @@ TEST(GraphBuild, InterceptionCardCarriesTheAssessment) {
               std::make_tuple("evidence", c.stored, false, "intercept-evidence"));
     EXPECT_EQ(card->layoutLane, "evidence");
     EXPECT_EQ(card->items.size(), 1u + 7u);  // the score row and seven signals
+  }
+}
+
+// The graph and the findings read a proxy setting's listener by one rule, so
+// the card is drawn failed exactly when the findings call the setting dead.
+TEST(GraphBuild, ConfiguredProxyFailsExactlyWhenTheFindingsSaySo) {
+  struct Row {
+    const char* host;
+    const char* listener;  // "*": a dual-stack socket
+    bool dead;
+  } rows[] = {
+      {"::1", "0.0.0.0", true},
+      {"::1", "*", false},
+      {"127.0.0.1", "0.0.0.0", false},
+      {"127.0.0.1", "::", true},
+  };
+  for (const auto& r : rows) {
+    Facts f = captured_host("direct");
+    f.proxy_settings.endpoints = {{"HTTP_PROXY", r.host, "http", 7890}};
+    bool dual = std::string_view(r.listener) == "*";
+    f.tcp_listeners.push_back({dual ? "0.0.0.0" : r.listener, 7890, "", 0, kTcpListen, 77, dual});
+    CountingHooks counting;
+    GraphBuildResult g = build(f, counting);
+    bool drawn_dead = find_node(g.graph, fmt::format("cfgproxy-dead-{}-7890", r.host)) != nullptr;
+    bool drawn_live = find_node(g.graph, fmt::format("cfgproxy-{}-7890", r.host)) != nullptr;
+    auto findings = diagnose(f, g.interception_level, {});
+    bool said_dead = std::any_of(findings.begin(), findings.end(),
+                                 [](const Finding& x) { return x.code == "proxy-setting-dead"; });
+    EXPECT_EQ(drawn_dead, r.dead) << r.host << " vs " << r.listener;
+    EXPECT_EQ(drawn_live, !r.dead) << r.host << " vs " << r.listener;
+    EXPECT_EQ(said_dead, r.dead) << r.host << " vs " << r.listener;
   }
 }
 

@@ -28,26 +28,6 @@ TEST(KvList, ExactMarkupEscapedValues) {
       "<details><summary>A &amp; B</summary><div class=\"dbody\"><i>body</i></div></details>");
 }
 
-TEST(SpeedText, Units) {
-  struct Case {
-    uint64_t bps;
-    const char* text;
-  } cases[] = {
-      {0, "0 bps"},
-      {1, "1 bps"},
-      {999, "999 bps"},
-      {1000, "1 Kbps"},
-      {1500, "1.5 Kbps"},
-      {10'000'000, "10 Mbps"},
-      {100'000'000, "100 Mbps"},
-      {1'000'000'000, "1 Gbps"},
-      {2'500'000'000, "2.5 Gbps"},
-      {40'000'000'000'000, "40 Tbps"},
-      {1'234'567, "1.2 Mbps"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(speed_text(c.bps), c.text) << c.bps;
-}
-
 TEST(ScoreText, ShortestWithoutTrailingZeros) {
   struct Case {
     double v;

@@ -1,0 +1,224 @@
+// The rules about tunnels, proxy cores, proxy settings and interception.
+#include <fmt/format.h>
+
+#include <algorithm>
+
+#include "facts/adapter_assessment.h"
+#include "facts/findings_rules.h"
+#include "facts/lookup.h"
+#include "facts/runtime_process.h"
+#include "util/ip.h"
+#include "util/text.h"
+
+namespace corvale::diagnosis {
+
+namespace {
+
+// Kernel tunnels (WireGuard, GRE, IPsec …) have no process behind them, so a
+// missing owner says nothing about them.
+bool is_kernel_tunnel_name(std::string_view name) {
+  for (std::string_view p : {"wg", "gre", "gretap", "erspan", "ipip", "sit", "ip6tnl", "ip6gre",
+                             "vti", "ip_vti", "ip6_vti", "xfrm", "ipsec"})
+    if (name.starts_with(p)) return true;
+  return false;
+}
+
+// The applications a proxy core's controller lists among its connections.
+std::vector<std::string> captured_apps(const CoreControllerInfo& core) {
+  std::set<std::string> apps;
+  for (const auto& text : core.connections) {
+    auto runtime = runtime_process_of(text);
+    if (!runtime) continue;
+    std::string name = runtime->process_name;
+    if (name.empty()) name = std::string(file_name(runtime->process_path));
+    if (!name.empty()) apps.insert(name);
+  }
+  return {apps.begin(), apps.end()};
+}
+
+// Settings that programs follow: proxy variables and the system proxy, not
+// the endpoints a proxy core's configuration file would open.
+bool is_program_setting(std::string_view source) { return !source.starts_with("config:"); }
+
+bool stale_tunnel_holds_route(const Facts& f) {
+  const Adapter* t = egress_tunnel(f);
+  return t && !any_core_runs(f) && !is_kernel_tunnel_name(t->name);
+}
+
+std::optional<Draft> interception_at(const Context& c, std::string_view level) {
+  if (effective_level(c) != level) return std::nullopt;
+  const InterceptionAssessment& i = c.f.interception;
+  std::vector<std::string> spots;
+  for (const auto& l : i.protocol_proxy_listeners) {
+    std::string name = process_name(c.f, l.pid).value_or("");
+    if (name.empty()) name = l.process_name;
+    spots.push_back(fmt::format("{} ({}, {})", endpoint_text(l.host, l.port), name, l.protocol));
+  }
+  Draft d;
+  std::string signals;
+  for (size_t k = 0; k < i.signals.size() && k < 2; ++k) signals += (k ? "; " : "") + i.signals[k];
+  d.text =
+      spots.empty()
+          ? fmt::format("Traffic interception is {} (score {:g}): {}.", level, i.score, signals)
+          : fmt::format(
+                "Traffic interception is {} (score {:g}): local proxies answer on {}; "
+                "programs set to use them send their traffic there.",
+                level, i.score, join(spots, ", "));
+  d.evidence = i.signals;
+  return d;
+}
+
+}  // namespace
+
+std::optional<Draft> stale_tunnel(const Context& c) {
+  const Facts& f = c.f;
+  if (!stale_tunnel_holds_route(f)) return std::nullopt;
+  const Adapter* t = egress_tunnel(f);
+  const AdapterAssessment* a = assessment_of(f, t->if_index);
+  std::vector<std::string> fake_dns;
+  for (const auto& s : configured_resolvers(f))
+    if (is_fake_ip_style(s)) fake_dns.push_back(s);
+  Draft d;
+  d.text = fmt::format(
+      "{} holds the IPv4 default route, but no proxy core or VPN program runs: a core that "
+      "stopped left its tunnel behind{}, so traffic goes nowhere. Restart the proxy core, or "
+      "remove the route (ip route del default dev {}){}.",
+      t->name,
+      fake_dns.empty()
+          ? ""
+          : fmt::format(" and DNS still points at its resolver {}", join(fake_dns, ", ")),
+      t->name, fake_dns.empty() ? "" : " and restore /etc/resolv.conf");
+  d.evidence = {fmt::format("IPv4 egress: {} ({}{})", t->name, a ? a->verdict : "Tunnel",
+                            a ? fmt::format(", {:.2f}", a->confidence) : ""),
+                "proxy/VPN processes and services: none", internet_evidence(f, kFamilyV4)};
+  for (const auto& s : fake_dns) d.evidence.push_back(fmt::format("DNS server {} (fake-IP)", s));
+  return d;
+}
+
+std::optional<Draft> tunnel_internet_silent(const Context& c) {
+  const Facts& f = c.f;
+  const Adapter* t = egress_tunnel(f);
+  if (!t || f.internet_probes.v4.ok || stale_tunnel_holds_route(f)) return std::nullopt;
+  // A core with a controller is a proxy core; anything else (a VPN client)
+  // is only named as the tunnel's program.
+  std::string who = "program";
+  std::string advice = "Check its configuration and its log.";
+  if (!f.core_infos.empty()) {
+    std::string name = process_name(f, f.core_infos[0].pid).value_or("");
+    who = "proxy core (" + (name.empty() ? f.core_infos[0].process_name : name) + ")";
+    advice = "Check the core's proxies and its log.";
+  } else if (!f.proxy_processes.empty()) {
+    who = "program (" + f.proxy_processes[0].name + ")";
+  }
+  Draft d;
+  d.text = fmt::format(
+      "{} does not answer through {}: the tunnel's {} may have no working upstream, or it does "
+      "not pass ping. {}",
+      kInternetTargetV4, t->name, who, advice);
+  d.evidence = {fmt::format("IPv4 egress: {}", t->name), internet_evidence(f, kFamilyV4)};
+  if (const GatewayProbe* g = answering_gateway(f, kFamilyV4))
+    d.evidence.push_back(gateway_evidence(f, *g));
+  return d;
+}
+
+std::optional<Draft> tunnel_default_route(const Context& c) {
+  const Facts& f = c.f;
+  const Adapter* t = egress_tunnel(f);
+  if (!t || stale_tunnel_holds_route(f)) return std::nullopt;
+  const AdapterAssessment* a = assessment_of(f, t->if_index);
+  std::string owner;
+  std::vector<std::string> apps;
+  if (!f.core_infos.empty()) {
+    const CoreControllerInfo& core = f.core_infos[0];
+    std::string name = process_name(f, core.pid).value_or("");
+    owner = fmt::format("owned by {} (pid {})", name.empty() ? core.process_name : name, core.pid);
+    apps = captured_apps(core);
+  } else if (!f.proxy_processes.empty()) {
+    owner = fmt::format("probably owned by {} (pid {})", f.proxy_processes[0].name,
+                        f.proxy_processes[0].pid);
+  } else {
+    owner = "owned by a kernel tunnel or a service";
+  }
+  std::string apps_text;
+  if (!f.core_infos.empty())
+    apps_text = apps.empty()
+                    ? "; the proxy core reports no connections"
+                    : fmt::format("; the proxy core reports {}'s connections", list_text(apps));
+  Draft d;
+  d.text = fmt::format("All IPv4 traffic goes through {} ({}{}), {}{}.", t->name,
+                       a ? a->verdict : "Tunnel", a ? fmt::format(", {:.2f}", a->confidence) : "",
+                       owner, apps_text);
+  d.evidence = {fmt::format("IPv4 egress: {}", t->name)};
+  if (a)
+    for (const auto& r : a->reasons) d.evidence.push_back(fmt::format("{}: {}", t->name, r));
+  for (const auto& p : f.proxy_processes)
+    d.evidence.push_back(fmt::format("process {} (pid {})", p.name, p.pid));
+  return d;
+}
+
+std::optional<Draft> proxy_setting_dead(const Context& c) {
+  const Facts& f = c.f;
+  // One finding per dead endpoint, naming every setting that points at it.
+  std::vector<std::pair<std::string, std::vector<std::string>>> dead;
+  for (const auto& e : f.proxy_settings.endpoints) {
+    if (!is_program_setting(e.source) || !is_local_host(f, e.host)) continue;
+    if (accepting_listener(f, e.host, e.port)) continue;
+    std::string where = endpoint_text(e.host, e.port);
+    auto it =
+        std::find_if(dead.begin(), dead.end(), [&](const auto& x) { return x.first == where; });
+    if (it == dead.end()) {
+      dead.push_back({where, {e.source}});
+    } else if (std::find(it->second.begin(), it->second.end(), e.source) == it->second.end()) {
+      it->second.push_back(e.source);
+    }
+  }
+  if (dead.empty()) return std::nullopt;
+  Draft d;
+  const auto& [where, sources] = dead[0];
+  d.text = fmt::format(
+      "{} point{} at {}, but nothing listens there: programs that use it cannot connect. Start "
+      "the proxy or unset {}.",
+      list_text(sources), sources.size() > 1 ? "" : "s", where, list_text(sources));
+  for (const auto& [w, s] : dead)
+    d.evidence.push_back(fmt::format("{} -> {}: no listener", join(s, ", "), w));
+  return d;
+}
+
+std::optional<Draft> interception_likely(const Context& c) { return interception_at(c, "LIKELY"); }
+
+std::optional<Draft> interception_possible(const Context& c) {
+  return interception_at(c, "POSSIBLE");
+}
+
+// The graph found that the local proxies carry only the traffic of programs
+// told to use them.
+std::optional<Draft> explicit_proxy(const Context& c) {
+  const Facts& f = c.f;
+  if (effective_level(c) != "EXPLICIT-PROXY") return std::nullopt;
+  std::vector<std::string> sources, targets;
+  for (const auto& e : f.proxy_settings.endpoints) {
+    if (!is_program_setting(e.source) || !accepting_listener(f, e.host, e.port)) continue;
+    if (std::find(sources.begin(), sources.end(), e.source) == sources.end())
+      sources.push_back(e.source);
+    std::string owner;
+    for (const auto& l : f.tcp_listeners)
+      if (l.local_port == e.port && owner.empty()) owner = process_name(f, l.pid).value_or("");
+    std::string t = endpoint_text(e.host, e.port) + (owner.empty() ? "" : " (" + owner + ")");
+    if (std::find(targets.begin(), targets.end(), t) == targets.end()) targets.push_back(t);
+  }
+  Draft d;
+  std::string egress = f.egress_v4 ? adapter_label(f, f.egress_v4->if_index) : "";
+  d.text =
+      targets.empty()
+          ? "Programs set to use a local proxy send their traffic through it; other "
+            "traffic leaves directly."
+          : fmt::format(
+                "Programs that follow {} send their traffic to {}; other traffic leaves "
+                "directly{}.",
+                list_text(sources), list_text(targets), egress.empty() ? "" : " through " + egress);
+  d.evidence = f.interception.signals;
+  for (const auto& s : sources) d.evidence.push_back(fmt::format("proxy setting {}", s));
+  return d;
+}
+
+}  // namespace corvale::diagnosis

@@ -1,0 +1,96 @@
+// What the diagnosis rules share: the draft a rule returns, the context it
+// reads, the readings of the facts several rule groups use, and the rules of
+// each group (findings_link.cc, findings_campus.cc, findings_dns.cc,
+// findings_proxy.cc) that the table in findings.cc walks.
+#pragma once
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "facts/findings.h"
+
+namespace corvale::diagnosis {
+
+// What one rule found; the table row adds the code and, unless the rule
+// overrides it, the severity.
+struct Draft {
+  std::string text;
+  std::vector<std::string> evidence;
+  std::optional<Severity> severity;
+};
+
+struct Context {
+  const Facts& f;
+  std::string_view level;
+  const ResolverResults& resolvers;
+  std::vector<Finding> found;  // in table order so far
+
+  bool fired(std::string_view code) const {
+    return std::any_of(found.begin(), found.end(),
+                       [&](const Finding& x) { return x.code == code; });
+  }
+};
+
+using Check = std::optional<Draft> (*)(const Context&);
+
+struct Rule {
+  std::string_view code;
+  Severity severity;
+  Check check;
+};
+
+bool is_loopback_adapter(const Adapter& a);
+std::vector<const Adapter*> links_up(const Facts& f);
+const RouteEntry* first_default(const Facts& f, uint16_t family);
+// The IPv4 default route the kernel really uses: the one on the egress
+// adapter when the lookup named one, else the lowest metric.
+const RouteEntry* egress_default_v4(const Facts& f);
+const GatewayProbe* silent_gateway(const Facts& f, uint16_t family);
+const GatewayProbe* answering_gateway(const Facts& f, uint16_t family);
+std::string gateway_shown(const GatewayProbe& g);
+std::string internet_evidence(const Facts& f, uint16_t family);
+std::string gateway_evidence(const Facts& f, const GatewayProbe& g);
+// The collect stage lists the campus hosts portal, resolver, resolver, API.
+std::string campus_host(const Facts& f, size_t i, const char* fallback);
+bool portal_answers(const Facts& f);
+bool campus_all_silent(const Facts& f);
+const AdapterAssessment* assessment_of(const Facts& f, uint32_t if_index);
+// The tunnel adapter that carries IPv4 to the Internet, if it is one.
+const Adapter* egress_tunnel(const Facts& f);
+bool any_core_runs(const Facts& f);
+std::string list_text(const std::vector<std::string>& items);
+std::vector<std::string> configured_resolvers(const Facts& f);
+// Configured resolvers (not loopback: their own rule) with an answer on record.
+std::vector<std::pair<std::string, bool>> probed_resolvers(const Context& c);
+std::vector<std::string> resolver_evidence(const Context& c);
+std::string effective_level(const Context& c);
+
+std::optional<Draft> no_link_up(const Context& c);
+std::optional<Draft> no_default_route(const Context& c);
+std::optional<Draft> gateway_silent(const Context& c);
+std::optional<Draft> gateway_ignores_ping(const Context& c);
+std::optional<Draft> internet_silent(const Context& c);
+std::optional<Draft> ipv6_broken(const Context& c);
+std::optional<Draft> route_source_mismatch(const Context& c);
+std::optional<Draft> all_clear(const Context& c);
+std::optional<Draft> campus_logged_out(const Context& c);
+std::optional<Draft> campus_dns_silent(const Context& c);
+std::optional<Draft> campus_api_silent(const Context& c);
+std::optional<Draft> stale_fake_dns(const Context& c);
+std::optional<Draft> dns_loopback_dead(const Context& c);
+std::optional<Draft> dns_silent(const Context& c);
+std::optional<Draft> dns_server_silent(const Context& c);
+std::optional<Draft> dns_fake_ip(const Context& c);
+std::optional<Draft> stale_tunnel(const Context& c);
+std::optional<Draft> tunnel_internet_silent(const Context& c);
+std::optional<Draft> tunnel_default_route(const Context& c);
+std::optional<Draft> proxy_setting_dead(const Context& c);
+std::optional<Draft> interception_likely(const Context& c);
+std::optional<Draft> interception_possible(const Context& c);
+std::optional<Draft> explicit_proxy(const Context& c);
+
+}  // namespace corvale::diagnosis
