@@ -46,6 +46,17 @@ for secret in lab-secret-7f3a9c lab-pw-ss-55aa lab-cmdline-secret-31c4 lab-pw-ht
   [[ -z $leaks ]] && pass "secret $secret not shown" || fail "secret $secret found in: $leaks"
 done
 
+# The whole document against the JSON Schema the package installs: every key
+# named there present, none that it does not name at the top.
+e2e_py <<'PY'
+import jsonschema
+schema_path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../doc/facts.schema.json")
+schema = json.load(open(schema_path))
+errors = sorted(jsonschema.Draft202012Validator(schema).iter_errors(F), key=lambda e: list(e.path))
+c.ok(not errors, "--json matches doc/facts.schema.json",
+     "; ".join("%s: %s" % ("/".join(map(str, e.path)), e.message[:160]) for e in errors[:5]))
+PY
+
 # The metrics as node_exporter's textfile collector takes them: promtool's
 # own parser and lint, no temporary file left beside them, and one finding
 # series for each finding of this run's --json.
