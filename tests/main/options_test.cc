@@ -89,7 +89,7 @@ TEST(Options, ErrorLineIsOneLineWithTheHint) {
 TEST(Options, UsageTellsTheExitStatuses) {
   std::string u = usage_text();
   for (const char* option :
-       {"--no-progress", "--json FILE", "--prometheus FILE", "--help", "--version", "NO_COLOR"})
+       {"--no-progress", "--json FILE", "  --prometheus FILE\n", "--help", "--version", "NO_COLOR"})
     EXPECT_NE(u.find(option), std::string::npos) << option;
   EXPECT_NE(u.find("  0  "), std::string::npos);
   EXPECT_NE(u.find("  2  "), std::string::npos);
