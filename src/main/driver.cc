@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -15,12 +16,14 @@
 #include "facts/facts_json.h"
 #include "facts/findings.h"
 #include "graph/graph.h"
+#include "main/output_file.h"
 #include "parallel/pmap.h"
 #include "parallel/progress.h"
 #include "probe/campus.h"
 #include "probe/probe.h"
 #include "report/console.h"
 #include "report/payload.h"
+#include "report/prometheus.h"
 #include "report/report.h"
 #include "stages/collect.h"
 #include "util/clock.h"
@@ -43,18 +46,6 @@ std::optional<std::string> cwd_text() {
   auto p = std::filesystem::current_path(ec);
   if (ec) return std::nullopt;
   return p.string();
-}
-
-// Writes the whole buffer, retrying interrupted writes; a zero-byte write is an error.
-std::optional<std::string> write_all(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::string(std::strerror(errno));
-    if (n == 0) return std::string("write returned zero bytes");
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return std::nullopt;
 }
 
 // Opens `path` for writing without following a planted symbolic link and
@@ -202,6 +193,8 @@ int run(int argc, char** argv) {
   // A refused command line is answered before anything is sent on the network.
   if (!opts.error && opts.json_path && !opts.help && !opts.version)
     opts.error = json_path_problem(*opts.json_path);
+  if (!opts.error && opts.prometheus_path && !opts.help && !opts.version)
+    opts.error = prometheus_path_problem(*opts.prometheus_path);
   if (opts.error) {
     std::fputs(usage_error_line(*opts.error).c_str(), stderr);
     return kExitUsage;
@@ -215,6 +208,7 @@ int run(int argc, char** argv) {
     return 0;
   }
 
+  const auto started = std::chrono::steady_clock::now();
   // The environment is read here once; every stage gets this snapshot.
   const Environment env = Environment::from_process();
   progress_init(decide_progress(args, env.lookup(), ::isatty(2) == 1));
@@ -255,6 +249,19 @@ int run(int argc, char** argv) {
     if (auto err = write_file(*opts.json_path, "", json))
       std::fprintf(stderr, "corvale: failed to write %s: %s\n", opts.json_path->c_str(),
                    err->c_str());
+  }
+
+  if (opts.prometheus_path) {
+    std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+    MetricsRun metrics{kVersion, took.count(),
+                       std::chrono::duration_cast<std::chrono::seconds>(
+                           std::chrono::system_clock::now().time_since_epoch())
+                           .count()};
+    std::string text =
+        render_prometheus(facts, findings, built.interception_level, probes, metrics);
+    if (auto err = replace_file(*opts.prometheus_path, text))
+      std::fprintf(stderr, "corvale: failed to write %s: %s\n",
+                   terminal_safe(*opts.prometheus_path).c_str(), err->c_str());
   }
 
   auto cwd = cwd_text();

@@ -18,6 +18,7 @@ struct Options {
   bool version = false;
   bool no_progress = false;
   std::optional<std::string> json_path;
+  std::optional<std::string> prometheus_path;
   /// The first usage error, as one line without the program name.
   std::optional<std::string> error;
 };
@@ -31,6 +32,10 @@ Options parse_options(const std::vector<std::string>& args);
 /// path is a symbolic link, a directory or another user's file. Absent when
 /// the write can be attempted; the write itself stays guarded.
 std::optional<std::string> json_path_problem(const std::string& path);
+
+/// The same check for the --prometheus file, which is replaced by a rename:
+/// only its directory has to be writable.
+std::optional<std::string> prometheus_path_problem(const std::string& path);
 
 /// The error line printed for a refused command line.
 std::string usage_error_line(const std::string& error);

@@ -175,6 +175,8 @@ json without file|--json needs a file name|--json
 json in a missing directory|directory '$d/missing' does not exist|--json $d/missing/f.json
 json on a symbolic link|is a symbolic link|--json $d/link.json
 unwritable directory|directory 'ro' is not writable|--json ro/f.json
+metrics in a missing directory|directory '$d/missing' does not exist|--prometheus $d/missing/c.prom
+metrics on a symbolic link|is a symbolic link|--prometheus=$d/link.json
 CASES
 expect_eq 0 "$(ls "$d" | grep -c -e '^corvale-report' -e '^pinged.txt$' -e '^victim.json$')" "refused runs probed and wrote nothing"
 

@@ -19,7 +19,7 @@ for _ in $(seq 1 250); do [[ -e sniff.ready ]] || ! kill -0 "$sniff_pid" 2>/dev/
 
 start=$(date +%s%N)
 # Timing on: the graph build then also says how many lookups missed the caches.
-CORVALE_TIMING=1 "$CORVALE" --json facts.json >out.txt 2>err.txt
+CORVALE_TIMING=1 "$CORVALE" --json facts.json --prometheus corvale.prom >out.txt 2>err.txt
 status=$?
 elapsed_ms=$(( ($(date +%s%N) - start) / 1000000 ))
 echo "scenario $SCENARIO: run took ${elapsed_ms} ms"
@@ -42,9 +42,39 @@ expect_contains facts.json '"hostname": "campus-laptop"' "host name of the lab l
 # command line, HTTP_PROXY). Checked in every scenario: the laptop shares
 # /proc with labs running alongside, so any run can come across them.
 for secret in lab-secret-7f3a9c lab-pw-ss-55aa lab-cmdline-secret-31c4 lab-pw-http-9d1e labuser; do
-  leaks=$(grep -liF -- "$secret" out.txt err.txt facts.json ${report:+"$report"} 2>/dev/null | tr '\n' ' ')
+  leaks=$(grep -liF -- "$secret" out.txt err.txt facts.json corvale.prom ${report:+"$report"} 2>/dev/null | tr '\n' ' ')
   [[ -z $leaks ]] && pass "secret $secret not shown" || fail "secret $secret found in: $leaks"
 done
+
+# The whole document against the JSON Schema the package installs: every key
+# named there present, none that it does not name at the top.
+e2e_py <<'PY'
+import jsonschema
+schema_path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../doc/facts.schema.json")
+schema = json.load(open(schema_path))
+errors = sorted(jsonschema.Draft202012Validator(schema).iter_errors(F), key=lambda e: list(e.path))
+c.ok(not errors, "--json matches doc/facts.schema.json",
+     "; ".join("%s: %s" % ("/".join(map(str, e.path)), e.message[:160]) for e in errors[:5]))
+PY
+
+# The metrics as node_exporter's textfile collector takes them: promtool's
+# own parser and lint, no temporary file left beside them, and one finding
+# series for each finding of this run's --json.
+if [[ -s corvale.prom ]]; then pass "--prometheus written"; else fail "--prometheus missing"; fi
+if promtool check metrics <corvale.prom >promtool.txt 2>&1; then
+  pass "promtool check metrics"
+else
+  fail "promtool check metrics: $(head -5 promtool.txt)"
+fi
+expect_eq "" "$(ls -A | grep -F .corvale.prom)" "no temporary metrics file left"
+e2e_py <<'PY'
+import re
+findings = sorted((f["code"], f["severity"].lower()) for f in F["findings"])
+c.ok(findings, "the run has findings")
+series = sorted(re.findall(r'^corvale_finding\{code="([^"]*)",severity="([^"]*)"\} 1$',
+                           open("corvale.prom").read(), re.M))
+c.eq(findings, series, "one corvale_finding series per finding")
+PY
 
 # facts.json parses (or every Python check fails); packets went only to
 # the targets the README lists.

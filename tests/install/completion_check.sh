@@ -25,12 +25,14 @@ cd "$E2E_TMP/dir" || exit 1
 while IFS='|' read -r line want; do
   expect_eq "$want" "$(complete_line "$line")" "completion of [$line]"
 done <<'CASES'
-corvale |--help --json --no-progress --version
-corvale --|--help --json --no-progress --version
+corvale |--help --json --no-progress --prometheus --version
+corvale --|--help --json --no-progress --prometheus --version
 corvale --n|--no-progress
-corvale --no-progress |--help --json --version
-corvale --json facts.json --no-progress |--help --version
-corvale --json=x.json |--help --no-progress --version
+corvale --no-progress |--help --json --prometheus --version
+corvale --json facts.json --no-progress |--help --prometheus --version
+corvale --json=x.json |--help --no-progress --prometheus --version
+corvale --prometheus=c.prom --json f.json |--help --no-progress --version
+corvale --prometheus s|sub
 corvale --help |
 corvale --version --|
 corvale --json f|facts.json

@@ -32,12 +32,37 @@ for dep in libc6 'libstdc\+\+6' libpcre2-8-0 'libfmt[0-9]+' iproute2 iputils-pin
   if grep -qE "(^|, )$dep( |,|$)" <<<"$depends"; then pass "Depends names $dep"; else fail "Depends lacks $dep: $depends"; fi
 done
 if grep -q systemd <<<"$depends"; then fail "Depends names systemd: $depends"; else pass "no systemd dependency"; fi
+expect_eq prometheus-node-exporter "$(field Suggests)" "Suggests"
+if [[ $(field Maintainer) =~ ^[^\<]+\ \<[^@\>]+@[^@\>]+\>$ ]]; then pass "Maintainer with an address"; else fail "Maintainer: $(field Maintainer)"; fi
+
+# lintian as Debian's archive would run it, pedantic tags included; the
+# check fails on any error or warning and shows every tag it printed.
+lintian --pedantic --info --tag-display-limit 0 "$deb" >"$E2E_TMP/lintian.txt" 2>&1
+grep -E '^[EWIPXO]: ' "$E2E_TMP/lintian.txt" | sed 's/^/    lintian| /'
+tags=$(grep -cE '^[EW]: ' "$E2E_TMP/lintian.txt")
+if ! command -v lintian >/dev/null; then
+  fail "lintian is missing (Debian package lintian)"
+elif [[ $tags -eq 0 ]]; then
+  pass "lintian --pedantic: no error, no warning"
+else
+  fail "lintian --pedantic: $tags error(s) or warning(s)"
+fi
 
 dpkg-deb -c "$deb" | awk '{print $NF}' >"$E2E_TMP/contents.txt"
 for f in ./usr/bin/corvale ./usr/share/man/man1/corvale.1.gz \
-  ./usr/share/bash-completion/completions/corvale ./usr/share/doc/corvale/copyright; do
+  ./usr/share/bash-completion/completions/corvale ./usr/share/doc/corvale/copyright \
+  ./usr/share/doc/corvale/changelog.gz ./usr/share/corvale/facts.schema.json \
+  ./usr/share/zsh/vendor-completions/_corvale ./usr/share/fish/vendor_completions.d/corvale.fish \
+  ./usr/lib/systemd/system/corvale-monitor.service ./usr/lib/systemd/system/corvale-monitor.timer; do
   if grep -qxF "$f" "$E2E_TMP/contents.txt"; then pass "package holds $f"; else fail "package lacks $f"; fi
 done
+
+# The units are off until enabled: nothing links them into a target and no
+# maintainer script enables or starts them.
+if grep -q '^\./etc/' "$E2E_TMP/contents.txt"; then fail "package writes under /etc"; else pass "nothing under /etc"; fi
+dpkg-deb -e "$deb" "$E2E_TMP/control"
+scripts=$(ls "$E2E_TMP/control" | grep -E '^(pre|post)(inst|rm)$' | tr '\n' ' ')
+expect_eq "" "$scripts" "no maintainer scripts"
 
 # apt resolves every dependency from what this machine has (no download: the
 # suite runs without a network), as `apt install ./corvale_….deb` would.
@@ -62,6 +87,20 @@ expect_eq "corvale $VERSION" "$("$root/usr/bin/corvale" --version 2>&1)" "instal
 expect_eq "$root/usr/share/man/man1/corvale.1.gz" "$(MANPATH=$root/usr/share/man man -w corvale 2>&1)" "man -w corvale"
 "$root/usr/bin/corvale" --bogus >/dev/null 2>&1
 expect_eq 2 "$?" "installed corvale refuses --bogus"
+# The units as systemd reads them, against the installed program and manual
+# page and the system's own units (sysinit.target ...). Unknown keys are only
+# warned about, so any output fails too.
+if command -v systemd-analyze >/dev/null; then
+  cp -an /lib/systemd/system/. "$root/usr/lib/systemd/system/"
+  if verify=$(MANPATH=$root/usr/share/man systemd-analyze verify --root="$root" \
+    corvale-monitor.timer corvale-monitor.service 2>&1) && [[ -z $verify ]]; then
+    pass "systemd-analyze verify"
+  else
+    fail "systemd-analyze verify: $verify"
+  fi
+else
+  echo "systemd-analyze not on this machine (package systemd): the units were not verified"
+fi
 dpkg --root="$root" -r corvale >>"$E2E_TMP/dpkg.log" 2>&1
 if [[ -e $root/usr/bin/corvale ]]; then fail "removal left the program"; else pass "dpkg -r removes it"; fi
 finish

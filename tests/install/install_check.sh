@@ -13,8 +13,29 @@ if ! cmake --install "$BUILD" --prefix "$prefix" >"$E2E_TMP/install.log" 2>&1; t
   finish
 fi
 for f in bin/corvale share/man/man1/corvale.1.gz share/bash-completion/completions/corvale \
-  share/doc/corvale/README.md share/doc/corvale/LICENSE share/doc/corvale/copyright; do
+  share/zsh/vendor-completions/_corvale share/fish/vendor_completions.d/corvale.fish \
+  share/doc/corvale/README.md share/doc/corvale/changelog.gz share/doc/corvale/copyright \
+  share/corvale/facts.schema.json lib/systemd/system/corvale-monitor.service \
+  lib/systemd/system/corvale-monitor.timer; do
   if [[ -f $prefix/$f ]]; then pass "installed $f"; else fail "missing $f"; fi
+done
+# The licence is shipped once, inside copyright.
+if [[ -e $prefix/share/doc/corvale/LICENSE ]]; then fail "LICENSE beside copyright"; else pass "no second licence file"; fi
+if readelf -S "$prefix/bin/corvale" | grep -qE ' \.comment| \.note '; then
+  fail "program keeps .comment or .note"
+else
+  pass "program without .comment and .note"
+fi
+# Every option of --help can be completed in zsh and fish too.
+"$prefix/bin/corvale" --help >"$E2E_TMP/help-options.txt"
+for option in $(grep -oE -- '--[a-z-]+' "$E2E_TMP/help-options.txt" | sort -u); do
+  # An option spec ends in its description "[…", "=" for a value, or "}" in a {-h,--help} pair.
+  if grep -qE -- "${option}(\[|=|\})" "$prefix/share/zsh/vendor-completions/_corvale"; then
+    pass "zsh completes $option"
+  else
+    fail "zsh does not complete $option"
+  fi
+  expect_contains "$prefix/share/fish/vendor_completions.d/corvale.fish" "-l ${option#--} " "fish completes $option"
 done
 if file "$prefix/bin/corvale" | grep -q ', stripped'; then pass "program is stripped"; else fail "program not stripped: $(file "$prefix/bin/corvale")"; fi
 expect_eq "corvale $VERSION" "$("$prefix/bin/corvale" --version)" "installed program's version"
@@ -25,6 +46,12 @@ expect_eq "$prefix/share/man/man1/corvale.1.gz" "$page" "man -w finds the page"
 warnings=$(zcat "$page" | LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l - 2>&1 >"$E2E_TMP/man.txt")
 expect_eq "" "$warnings" "manual page renders without warnings"
 expect_contains "$E2E_TMP/man.txt" "corvale $VERSION" "manual page names the version"
+# Its date is the newest changelog entry's.
+date=$(zcat "$prefix/share/doc/corvale/changelog.gz" | sed -n 's/^ -- .*>  //p' | head -1)
+expect_contains "$E2E_TMP/man.txt" "$(date -u -d "$date" +%Y-%m-%d)" "manual page dated as the changelog"
+for heading in SYNOPSIS FINDINGS "MONITORING A FLEET" "REPORTING BUGS"; do
+  expect_contains "$E2E_TMP/man.txt" "$heading" "manual page section $heading"
+done
 # Every option and environment switch of --help is documented, and so is each
 # exit status.
 "$prefix/bin/corvale" --help >"$E2E_TMP/help.txt"

@@ -15,8 +15,21 @@ TEST(Options, AcceptedCommandLines) {
     std::vector<std::string> args;
     bool help, version, no_progress;
     std::optional<std::string> json;
+    std::optional<std::string> prometheus = std::nullopt;
   } cases[] = {
       {{"corvale"}, false, false, false, std::nullopt},
+      {{"corvale", "--prometheus", "c.prom", "--json=f.json"},
+       false,
+       false,
+       false,
+       "f.json",
+       "c.prom"},
+      {{"corvale", "--prometheus=/var/lib/c.prom"},
+       false,
+       false,
+       false,
+       std::nullopt,
+       "/var/lib/c.prom"},
       {{"corvale", "--json", "out.json", "--no-progress"}, false, false, true, "out.json"},
       {{"corvale", "--json=f.json"}, false, false, false, "f.json"},
       {{"corvale", "--json", "./-odd.json"}, false, false, false, "./-odd.json"},
@@ -32,6 +45,7 @@ TEST(Options, AcceptedCommandLines) {
     EXPECT_EQ(o.version, c.version);
     EXPECT_EQ(o.no_progress, c.no_progress);
     EXPECT_EQ(o.json_path, c.json);
+    EXPECT_EQ(o.prometheus_path, c.prometheus);
   }
 }
 
@@ -51,6 +65,10 @@ TEST(Options, RefusedCommandLinesNameTheArgument) {
       {{"corvale", "--json="}, "--json needs a file name"},
       {{"corvale", "--json", "--no-progress"}, "--json needs a file name"},
       {{"corvale", "--json", "a", "--json", "b"}, "--json given twice"},
+      {{"corvale", "--prometheus"}, "--prometheus needs a file name"},
+      {{"corvale", "--prometheus", "--json", "f.json"}, "--prometheus needs a file name"},
+      {{"corvale", "--prometheus=a", "--prometheus=b"}, "--prometheus given twice"},
+      {{"corvale", "--prometheus-file=a"}, "unknown option '--prometheus-file=a'"},
       // The first problem is the one reported, even next to --help.
       {{"corvale", "--help", "--x", "--y"}, "unknown option '--x'"},
       // Control characters in an argument never reach the terminal raw.
@@ -70,7 +88,8 @@ TEST(Options, ErrorLineIsOneLineWithTheHint) {
 
 TEST(Options, UsageTellsTheExitStatuses) {
   std::string u = usage_text();
-  for (const char* option : {"--no-progress", "--json FILE", "--help", "--version", "NO_COLOR"})
+  for (const char* option :
+       {"--no-progress", "--json FILE", "  --prometheus FILE\n", "--help", "--version", "NO_COLOR"})
     EXPECT_NE(u.find(option), std::string::npos) << option;
   EXPECT_NE(u.find("  0  "), std::string::npos);
   EXPECT_NE(u.find("  2  "), std::string::npos);
@@ -122,6 +141,33 @@ TEST_F(JsonPath, RefusedPaths) {
     ASSERT_TRUE(problem) << c.path;
     EXPECT_TRUE(problem->starts_with("--json '" + c.path + "': ")) << *problem;
     EXPECT_TRUE(problem->ends_with(c.ends_with)) << *problem;
+  }
+}
+
+// The metrics file is renamed over, so a read-only one is fine, but the
+// same places as for --json are refused.
+TEST_F(JsonPath, PrometheusPaths) {
+  std::string old = dir_ + "/old.prom";
+  { std::ofstream(old) << "x 1\n"; }
+  ASSERT_EQ(::chmod(old.c_str(), 0444), 0);
+  ASSERT_EQ(::symlink(old.c_str(), (dir_ + "/link.prom").c_str()), 0);
+  struct Case {
+    std::string path;
+    std::optional<std::string> problem;
+  } cases[] = {
+      {dir_ + "/new.prom", std::nullopt},
+      {old, std::nullopt},
+      {dir_ + "/link.prom", "is a symbolic link; it is not followed"},
+      {dir_, "is a directory"},
+      {dir_ + "/missing/c.prom", "directory '" + dir_ + "/missing' does not exist"},
+  };
+  for (const auto& c : cases) {
+    auto problem = prometheus_path_problem(c.path);
+    if (!c.problem) {
+      EXPECT_EQ(problem, std::nullopt) << c.path;
+      continue;
+    }
+    EXPECT_EQ(problem, "--prometheus '" + c.path + "': " + *c.problem);
   }
 }
 
