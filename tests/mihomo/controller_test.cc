@@ -107,6 +107,7 @@ TEST(DiscoverCore, RemoteControllerIsSkippedAndNeverContacted) {
                    "/usr/bin/mihomo -ext-ctl 203.0.113.9:9090 -secret topsecret"};
   auto info = discover_core(core, {}, {"192.168.1.5"}, http.fns());
   EXPECT_EQ(info.skipped_endpoints, std::vector<std::string>{"203.0.113.9:9090"});
+  ASSERT_FALSE(http.calls.empty()) << "no request was made";
   for (const auto& c : http.calls) EXPECT_EQ(c.host, "127.0.0.1");
   EXPECT_EQ(info.selected_controller, "http://127.0.0.1:9090");
   EXPECT_EQ(info.version, "v1.18.5");
@@ -259,6 +260,7 @@ TEST(DiscoverCore, RelativeConfigIsReadFromTheCoresDirectory) {
   EXPECT_EQ(plain.controller_text, ":19090");
   // ":19090" has no host to connect to: listed as not answering, never requested.
   ASSERT_FALSE(plain.endpoint_results.empty());
+  ASSERT_FALSE(http.calls.empty()) << "no request was made";
   for (const auto& c : http.calls) EXPECT_NE(c.host, "");
 
   auto with_dir = discover_core({3, "clash", "", "clash -d /etc/mihomo -f profiles/a.yaml"}, {}, {},
@@ -284,6 +286,7 @@ TEST(DiscoverCore, FailuresLeaveFieldsEmpty) {
   EXPECT_TRUE(none.connections.empty());
   ASSERT_EQ(none.endpoint_results.size(), 2u);
   for (const auto& r : none.endpoint_results) EXPECT_FALSE(r.answered);
+  ASSERT_FALSE(http.calls.empty()) << "no request was made";
   for (const auto& c : http.calls) EXPECT_EQ(c.path, "/version");
 
   // Answers /version, but /connections is not JSON, or not the expected shape.
@@ -315,6 +318,7 @@ TEST(DiscoverCore, ControlCharactersInASecretAreNeverWrittenToTheWire) {
                  R"(mihomo -secret "a)"
                  "\r\nX-Injected: 1\""},
                 {}, {}, http.fns());
+  ASSERT_FALSE(http.calls.empty()) << "no request was made";
   for (const auto& c : http.calls) EXPECT_TRUE(c.headers.empty());
 }
 
