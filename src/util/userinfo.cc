@@ -51,9 +51,8 @@ bool is_host_char(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '-';
 }
 
-// Length of the "host[:port]" or "[v6]:port" that `s` starts with, when it is
-// followed by the end, by '/', '?' or '#', or by a list's ';' or ','; npos when `s` does not start
-// so.
+// Length of the "host[:port]" or "[v6]:port" that `s` starts with when the
+// end, '/', '?', '#' or a list's ';' or ',' follows it; npos otherwise.
 size_t plain_authority(std::string_view s) {
   size_t i = 0;
   if (!s.empty() && s[0] == '[') {
