@@ -14,21 +14,41 @@ expect() {
     shift
     if out=$("$@" 2>&1); then echo "ok $name"; else echo "FAIL $name: $(tail -n 2 <<<"$out" | tr '\n' ' ')"; fi
 }
+# A refusal is the command's own "no" (exit status 1, or 2 as ping gives for
+# an unreachable network), never a crash: a signal, a missing program, a
+# Python traceback or a usage error would otherwise count as the expected
+# failure.
+refused_cleanly() { # STATUS OUTPUT
+    (($1 == 1 || $1 == 2)) && ! grep -qE 'Traceback \(most recent call last\)|^usage: ' <<<"$2"
+}
 refuse() {
-    local name=$1 out
+    local name=$1 out status=0
     shift
-    if out=$("$@" 2>&1); then echo "FAIL $name: unexpectedly succeeded: $(tail -n 1 <<<"$out")"; else echo "ok $name"; fi
+    out=$("$@" 2>&1) || status=$?
+    if ((status == 0)); then
+        echo "FAIL $name: unexpectedly succeeded: $(tail -n 1 <<<"$out")"
+    elif ! refused_cleanly "$status" "$out"; then
+        echo "FAIL $name: crashed (exit $status): $(tail -n 2 <<<"$out" | tr '\n' ' ')"
+    else
+        echo "ok $name"
+    fi
 }
 # within SECONDS NAME CMD...: CMD must fail, and within SECONDS.
 refuse_within() {
     local limit=$1 name=$2 t0 t1 out
     shift 2
+    local status=0
     t0=${EPOCHREALTIME/./}
-    if out=$("$@" 2>&1); then
+    out=$("$@" 2>&1) || status=$?
+    t1=${EPOCHREALTIME/./}
+    if ((status == 0)); then
         echo "FAIL $name: unexpectedly succeeded: $(tail -n 1 <<<"$out")"
         return
     fi
-    t1=${EPOCHREALTIME/./}
+    if ! refused_cleanly "$status" "$out"; then
+        echo "FAIL $name: crashed (exit $status): $(tail -n 2 <<<"$out" | tr '\n' ' ')"
+        return
+    fi
     if (((t1 - t0) / 1000 > limit * 1000)); then
         echo "FAIL $name: took $(((t1 - t0) / 1000)) ms"
     else

@@ -206,8 +206,12 @@ std::vector<Finding> diagnose(const Facts& facts, std::string_view interception_
   for (const Rule& rule : kRules) {
     std::optional<Draft> d = rule.check(c);
     if (!d) continue;
+    // Sentences carry host texts (adapter and process names, the portal's
+    // error word): they leave here in the console's safe rendering, so no
+    // reader of a finding meets a raw control or bidirectional character.
+    for (auto& e : d->evidence) e = terminal_safe(e);
     c.found.push_back(Finding{d->severity.value_or(rule.severity), std::string(rule.code),
-                              std::move(d->text), std::move(d->evidence)});
+                              terminal_safe(d->text), std::move(d->evidence)});
   }
   std::stable_sort(c.found.begin(), c.found.end(),
                    [](const Finding& a, const Finding& b) { return a.severity < b.severity; });

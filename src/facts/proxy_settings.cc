@@ -7,109 +7,10 @@
 
 #include "util/regex.h"
 #include "util/text.h"
+#include "util/userinfo.h"
 
 namespace corvale {
 namespace {
-
-// Characters that end a URL or a bare token in free text.
-bool is_stop(char c) {
-  return std::isspace(static_cast<unsigned char>(c)) || c == '"' || c == '\'' || c == '<' ||
-         c == '>' || c == '`';
-}
-
-// A single quote is a user-info character (an RFC 3986 sub-delimiter), so it
-// must not end a URL or a bare "user:pass@host" token before its '@'; the
-// price is that a quote opening such a token is removed with the credential.
-bool ends_url(char c) { return c != '\'' && is_stop(c); }
-
-bool is_word(std::string_view s) {
-  if (s.empty()) return false;
-  for (char c : s)
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') return false;
-  return true;
-}
-
-// Bare "user:pass@host:port" (no scheme): only the part of each token before
-// its first "://" is looked at; URLs are left to strip_url_userinfo.
-std::string strip_bare_userinfo(std::string_view text, std::string_view replacement) {
-  std::string out;
-  size_t i = 0;
-  while (i < text.size()) {
-    if (ends_url(text[i])) {
-      out += text[i++];
-      continue;
-    }
-    size_t j = i;
-    while (j < text.size() && !ends_url(text[j])) ++j;
-    std::string_view tok = text.substr(i, j - i);
-    i = j;
-    std::string_view head = tok.substr(0, tok.find("://"));
-    size_t at = head.rfind('@');
-    if (at == std::string_view::npos || at == 0) {
-      out += tok;
-      continue;
-    }
-    std::string_view pre = tok.substr(0, at), post = tok.substr(at + 1);
-    bool credential_like =
-        pre.find(':') != std::string_view::npos ||
-        static_regex(R"(^(?:\[[0-9A-Fa-f:%.]+\]|[A-Za-z0-9_.-]+):\d)").is_match(post);
-    if (!credential_like) {  // an e-mail address or the like
-      out += tok;
-      continue;
-    }
-    // Keep a leading "label=" (scheme or variable name) when it is a plain word.
-    size_t eq = pre.find('=');
-    if (eq != std::string_view::npos && is_word(pre.substr(0, eq))) out += pre.substr(0, eq + 1);
-    out += replacement;
-    out += post;
-  }
-  return out;
-}
-
-// "scheme://userinfo@": the user-info is what stands before the last '@'
-// that comes before the authority ends (at '/', '?', '#', a stop character
-// or the next "://"), so a password holding '@' or ':' goes whole while an
-// '@' inside a path or query is left to the key=value masking.
-std::string strip_url_userinfo(std::string_view text, std::string_view replacement) {
-  std::string out;
-  size_t i = 0;
-  while (true) {
-    size_t sep = text.find("://", i);
-    if (sep == std::string_view::npos) {
-      out += text.substr(i);
-      break;
-    }
-    size_t auth = sep + 3, end = auth;
-    while (end < text.size() && !ends_url(text[end]) && text[end] != '/' && text[end] != '?' &&
-           text[end] != '#' && text.compare(end, 3, "://") != 0)
-      ++end;
-    size_t at = text.substr(auth, end - auth).rfind('@');
-    if (at == std::string_view::npos && end < text.size() && text[end] == '/' &&
-        text.substr(auth, end - auth).find(':') != std::string_view::npos) {
-      // "user:pa/ss@host": a password holding '/' ends the authority early;
-      // the user-info then runs to the last '@' before any query or fragment.
-      size_t query = end;
-      while (query < text.size() && !ends_url(text[query]) && text[query] != '?' &&
-             text[query] != '#' && text.compare(query, 3, "://") != 0)
-        ++query;
-      at = text.substr(auth, query - auth).rfind('@');
-    }
-    out += text.substr(i, auth - i);
-    if (at == std::string_view::npos) {
-      i = auth;
-    } else {
-      out += replacement;
-      i = auth + at + 1;
-    }
-  }
-  return out;
-}
-
-// URLs first: the bare pass splits tokens at quotes and would cut a URL's
-// user-info in two.
-std::string strip_userinfo(std::string_view text, std::string_view replacement) {
-  return strip_bare_userinfo(strip_url_userinfo(text, replacement), replacement);
-}
 
 // Longest text one endpoint match may span: scheme, blanks, '=', a host name
 // of up to 255 characters, ':' and the port.
@@ -171,10 +72,40 @@ bool is_secret_name(std::string_view name) {
   return false;
 }
 
+// Next position of a quote or of a value's end at or after a given
+// position. Asked with positions that never decrease, it remembers its last
+// answers, so a token with many '=' and no '&' is scanned once, not once per
+// '='.
+class NextOf {
+ public:
+  explicit NextOf(std::string_view tok) : tok_(tok) {}
+  size_t quote(char q, size_t from) {
+    return find(q == '"' ? dquote_ : squote_, std::string_view(&q, 1), from);
+  }
+  size_t value_stop(size_t from) { return find(stop_, "& \t\n\r\f\v", from); }
+
+ private:
+  struct Cache {
+    size_t from = 0, at = 0;
+    bool valid = false;
+  };
+  size_t find(Cache& c, std::string_view set, size_t from) {
+    if (!c.valid || from < c.from || from > c.at) {
+      size_t at = tok_.find_first_of(set, from);
+      c = {from, at == std::string_view::npos ? tok_.size() : at, true};
+    }
+    c.from = from;
+    return c.at;
+  }
+  std::string_view tok_;
+  Cache dquote_, squote_, stop_;
+};
+
 // Masks the value of every "name=value" pair in `tok` whose name is
 // secret-like; a value runs to the next '&' (a URL query) or the token's end.
 std::string mask_secret_assignments(std::string_view tok, char* open_quote = nullptr) {
   std::string out;
+  NextOf next{tok};
   size_t i = 0;
   while (true) {
     size_t eq = tok.find('=', i);
@@ -190,12 +121,11 @@ std::string mask_secret_assignments(std::string_view tok, char* open_quote = nul
     size_t value_from = eq + 1;
     char unclosed = 0;
     if (value_from < tok.size() && (tok[value_from] == '"' || tok[value_from] == '\'')) {
-      size_t close = tok.find(tok[value_from], value_from + 1);
-      if (close == std::string_view::npos) unclosed = tok[value_from];
-      value_from = close == std::string_view::npos ? tok.size() : close;
+      size_t close = next.quote(tok[value_from], value_from + 1);
+      if (close == tok.size()) unclosed = tok[value_from];
+      value_from = close;
     }
-    size_t value_end = tok.find_first_of("& \t\n\r\f\v", value_from);
-    if (value_end == std::string_view::npos) value_end = tok.size();
+    size_t value_end = next.value_stop(value_from);
     if (is_secret_name(tok.substr(name_start, eq - name_start)) && value_end > eq + 1) {
       out += "***";
       i = value_end;

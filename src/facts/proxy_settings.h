@@ -11,8 +11,10 @@
 namespace corvale {
 
 /// Removes the user-info part ("user:pass@", "user@") of every URL, whatever
-/// its scheme, and of bare "user:pass@host:port" forms. A password holding
-/// '@', ':' or '/' leaves nothing behind.
+/// its scheme, and of bare "user:pass@host:port" forms (strip_userinfo: a
+/// credential runs to the last '@' of its token, so a password holding '@',
+/// ':', '/', '?' or '#' leaves nothing behind), then masks secret-like
+/// "name=value" pairs.
 std::string redact_proxy_credentials(std::string_view text);
 
 /// Appends the (scheme, host, port) endpoints named in `text`, each once per

@@ -13,6 +13,7 @@
 #include "util/json_depth.h"
 #include "util/regex.h"
 #include "util/text.h"
+#include "util/userinfo.h"
 
 namespace corvale {
 namespace {
@@ -86,18 +87,8 @@ std::vector<std::string> config_lines_for(const ProcessInfo& core, const Control
 
 }  // namespace
 
-std::string without_userinfo(std::string_view text) {
-  size_t auth = text.find("://");
-  auth = auth == std::string_view::npos ? 0 : auth + 3;
-  size_t end = text.find_first_of("/?#", auth);
-  if (end == std::string_view::npos) end = text.size();
-  size_t at = text.substr(auth, end - auth).rfind('@');
-  if (at == std::string_view::npos) return std::string(text);
-  return std::string(text.substr(0, auth)) + std::string(text.substr(auth + at + 1));
-}
-
 std::optional<ControllerEndpoint> parse_controller_endpoint(std::string_view text) {
-  const std::string plain = without_userinfo(trim_view(text));
+  const std::string plain = strip_userinfo(trim_view(text), "");
   std::string_view s = plain;
   if (s.empty()) return std::nullopt;
   if (s.starts_with("http://"))
@@ -124,7 +115,7 @@ std::vector<std::string> controller_candidates(const std::optional<std::string>&
                                                const std::vector<SocketEntry>& tcp_listeners) {
   std::vector<std::string> out;
   if (controller_text && !controller_text->starts_with("\\"))
-    out.push_back(without_userinfo(*controller_text));
+    out.push_back(strip_userinfo(*controller_text, ""));
   out.push_back("127.0.0.1:9097");
   out.push_back("127.0.0.1:9090");
   for (const auto& l : tcp_listeners) {

@@ -37,7 +37,7 @@ std::string_view hash_head(std::string_view hash) { return hash.substr(0, 14); }
 
 std::string block_row(std::string_view key, std::string_view value) {
   return fmt::format("<span class=\"k\">{}</span><span class=\"v\">{}</span>", key,
-                     html_escape(value));
+                     html_text(value));
 }
 
 std::string normalize_row_text(std::string_view fragment) {
@@ -123,8 +123,8 @@ std::string render_block(const ChainBlock& b) {
       "<span class=\"hval\">{}&hellip;</span></div>\n"
       "  </div>\n"
       "</div>",
-      b.selected ? "block selected" : "block", b.height, pill, html_escape(b.plan.title),
-      html_escape(b.plan.sub), rows, html_escape(b.hash), html_escape(hash_head(b.hash)),
+      b.selected ? "block selected" : "block", b.height, pill, html_text(b.plan.title),
+      html_text(b.plan.sub), rows, html_escape(b.hash), html_escape(hash_head(b.hash)),
       html_escape(b.prev), html_escape(hash_head(b.prev)));
 }
 

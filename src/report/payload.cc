@@ -5,6 +5,8 @@
 #include <exception>
 #include <nlohmann/json.hpp>
 
+#include "util/text.h"
+
 namespace corvale {
 namespace {
 
@@ -54,10 +56,13 @@ void key(std::string& out, std::string_view k, bool first = false) {
   out += "\":";
 }
 
+// The viewer draws these texts as they are: a host text's control or
+// bidirectional character is shown as the console shows it, so a name cannot
+// reorder or hide what the graph says.
 void append_string_field(std::string& out, std::string_view k, std::string_view v,
                          bool first = false) {
   key(out, k, first);
-  append_json_string(out, v);
+  append_json_string(out, terminal_safe(v));
 }
 
 // Details are shared pointers, so a faulty build could nest one inside
@@ -157,7 +162,7 @@ void append_interception(std::string& out, const InterceptionSummary& s) {
   out += '[';
   for (size_t i = 0; i < s.signals.size(); ++i) {
     if (i) out += ',';
-    append_json_string(out, s.signals[i]);
+    append_json_string(out, terminal_safe(s.signals[i]));
   }
   out += ']';
   const std::pair<std::string_view, uint64_t> counts[] = {

@@ -158,12 +158,12 @@ std::vector<ChainBlockPlan> chain_plans(const Facts& f, const ProbeResults& prob
 }
 
 std::string chip(std::string_view label, std::string_view value) {
-  return fmt::format("<span class=\"chip\">{} <b>{}</b></span>", label, html_escape(value));
+  return fmt::format("<span class=\"chip\">{} <b>{}</b></span>", label, html_text(value));
 }
 
 std::string chip_classed(std::string_view label, std::string_view cls, std::string_view value) {
   return fmt::format("<span class=\"chip\">{} <b class=\"{}\">{}</b></span>", label, cls,
-                     html_escape(value));
+                     html_text(value));
 }
 
 std::string chips(const Facts& f, const std::string& level) {
@@ -202,7 +202,7 @@ std::string findings_block(const std::vector<Finding>& findings) {
   for (const auto& x : findings) {
     std::string word(severity_text(x.severity));
     out += fmt::format("<div class=\"finding {}\" data-code=\"{}\"><b>{}</b> {}</div>",
-                       to_lower(word), html_escape(x.code), word, html_escape(x.text));
+                       to_lower(word), html_escape(x.code), word, html_text(x.text));
   }
   return out + "</div>\n";
 }
@@ -211,11 +211,11 @@ std::string findings_block(const std::vector<Finding>& findings) {
 // belong under the chips go here, before the external links.
 std::string header_body(const Facts& f, const std::string& level,
                         const std::vector<Finding>& findings) {
-  std::string host = html_escape(f.hostname);
+  std::string host = html_text(f.hostname);
   return fmt::format(
       "<div class=\"sub\">{} &middot; {} &middot; generated {}</div>\n"
       "<div class=\"chips\">{}</div>\n{}{}",
-      host, html_escape(f.os_name), html_escape(f.collected_at), chips(f, level),
+      host, html_text(f.os_name), html_text(f.collected_at), chips(f, level),
       findings_block(findings), report_extlinks());
 }
 
@@ -238,7 +238,7 @@ std::vector<ChainBlock> egress_chain_blocks(const Facts& facts, const ProbeResul
 std::string render_report(const Facts& facts, const TopologyGraph& graph,
                           const std::string& interception_level, const ProbeResults& probes,
                           std::string_view version, const std::vector<Finding>& findings) {
-  std::string host = html_escape(facts.hostname);
+  std::string host = html_text(facts.hostname);
   std::string payload = graph_payload_json(graph);
   std::string chain = chain_view(facts, probes);
   std::string out;

@@ -141,7 +141,7 @@ std::string wininet_list(const Facts& f) {
 
 std::string winhttp_block(const Facts& f) {
   return fmt::format("<div class=\"mono\">{}</div>",
-                     html_escape(redact_proxy_credentials(f.proxy_settings.winhttp_text)));
+                     html_text(redact_proxy_credentials(f.proxy_settings.winhttp_text), true));
 }
 
 std::string physical_text(uint8_t physical) {
@@ -264,7 +264,7 @@ std::string html_table(const std::vector<std::string>& headers, const std::vecto
   out += "</tr></thead><tbody>";
   for (const auto& row : rows) {
     out += "<tr>";
-    for (const auto& cell : row) out += fmt::format("<td>{}</td>", html_escape(cell));
+    for (const auto& cell : row) out += fmt::format("<td>{}</td>", html_text(cell));
     out += "</tr>";
   }
   out += "</tbody></table>";
@@ -275,7 +275,7 @@ std::string kv_list(const std::vector<std::pair<std::string, std::string>>& pair
   std::string out = "<div class=\"kv\">";
   for (const auto& [k, v] : pairs)
     out += fmt::format("<div><span class=\"k\">{}</span><span class=\"v\">{}</span></div>",
-                       html_escape(k), html_escape(v));
+                       html_escape(k), html_text(v));
   out += "</div>";
   return out;
 }

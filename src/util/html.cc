@@ -1,5 +1,7 @@
 #include "util/html.h"
 
+#include "util/text.h"
+
 namespace corvale {
 
 std::string html_escape(std::string_view text) {
@@ -27,6 +29,18 @@ std::string html_escape(std::string_view text) {
     }
   }
   return r;
+}
+
+std::string html_text(std::string_view untrusted, bool keep_lines) {
+  if (!keep_lines) return html_escape(terminal_safe(untrusted));
+  std::string out;
+  bool first = true;
+  for (std::string_view line : split(untrusted, '\n')) {
+    if (!first) out += '\n';
+    first = false;
+    out += html_escape(terminal_safe(line));
+  }
+  return out;
 }
 
 }  // namespace corvale

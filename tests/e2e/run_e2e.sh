@@ -107,7 +107,11 @@ else
 fi
 
 python3 "$E2E_DIR/graph_check.py" "$SCENARIO"; E2E_FAILS=$((E2E_FAILS + $?))
-if [[ -x "$E2E_DIR/expect_$SCENARIO.sh" ]]; then
+# Every scenario has its own checks: a missing or unusable script is a
+# failure, never a scenario that silently checks less.
+if [[ -f "$E2E_DIR/expect_$SCENARIO.sh" && -x "$E2E_DIR/expect_$SCENARIO.sh" ]]; then
   source "$E2E_DIR/expect_$SCENARIO.sh"
+else
+  fail "no executable expect_$SCENARIO.sh"
 fi
 finish

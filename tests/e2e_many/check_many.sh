@@ -71,7 +71,13 @@ expect(sum(1 for c in candidates if FIRST <= c.get("port", 0) <= LAST) == 300,
        "candidate list holds %d of the 300" % len(candidates))
 PY
 )
-if [[ -z $problems ]]; then
+checker=$?
+# The checker's own failure (a crash, a traceback) is a failure too, not an
+# empty list of problems.
+if ((checker != 0)); then
+  fail "the candidate checker failed (exit $checker)"
+  head -20 <<<"$problems" | sed 's/^/    | /' >&2
+elif [[ -z $problems ]]; then
   pass "72 SOCKS5 probes, 36 CONNECT probes with 407, 228 over budget, scores and signals"
 else
   fail "candidate assessment:"

@@ -7,6 +7,7 @@
 
 #include "captured_host.h"
 #include "facts/adapter_assessment.h"
+#include "util/text.h"
 
 namespace corvale {
 namespace {
@@ -102,7 +103,10 @@ std::vector<std::string> problems(const std::vector<Finding>& all) {
 class Findings : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (read_capture("captures/direct/ip_addr.json").empty()) GTEST_SKIP() << "no lab captures";
+    // The captures are committed: without them every case here would pass
+    // on nothing.
+    ASSERT_FALSE(read_capture("captures/direct/ip_addr.json").empty())
+        << "committed lab captures are missing (tests/data/captures)";
   }
 };
 
@@ -533,6 +537,41 @@ TEST_F(Findings, MostSevereFirstAndStable) {
   for (size_t i = 0; i < all.size(); ++i) {
     EXPECT_EQ(again[i].text, all[i].text);
     EXPECT_EQ(again[i].evidence, all[i].evidence);
+  }
+}
+
+// Host texts reach the sentences in the console's safe rendering: a name
+// with an escape sequence or a right-to-left override is shown, not obeyed,
+// wherever a finding is read (console, --json, report).
+TEST_F(Findings, HostTextsAreShownInTheirSafeRendering) {
+  const std::string hostile = "x\x1b]0;owned\x07\u202eexe.sh";
+  const std::string shown = "x\\x1b]0;owned\\x07\\u202eexe.sh";
+  struct Row {
+    const char* what;
+    Lab lab;
+    const char* code;
+  } rows[] = {
+      {"portal's error word",
+       lab("direct", {.internet_v4 = false,
+                      .internet_v6 = false,
+                      .login_error = "not_online_error" + hostile}),
+       "campus-logged-out"},
+      {"process name", lab("tun", {.internet_v4 = false, .campus = false}), "tunnel-default-route"},
+      {"adapter name", lab("direct", {.gateways = false}), "gateway-ignores-ping"},
+  };
+  rows[1].lab.level = "VISIBLE-TUNNEL";
+  rows[1].lab.facts.proxy_processes = {{21, "openvpn" + hostile, "", ""}};
+  for (auto& a : rows[2].lab.facts.adapters)
+    if (a.name == "enp3s0") a.name += hostile;
+  for (const auto& r : rows) {
+    auto all = r.lab.run();
+    const Finding* x = find(all, r.code);
+    ASSERT_TRUE(x) << r.what << ": " << ::testing::PrintToString(codes(all));
+    EXPECT_NE(x->text.find(shown), std::string::npos) << r.what << ": " << x->text;
+    for (const auto& f : all) {
+      EXPECT_EQ(terminal_safe(f.text), f.text) << r.what;
+      for (const auto& e : f.evidence) EXPECT_EQ(terminal_safe(e), e) << r.what;
+    }
   }
 }
 

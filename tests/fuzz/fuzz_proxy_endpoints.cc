@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   extract_proxy_endpoints(text, "fuzz", found);
   for (const auto& e : found) fuzz::check(e.port != 0 && !e.host.empty(), "endpoint is complete");
 
-  constexpr std::string_view kMarker = "Pl4nted";
+  using fuzz::kMarker;
   if (text.find(kMarker) != std::string_view::npos) return 0;
   const std::string pw = fuzz::planted_password(text);
   const std::string body(text);

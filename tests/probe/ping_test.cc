@@ -128,12 +128,13 @@ TEST(PingLoopback, AnswersAndFailsFast) {
     EXPECT_TRUE(r.ok) << host;
     EXPECT_GE(r.rtt_ms, 0) << host;
   }
-  // Nothing routes 198.51.100.1 in an empty namespace: ping fails at once.
+  // Nothing routes 198.51.100.1 in an empty namespace: ping fails at once,
+  // well inside the 2 s it would wait for a reply that never comes.
   auto start = std::chrono::steady_clock::now();
   PingResult r = ping_probe("198.51.100.1");
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.rtt_ms, -1);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
 }
 
 }  // namespace

@@ -197,6 +197,19 @@ TEST(GraphPayload, HostileLabelCannotLeaveTheScriptElement) {
   EXPECT_EQ(j["edges"][0]["evidence"], "</SCRIPT >");
 }
 
+// The viewer shows what the payload holds: a name that would reorder its
+// line or drive a terminal reaches it in the console's visible form.
+TEST(GraphPayload, ControlAndBidiCharactersAreShownVisibly) {
+  TopologyGraph g = sample_graph();
+  g.nodes[0].label = "trojan\u202eexe.sh";
+  g.nodes[0].items[0].v = "a\x1b[2Jb\tc";
+  g.interception.signals = {"sig\u2066nal"};
+  Json j = Json::parse(graph_payload_json(g));
+  EXPECT_EQ(j["nodes"][0]["label"], "trojan\\u202eexe.sh");
+  EXPECT_EQ(j["nodes"][0]["items"][0]["v"], "a\\x1b[2Jb\\x09c");
+  EXPECT_EQ(j["interception"]["signals"][0], "sig\\u2066nal");
+}
+
 // A detail that contains itself must not recurse without end.
 TEST(GraphPayload, SelfNestedDetailIsCutOff) {
   TopologyGraph g = sample_graph();

@@ -312,6 +312,32 @@ TEST(ReportDocument, HostileHostTextIsEscapedEverywhere) {
   EXPECT_NE(html.find("<div class=\"btitle\">mihomo" + escaped + "</div>"), std::string::npos);
 }
 
+// A host text with a right-to-left override or an escape sequence is shown
+// as the console shows it ("trojan\u202eexe.sh", not "trojanhs.exe") in every
+// header, chip, table and chain block; the page carries no raw control.
+TEST(ReportDocument, ControlAndBidiCharactersOfHostTextsAreShownVisibly) {
+  const std::string evil = "trojan\u202eexe.sh\x1b[2J\x07";
+  const std::string shown = "trojan\\u202eexe.sh\\x1b[2J\\x07";
+  Facts f = tun_host();
+  f.hostname = f.os_name = evil;
+  f.adapters[1].name = f.egress_v4_adapter->name = evil;
+  f.adapters[1].dns_servers = {evil};
+  f.proxy_processes = {{310, evil, evil, ""}};
+  f.processes_by_pid[310] = f.proxy_processes[0];
+  f.driver_hits = {{evil, evil, "Running", evil}};
+  f.proxy_settings.winhttp_text = evil + "\nline two " + evil;
+  std::vector<Finding> findings = {{Severity::kNote, "n", "finding " + evil, {}}};
+  std::string html = render_report(f, TopologyGraph{}, "NONE", gateway_answers(), "1", findings);
+  EXPECT_EQ(html.find("\u202e"), std::string::npos);
+  EXPECT_EQ(html.find('\x1b'), std::string::npos);
+  EXPECT_EQ(html.find('\x07'), std::string::npos);
+  for (const std::string& at :
+       {"<title>Corvale Report - " + shown, "<div class=\"sub\">" + shown, "Host <b>" + shown,
+        "<div class=\"btitle\">" + shown + " TUN", "<td>" + shown + "</td>",
+        "<div class=\"btitle\">" + shown, shown + "\nline two " + shown, "finding " + shown})
+    EXPECT_NE(html.find(at), std::string::npos) << at;
+}
+
 TEST(ReportDocument, NoNetworkLoadsAndPlainOutboundLinks) {
   std::string html = render(tun_host());
   for (const char* loader : {"<script src", "<link", "@import", "<img", "<iframe", "url(http"})

@@ -88,6 +88,14 @@ bool isolated_network() {
   return only_lo;
 }
 
+bool suite_owns_namespace() {
+  auto set = [](const char* name) {
+    const char* v = std::getenv(name);
+    return v != nullptr && *v != '\0' && std::strcmp(v, "false") != 0 && std::strcmp(v, "0") != 0;
+  };
+  return set("CORVALE_SUITE") || set("CI");
+}
+
 std::string PeerConn::read_until(std::string_view terminator, size_t max_bytes, int wait_ms) {
   std::string got;
   auto until = Clock::now() + std::chrono::milliseconds(wait_ms);

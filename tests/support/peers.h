@@ -23,9 +23,17 @@ namespace corvale::testing {
 /// no probe can leave the machine. Socket tests skip anywhere else.
 bool isolated_network();
 
-#define REQUIRE_ISOLATED_NETWORK()             \
-  if (!::corvale::testing::isolated_network()) \
-  GTEST_SKIP() << "probes run only inside `unshare --net` with lo up"
+/// True under `./dev test` (CORVALE_SUITE) and in CI (CI set, not "false" or
+/// "0"): the suite made its own empty namespace there, so a socket test that
+/// finds none must fail rather than skip.
+bool suite_owns_namespace();
+
+#define REQUIRE_ISOLATED_NETWORK()                                                 \
+  if (::corvale::testing::isolated_network()) {                                    \
+  } else if (::corvale::testing::suite_owns_namespace())                           \
+    FAIL() << "the suite runs in an empty network namespace, but this one is not"; \
+  else                                                                             \
+    GTEST_SKIP() << "probes run only inside `unshare --net` with lo up"
 
 /// Request heads read by a peer's handlers, in arrival order.
 class RequestLog {

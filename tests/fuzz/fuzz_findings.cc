@@ -1,0 +1,31 @@
+// The diagnosis on a whole record built from fuzz bytes: it never fails,
+// always says something, and every sentence and piece of evidence is free of
+// control and bidirectional characters and of the planted secret.
+#include "facts/findings.h"
+#include "fuzz_facts.h"
+#include "fuzz_support.h"
+#include "util/text.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace corvale;
+  std::string_view text = fuzz::text_of(data, size);
+  if (text.find(fuzz::kMarker) != std::string_view::npos) return 0;
+  const std::string secret = fuzz::planted_password(text);
+  fuzz::Bytes in(text);
+  Facts f = fuzz::fuzz_facts(in, secret);
+  std::string level = in.text({"NONE", "POSSIBLE", "LIKELY", "VISIBLE-TUNNEL", ""});
+  ResolverResults resolvers;
+  for (const auto& a : f.adapters)
+    for (const auto& s : a.dns_servers) resolvers[s] = {in.text(), in.byte(), in.flag()};
+  auto all = diagnose(f, level, resolvers);
+  fuzz::check(!all.empty(), "the diagnosis says something");
+  auto clean = [&](const std::string& s) {
+    fuzz::check(terminal_safe(s) == s, "finding text holds a control character", s);
+    fuzz::check(s.find(fuzz::kMarker) == std::string::npos, "finding text holds the secret", s);
+  };
+  for (const auto& x : all) {
+    clean(x.text);
+    for (const auto& e : x.evidence) clean(e);
+  }
+  return 0;
+}
