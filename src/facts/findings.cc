@@ -7,6 +7,8 @@
 #include <set>
 
 #include "facts/adapter_assessment.h"
+#include "facts/findings_rule.h"
+#include "facts/policy_routing.h"
 #include "facts/runtime_process.h"
 #include "util/ip.h"
 #include "util/text.h"
@@ -14,33 +16,7 @@
 namespace corvale {
 namespace {
 
-// What one rule found; the table row adds the code and, unless the rule
-// overrides it, the severity.
-struct Draft {
-  std::string text;
-  std::vector<std::string> evidence;
-  std::optional<Severity> severity;
-};
-
-struct Context {
-  const Facts& f;
-  std::string_view level;
-  const ResolverResults& resolvers;
-  std::vector<Finding> found;  // in table order so far
-
-  bool fired(std::string_view code) const {
-    return std::any_of(found.begin(), found.end(),
-                       [&](const Finding& x) { return x.code == code; });
-  }
-};
-
-using Check = std::optional<Draft> (*)(const Context&);
-
-struct Rule {
-  std::string_view code;
-  Severity severity;
-  Check check;
-};
+using namespace finding_rules;
 
 // ---- reading the facts ----------------------------------------------------
 
@@ -69,7 +45,8 @@ std::vector<const Adapter*> links_up(const Facts& f) {
 const RouteEntry* first_default(const Facts& f, uint16_t family) {
   const RouteEntry* best = nullptr;
   for (const auto& r : f.routes)
-    if (r.family == family && is_default_route(r) && (!best || r.metric < best->metric)) best = &r;
+    if (r.family == family && is_default_route(r) && (!best || route_preferred(r, *best)))
+      best = &r;
   return best;
 }
 
@@ -187,6 +164,9 @@ std::vector<std::string> configured_resolvers(const Facts& f) {
   for (const auto& a : f.adapters)
     for (const auto& s : a.dns_servers)
       if (std::find(out.begin(), out.end(), s) == out.end()) out.push_back(s);
+  // Behind a local stub these are the servers that really answer.
+  for (const auto& s : f.upstream_dns_servers)
+    if (std::find(out.begin(), out.end(), s) == out.end()) out.push_back(s);
   return out;
 }
 
@@ -333,12 +313,12 @@ std::optional<Draft> stale_tunnel(const Context& c) {
   d.text = fmt::format(
       "{} holds the IPv4 default route, but no proxy core or VPN program runs: a core that "
       "stopped left its tunnel behind{}, so traffic goes nowhere. Restart the proxy core, or "
-      "remove the route (ip route del default dev {}){}.",
+      "remove the route ({}){}.",
       t->name,
       fake_dns.empty()
           ? ""
           : fmt::format(" and DNS still points at its resolver {}", join(fake_dns, ", ")),
-      t->name, fake_dns.empty() ? "" : " and restore /etc/resolv.conf");
+      leftover_route_removal(f, *t), fake_dns.empty() ? "" : " and restore /etc/resolv.conf");
   d.evidence = {fmt::format("IPv4 egress: {} ({}{})", t->name, a ? a->verdict : "Tunnel",
                             a ? fmt::format(", {:.2f}", a->confidence) : ""),
                 "proxy/VPN processes and services: none", internet_evidence(f, kFamilyV4)};
@@ -393,7 +373,7 @@ std::optional<Draft> internet_silent(const Context& c) {
   const Facts& f = c.f;
   const RouteEntry* r = egress_default_v4(f);
   if (f.internet_probes.v4.ok || !r || egress_tunnel(f) || silent_gateway(f, kFamilyV4) ||
-      c.fired("campus-logged-out"))
+      c.fired("campus-logged-out") || captured_locally(f, kInternetTargetV4))
     return std::nullopt;
   const Adapter* a = adapter_at(f, r->if_index);
   if (!a || !a->is_up) return std::nullopt;
@@ -439,7 +419,7 @@ std::optional<Draft> dns_loopback_dead(const Context& c) {
 std::vector<std::pair<std::string, bool>> probed_resolvers(const Context& c) {
   std::vector<std::pair<std::string, bool>> out;
   for (const auto& s : configured_resolvers(c.f)) {
-    if (is_loopback_dns(s)) continue;
+    if (is_loopback_dns(s) || captured_locally(c.f, s)) continue;
     auto it = c.resolvers.find(s);
     if (it != c.resolvers.end()) out.emplace_back(s, it->second.ok);
   }
@@ -672,6 +652,7 @@ std::optional<Draft> campus_dns_silent(const Context& c) {
   for (size_t k : {size_t{2}, size_t{3}}) {
     if (k >= p.size() || !p[k].dns || p[k].dns->ok) continue;
     std::string host = campus_host(f, k - 1, "a campus resolver");
+    if (captured_locally(f, host)) continue;
     // Already told as the host's own DNS failing.
     auto conf = configured_resolvers(f);
     if (c.fired("dns-silent") && std::find(conf.begin(), conf.end(), host) != conf.end()) continue;
@@ -696,6 +677,7 @@ std::optional<Draft> campus_api_silent(const Context& c) {
   if ((api.http && api.http->status != 0) || api.tcp_fallback == TcpFallback::kConnected)
     return std::nullopt;
   std::string host = campus_host(f, 3, "the campus API");
+  if (captured_locally(f, host)) return std::nullopt;
   Draft d;
   d.text = fmt::format(
       "The campus API {} does not answer while the portal does: logging in with the campus "
@@ -747,6 +729,7 @@ constexpr Rule kRules[] = {
     {"proxy-setting-dead", Severity::kProblem, proxy_setting_dead},
     {"dns-loopback-dead", Severity::kProblem, dns_loopback_dead},
     {"dns-silent", Severity::kProblem, dns_silent},
+    {"local-route-capture", Severity::kProblem, local_route_capture},
     {"tunnel-internet-silent", Severity::kWarning, tunnel_internet_silent},
     {"ipv6-broken", Severity::kWarning, ipv6_broken},
     {"dns-server-silent", Severity::kWarning, dns_server_silent},
@@ -759,6 +742,7 @@ constexpr Rule kRules[] = {
     {"dns-fake-ip", Severity::kNote, dns_fake_ip},
     {"interception-possible", Severity::kNote, interception_possible},
     {"explicit-proxy", Severity::kNote, explicit_proxy},
+    {"policy-rule-empty-table", Severity::kNote, policy_rule_empty_table},
     {"all-clear", Severity::kOk, all_clear},
 };
 

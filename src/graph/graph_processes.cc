@@ -5,6 +5,7 @@
 #include <set>
 
 #include "facts/adapter_assessment.h"
+#include "facts/policy_routing.h"
 #include "facts/proxy_settings.h"
 #include "graph/build_context.h"
 #include "probe/campus.h"
@@ -32,14 +33,14 @@ bool is_local_host(const Facts& f, const std::string& host) {
          f.local_names.contains(to_lower(host));
 }
 
-// The lowest-metric default route of an up carrier adapter of `family`.
+// The preferred (rule, then metric) default route of an up carrier adapter of `family`.
 const RouteEntry* carrier_route(const BuildContext& ctx, uint16_t family) {
   const RouteEntry* best = nullptr;
   for (const auto& r : ctx.facts.routes) {
     if (r.family != family || !is_default_route(r)) continue;
     const Adapter* a = ctx.adapter(r.if_index);
     if (!a || !a->is_up || is_tunnel_interface(ctx.facts, r.if_index)) continue;
-    if (!best || r.metric < best->metric) best = &r;
+    if (!best || route_preferred(r, *best)) best = &r;
   }
   return best;
 }

@@ -134,7 +134,7 @@ std::vector<std::string> ping_host_list(const Facts& facts, const PingCache& cac
 }
 
 std::vector<std::string> resolver_list(const Facts& facts, const DnsCache& cache) {
-  std::vector<std::string> list = prewarm_resolvers(facts.adapters);
+  std::vector<std::string> list = prewarm_resolvers(facts.adapters, facts.upstream_dns_servers);
   std::erase_if(list, [&](const std::string& r) { return cache.contains(r); });
   return list;
 }
