@@ -17,8 +17,10 @@ route add default dev wg0 table 51820
 route add ::/0 dev wg0 table 51820
 rule add not fwmark 51820 table 51820
 rule add table main suppress_prefixlength 0
--6 rule add not fwmark 51820 table 51820
--6 rule add table main suppress_prefixlength 0
+EOF2
+    ns_ip laptop -6 -batch - <<EOF2
+rule add not fwmark 51820 table 51820
+rule add table main suppress_prefixlength 0
 EOF2
     spawn_py laptop wireguard-go /usr/bin/wireguard-go -- wireguard-go -f wg0
     expect_carrier laptop wg0
