@@ -255,6 +255,11 @@ assert b"online_ip" in o.open("http://10.0.0.55/cgi-bin/rad_user_info", timeout=
         expect "resolved-silent: resolv.conf names 127.0.0.53" has "$(cat /etc/resolv.conf)" "^nameserver 127.0.0.53"
         refuse "resolved-silent: the stub gets no answer to pass on" probe dns 127.0.0.53 --expect-a 203.0.113.80
         ;;
+    listeners)
+        expect "listeners: 127.0.0.1:7891 taken by the dual-stack socket" probe tcp 127.0.0.1 7891
+        expect "listeners: [::1]:7891 taken too" probe tcp ::1 7891
+        refuse "listeners: [::1]:7890 refused (0.0.0.0 takes IPv4 only)" probe tcp ::1 7890
+        ;;
     hostile-names)
         wired_layout
         expect "hostile-names: a listener owned by a name with ESC and BEL" \
