@@ -74,8 +74,9 @@ foreign_processes() {
 expect "own pid namespace: pid 1 is init" test "$(cat /proc/1/comm)" = init
 expect "own pid namespace: small pids" test "$$" -lt 100
 expect "own /proc: only laptop processes" test -z "$(foreign_processes)"
-# (resolved runs its own stub resolver, a dnsmasq, on the laptop.)
-[[ $scenario == resolved ]] || refuse "own /proc: the net namespace's dnsmasq is invisible" pgrep -x dnsmasq
+# (resolved, resolved-silent and wg-quick run a stub resolver, a dnsmasq, on
+# the laptop.)
+[[ $scenario == resolved || $scenario == resolved-silent || $scenario == wg-quick ]] || refuse "own /proc: the net namespace's dnsmasq is invisible" pgrep -x dnsmasq
 expect "/sys shows the laptop's interfaces" test "$(ls /sys/class/net | sort | tr '\n' ' ')" = \
     "$(ip -o link show | awk -F': ' '{sub(/@.*/, "", $2); print $2}' | sort | tr '\n' ' ')"
 
@@ -245,6 +246,39 @@ assert b"online_ip" in o.open("http://10.0.0.55/cgi-bin/rad_user_info", timeout=
         expect "split: campus range via the Ethernet gateway" \
             has "$(ip route get 10.0.32.32)" "via 192.168.50.1 dev enp3s0"
         expect "split: campus resolver answers" probe dns 10.0.32.32 --expect-a 203.0.113.80
+        ;;
+    wg-quick)
+        expect "wg-quick: route get 223.5.5.5 says dev wg0 table 51820" has "$(ip route get 223.5.5.5)" "dev wg0 table 51820"
+        expect "wg-quick: route get 2400:3200::1 says dev wg0 table 51820" \
+            has "$(ip -6 route get 2400:3200::1)" "dev wg0 table 51820"
+        expect "wg-quick: the main table keeps the Ethernet default route" \
+            has "$(ip route show table main)" "^default via 192.168.50.1 dev enp3s0"
+        expect "wg-quick: resolvectl names wg0's resolver" has "$(resolvectl dns)" "^Link [0-9]* (wg0): 10.64.0.1"
+        ;;
+    autoroute)
+        expect "autoroute: route get 223.5.5.5 says dev tun0 table 2022" has "$(ip route get 223.5.5.5)" "dev tun0 table 2022"
+        refuse "autoroute: the main table has no tun0 route" sh -c 'ip route show table main | grep -q "^default dev tun0"'
+        expect "autoroute: mihomo runs" pgrep -x mihomo
+        ;;
+    stale-autoroute)
+        expect "stale-autoroute: route get 223.5.5.5 says dev tun0 table 2022" \
+            has "$(ip route get 223.5.5.5)" "dev tun0 table 2022"
+        expect "stale-autoroute: tun0 has no carrier" sh -c 'ip link show tun0 | grep -q NO-CARRIER'
+        refuse "stale-autoroute: no proxy core runs" sh -c 'pgrep -x mihomo || pgrep -x clash'
+        ;;
+    bridge-capture)
+        expect "bridge-capture: route get 10.0.32.32 says dev br-3f2a1c" has "$(ip route get 10.0.32.32)" "dev br-3f2a1c"
+        refuse "bridge-capture: campus resolver 10.0.32.32 is out of reach" probe dns 10.0.32.32 --expect-a 203.0.113.80
+        expect "bridge-capture: portal still answers" probe http http://10.0.0.55/ --status 200 --contains "<title>"
+        ;;
+    resolved-silent)
+        expect "resolved-silent: resolv.conf names 127.0.0.53" has "$(cat /etc/resolv.conf)" "^nameserver 127.0.0.53"
+        refuse "resolved-silent: the stub gets no answer to pass on" probe dns 127.0.0.53 --expect-a 203.0.113.80
+        ;;
+    listeners)
+        expect "listeners: 127.0.0.1:7891 taken by the dual-stack socket" probe tcp 127.0.0.1 7891
+        expect "listeners: [::1]:7891 taken too" probe tcp ::1 7891
+        refuse "listeners: [::1]:7890 refused (0.0.0.0 takes IPv4 only)" probe tcp ::1 7890
         ;;
     hostile-names)
         wired_layout

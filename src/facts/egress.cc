@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "facts/adapter_assessment.h"
+#include "facts/policy_routing.h"
 #include "util/ip.h"
 #include "util/text.h"
 
@@ -18,11 +19,12 @@ std::optional<RouteEntry> default_route_of(const std::vector<RouteEntry>& routes
     }
     return std::nullopt;
   }
-  // No kernel answer: the route the kernel prefers by metric; stable on ties.
+  // No kernel answer: the route the rules and then the metric prefer; stable
+  // on ties.
   const RouteEntry* best = nullptr;
   for (const auto& r : routes) {
     if (r.family != family || !is_default_route(r)) continue;
-    if (best == nullptr || r.metric < best->metric) best = &r;
+    if (best == nullptr || route_preferred(r, *best)) best = &r;
   }
   if (best == nullptr) return std::nullopt;
   return *best;

@@ -53,7 +53,29 @@ struct RouteEntry {
   uint32_t metric = 0;
   uint16_t family = kFamilyV4;
   uint8_t prefix_length = 0;
+  // The policy-routing table the route was read from; empty for the main table.
+  std::string table = {};
+  // Priority of the first rule that sends local traffic to this route; the
+  // lower wins before any metric does (0 when no rules were read).
+  uint32_t rule_priority = 0;
   bool operator==(const RouteEntry&) const = default;
+};
+
+/// One policy-routing rule (`ip -j rule`). Only what decides whether the
+/// host's own programs' traffic reaches it is kept.
+struct PolicyRule {
+  uint32_t priority = 0;
+  uint16_t family = kFamilyV4;
+  std::string table = {};   // for a lookup rule; "main", "local", "51820" ...
+  std::string action = {};  // empty for a lookup, else "unreachable", "blackhole", "goto" ...
+  bool invert = false;      // "not"
+  std::string fwmark = {};  // "0xca6c" or "0xca6c/0xffff"; empty when none
+  std::string iif = {}, oif = {};
+  bool narrow = false;  // a source, destination, port, protocol or tos selector
+  std::optional<uint32_t> uid_start = {}, uid_end = {};
+  std::optional<uint8_t> suppress_prefixlength = {};
+  uint32_t table_routes = 0;  // routes the named table held when read
+  bool operator==(const PolicyRule&) const = default;
 };
 
 struct RouteLookup {
@@ -318,6 +340,7 @@ struct Facts {
   // when /etc/resolv.conf names that stub; empty otherwise.
   std::vector<std::string> upstream_dns_servers;
   std::vector<RouteEntry> routes;
+  std::vector<PolicyRule> policy_rules;  // IPv4 then IPv6, each by priority
   std::map<std::string, DeviceRecord> devices_by_mac;
   std::map<uint32_t, AdapterAssessment> assessments_by_index;
   std::optional<RouteLookup> egress_v4;
@@ -346,6 +369,8 @@ struct Facts {
   // Each campus host's own route: split tunnelling sends campus traffic
   // past the default egress.
   std::map<std::string, RouteLookup> campus_routes;
+  // The route of every resolver probed (configured, upstream and per-link).
+  std::map<std::string, RouteLookup> resolver_routes;
   std::vector<AdapterAssessment> adapter_assessments;
   InterceptionAssessment interception;
   std::vector<PhysicalCandidate> physical_candidates;

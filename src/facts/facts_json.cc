@@ -51,9 +51,31 @@ Json adapter_json(const Adapter& a) {
 }
 
 Json route_json(const RouteEntry& r) {
-  return {{"destination", r.destination}, {"gateway", r.gateway},
-          {"if_index", r.if_index},       {"metric", r.metric},
-          {"family", r.family},           {"prefix_length", r.prefix_length}};
+  Json j = {{"destination", r.destination}, {"gateway", r.gateway},
+            {"if_index", r.if_index},       {"metric", r.metric},
+            {"family", r.family},           {"prefix_length", r.prefix_length}};
+  // Main-table routes print as they always have.
+  if (!r.table.empty()) {
+    j["table"] = r.table;
+    j["rule_priority"] = r.rule_priority;
+  }
+  return j;
+}
+
+Json rule_json(const PolicyRule& r) {
+  return {{"priority", r.priority},
+          {"family", r.family},
+          {"table", r.table},
+          {"action", r.action},
+          {"invert", r.invert},
+          {"fwmark", r.fwmark},
+          {"iif", r.iif},
+          {"oif", r.oif},
+          {"narrow", r.narrow},
+          {"uid_start", optional_of(r.uid_start)},
+          {"uid_end", optional_of(r.uid_end)},
+          {"suppress_prefixlength", optional_of(r.suppress_prefixlength)},
+          {"table_routes", r.table_routes}};
 }
 
 Json lookup_json(const std::optional<RouteLookup>& l) {
@@ -289,6 +311,7 @@ std::string facts_to_json(const Facts& f, const std::string& interception_level,
     j["adapters"] = array_of(f.adapters, adapter_json);
     j["upstream_dns_servers"] = strings(f.upstream_dns_servers);
     j["routes"] = array_of(f.routes, route_json);
+    j["policy_rules"] = array_of(f.policy_rules, rule_json);
     j["devices_by_mac"] = object_of(f.devices_by_mac, device_json);
     j["assessments_by_index"] = object_of(f.assessments_by_index, assessment_json);
     j["egress_v4"] = lookup_json(f.egress_v4);
@@ -320,6 +343,7 @@ std::string facts_to_json(const Facts& f, const std::string& interception_level,
                             {"v6", ping_json(f.internet_probes.v6)}};
     j["campus_probes"] = campus_json(f.campus_probes);
     j["campus_routes"] = object_of(f.campus_routes, lookup_json);
+    j["resolver_routes"] = object_of(f.resolver_routes, lookup_json);
     j["adapter_assessments"] = array_of(f.adapter_assessments, assessment_json);
     j["interception"] = interception_json(f.interception);
     // The level after the graph's own evidence, which can differ from the

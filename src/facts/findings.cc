@@ -9,6 +9,7 @@
 #include "facts/adapter_assessment.h"
 #include "facts/findings_rules.h"
 #include "facts/lookup.h"
+#include "facts/policy_routing.h"
 #include "facts/runtime_process.h"
 #include "util/ip.h"
 #include "util/text.h"
@@ -36,7 +37,8 @@ std::vector<const Adapter*> links_up(const Facts& f) {
 const RouteEntry* first_default(const Facts& f, uint16_t family) {
   const RouteEntry* best = nullptr;
   for (const auto& r : f.routes)
-    if (r.family == family && is_default_route(r) && (!best || r.metric < best->metric)) best = &r;
+    if (r.family == family && is_default_route(r) && (!best || route_preferred(r, *best)))
+      best = &r;
   return best;
 }
 
@@ -125,6 +127,9 @@ std::vector<std::string> configured_resolvers(const Facts& f) {
   for (const auto& a : f.adapters)
     for (const auto& s : a.dns_servers)
       if (std::find(out.begin(), out.end(), s) == out.end()) out.push_back(s);
+  // Behind a local stub these are the servers that really answer.
+  for (const auto& s : f.upstream_dns_servers)
+    if (std::find(out.begin(), out.end(), s) == out.end()) out.push_back(s);
   return out;
 }
 
@@ -132,7 +137,7 @@ std::vector<std::string> configured_resolvers(const Facts& f) {
 std::vector<std::pair<std::string, bool>> probed_resolvers(const Context& c) {
   std::vector<std::pair<std::string, bool>> out;
   for (const auto& s : configured_resolvers(c.f)) {
-    if (is_loopback_dns(s)) continue;
+    if (is_loopback_dns(s) || captured_locally(c.f, s)) continue;
     auto it = c.resolvers.find(s);
     if (it != c.resolvers.end()) out.emplace_back(s, it->second.ok);
   }
@@ -169,6 +174,7 @@ constexpr Rule kRules[] = {
     {"proxy-setting-dead", Severity::kProblem, proxy_setting_dead},
     {"dns-loopback-dead", Severity::kProblem, dns_loopback_dead},
     {"dns-silent", Severity::kProblem, dns_silent},
+    {"local-route-capture", Severity::kProblem, local_route_capture},
     {"tunnel-internet-silent", Severity::kWarning, tunnel_internet_silent},
     {"ipv6-broken", Severity::kWarning, ipv6_broken},
     {"dns-server-silent", Severity::kWarning, dns_server_silent},
@@ -181,6 +187,7 @@ constexpr Rule kRules[] = {
     {"dns-fake-ip", Severity::kNote, dns_fake_ip},
     {"interception-possible", Severity::kNote, interception_possible},
     {"explicit-proxy", Severity::kNote, explicit_proxy},
+    {"policy-rule-empty-table", Severity::kNote, policy_rule_empty_table},
     {"all-clear", Severity::kOk, all_clear},
 };
 

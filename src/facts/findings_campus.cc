@@ -41,6 +41,7 @@ std::optional<Draft> campus_dns_silent(const Context& c) {
   for (size_t k : {size_t{2}, size_t{3}}) {
     if (k >= p.size() || !p[k].dns || p[k].dns->ok) continue;
     std::string host = campus_host(f, k - 1, "a campus resolver");
+    if (captured_locally(f, host)) continue;
     // Already told as the host's own DNS failing.
     auto conf = configured_resolvers(f);
     if (c.fired("dns-silent") && std::find(conf.begin(), conf.end(), host) != conf.end()) continue;
@@ -65,6 +66,7 @@ std::optional<Draft> campus_api_silent(const Context& c) {
   if ((api.http && api.http->status != 0) || api.tcp_fallback == TcpFallback::kConnected)
     return std::nullopt;
   std::string host = campus_host(f, 3, "the campus API");
+  if (captured_locally(f, host)) return std::nullopt;
   Draft d;
   d.text = fmt::format(
       "The campus API {} does not answer while the portal does: logging in with the campus "

@@ -81,7 +81,7 @@ std::optional<Draft> internet_silent(const Context& c) {
   const Facts& f = c.f;
   const RouteEntry* r = egress_default_v4(f);
   if (f.internet_probes.v4.ok || !r || egress_tunnel(f) || silent_gateway(f, kFamilyV4) ||
-      c.fired("campus-logged-out"))
+      c.fired("campus-logged-out") || captured_locally(f, kInternetTargetV4))
     return std::nullopt;
   const Adapter* a = find_adapter(f, r->if_index);
   if (!a || !a->is_up) return std::nullopt;

@@ -82,12 +82,12 @@ std::optional<Draft> stale_tunnel(const Context& c) {
   d.text = fmt::format(
       "{} holds the IPv4 default route, but no proxy core or VPN program runs: a core that "
       "stopped left its tunnel behind{}, so traffic goes nowhere. Restart the proxy core, or "
-      "remove the route (ip route del default dev {}){}.",
+      "remove the route ({}){}.",
       t->name,
       fake_dns.empty()
           ? ""
           : fmt::format(" and DNS still points at its resolver {}", join(fake_dns, ", ")),
-      t->name, fake_dns.empty() ? "" : " and restore /etc/resolv.conf");
+      leftover_route_removal(f, *t), fake_dns.empty() ? "" : " and restore /etc/resolv.conf");
   d.evidence = {fmt::format("IPv4 egress: {} ({}{})", t->name, a ? a->verdict : "Tunnel",
                             a ? fmt::format(", {:.2f}", a->confidence) : ""),
                 "proxy/VPN processes and services: none", internet_evidence(f, kFamilyV4)};

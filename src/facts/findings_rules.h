@@ -1,7 +1,7 @@
 // What the diagnosis rules share: the draft a rule returns, the context it
 // reads, the readings of the facts several rule groups use, and the rules of
 // each group (findings_link.cc, findings_campus.cc, findings_dns.cc,
-// findings_proxy.cc) that the table in findings.cc walks.
+// findings_proxy.cc, findings_routing.cc) that the table in findings.cc walks.
 #pragma once
 
 #include <algorithm>
@@ -92,5 +92,17 @@ std::optional<Draft> proxy_setting_dead(const Context& c);
 std::optional<Draft> interception_likely(const Context& c);
 std::optional<Draft> interception_possible(const Context& c);
 std::optional<Draft> explicit_proxy(const Context& c);
+
+/// A probed address (resolver, campus host, Internet target) whose route
+/// goes into a local container or VM network instead of the links that carry
+/// the rest: its silence is that network's doing, not the real network's.
+bool captured_locally(const Facts& f, const std::string& address);
+
+/// How to remove a tunnel's leftover default route: the route command, with
+/// the table and the rules that lead to it when a policy table holds it.
+std::string leftover_route_removal(const Facts& f, const Adapter& tunnel);
+
+std::optional<Draft> local_route_capture(const Context& c);
+std::optional<Draft> policy_rule_empty_table(const Context& c);
 
 }  // namespace corvale::diagnosis

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "facts/adapter_assessment.h"
+#include "facts/policy_routing.h"
 #include "facts/probe_targets.h"
 #include "facts/proxy_candidates.h"
 #include "facts/proxy_settings.h"
@@ -25,14 +26,14 @@ const CoreControllerInfo* core_of(const Facts& facts, uint32_t pid) {
   return nullptr;
 }
 
-// The lowest-metric default route of an up carrier adapter of `family`.
+// The preferred (rule, then metric) default route of an up carrier adapter of `family`.
 const RouteEntry* carrier_route(const BuildContext& ctx, uint16_t family) {
   const RouteEntry* best = nullptr;
   for (const auto& r : ctx.facts.routes) {
     if (r.family != family || !is_default_route(r)) continue;
     const Adapter* a = ctx.adapter(r.if_index);
     if (!a || !a->is_up || is_tunnel_interface(ctx.facts, r.if_index)) continue;
-    if (!best || r.metric < best->metric) best = &r;
+    if (!best || route_preferred(r, *best)) best = &r;
   }
   return best;
 }

@@ -136,7 +136,7 @@ std::vector<std::string> ping_host_list(const Facts& facts, const ProbeResults& 
 }
 
 std::vector<std::string> resolver_list(const Facts& facts, const ProbeResults& known) {
-  std::vector<std::string> list = prewarm_resolvers(facts.adapters);
+  std::vector<std::string> list = prewarm_resolvers(facts.adapters, facts.upstream_dns_servers);
   std::erase_if(list, [&](const std::string& r) { return known.dns.contains(r); });
   return list;
 }

@@ -10,6 +10,7 @@
 
 #include "facts/adapter_assessment.h"
 #include "facts/lookup.h"
+#include "facts/policy_routing.h"
 #include "parallel/progress.h"
 #include "probe/campus.h"
 #include "util/ip.h"
@@ -112,8 +113,8 @@ void section_proxy_settings(std::string& o, const Facts& f) {
 void default_route_rows(std::string& o, const Facts& f, uint16_t family) {
   for (const auto& r : f.routes)
     if (r.family == family && is_default_route(r))
-      o += fmt::format("    ifIndex {:<4} {:<34} {:<16} metric {}\n", r.if_index,
-                       adapter_cell(f, r.if_index), safe(r.gateway), r.metric);
+      o += fmt::format("    ifIndex {:<4} {:<34} {:<16} metric {}{}\n", r.if_index,
+                       adapter_cell(f, r.if_index), safe(r.gateway), r.metric, safe(table_mark(r)));
 }
 
 void egress_line(std::string& o, const Facts& f, const char* fam,
@@ -140,12 +141,12 @@ void section_routes(std::string& o, const Facts& f) {
     if (is_default_route(r)) defaults.push_back(&r);
   std::stable_sort(defaults.begin(), defaults.end(), [](const RouteEntry* a, const RouteEntry* b) {
     if (a->family != b->family) return a->family < b->family;
-    return a->metric < b->metric;
+    return route_preferred(*a, *b);
   });
   for (const RouteEntry* r : defaults)
-    o += fmt::format("    {:<3} {:<6} {:<34} {:<16} ifIndex {}\n",
+    o += fmt::format("    {:<3} {:<6} {:<34} {:<16} ifIndex {}{}\n",
                      r->family == kFamilyV4 ? "v4" : "v6", r->metric, adapter_cell(f, r->if_index),
-                     safe(r->gateway), r->if_index);
+                     safe(r->gateway), r->if_index, safe(table_mark(*r)));
   egress_line(o, f, "IPv4", f.egress_v4);
   egress_line(o, f, "IPv6", f.egress_v6);
 }

@@ -9,6 +9,7 @@
 
 #include "facts/adapter_assessment.h"
 #include "facts/lookup.h"
+#include "facts/policy_routing.h"
 #include "facts/proxy_settings.h"
 #include "util/html.h"
 #include "util/text.h"
@@ -65,7 +66,7 @@ std::string default_routes_table(const Facts& f, uint16_t family) {
   std::vector<TableRow> rows;
   for (const auto& r : f.routes)
     if (r.family == family && is_default_route(r))
-      rows.push_back({std::to_string(r.if_index), adapter_cell(f, r.if_index), r.gateway,
+      rows.push_back({std::to_string(r.if_index), adapter_cell(f, r.if_index) + table_mark(r), r.gateway,
                       std::to_string(r.metric)});
   return html_table({"ifIndex", "InterfaceAlias", "NextHop", "RouteMetric"}, rows);
 }
@@ -76,12 +77,13 @@ std::string egress_selection_table(const Facts& f) {
   std::vector<const RouteEntry*> defaults;
   for (const auto& r : f.routes)
     if (r.family == kFamilyV4 && is_default_route(r)) defaults.push_back(&r);
-  std::stable_sort(defaults.begin(), defaults.end(),
-                   [](const RouteEntry* a, const RouteEntry* b) { return a->metric < b->metric; });
+  std::stable_sort(defaults.begin(), defaults.end(), [](const RouteEntry* a, const RouteEntry* b) {
+    return route_preferred(*a, *b);
+  });
   std::vector<TableRow> rows;
   for (const RouteEntry* r : defaults) {
     bool selected = f.egress_v4 && f.egress_v4->if_index == r->if_index;
-    rows.push_back({selected ? ">>" : "", std::to_string(r->metric), adapter_cell(f, r->if_index),
+    rows.push_back({selected ? ">>" : "", std::to_string(r->metric), adapter_cell(f, r->if_index) + table_mark(*r),
                     r->gateway, std::to_string(r->if_index)});
   }
   return html_table({"Selected", "Effective", "Interface", "NextHop", "ifIndex"}, rows);

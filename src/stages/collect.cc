@@ -19,6 +19,7 @@
 #include "linux/processes.h"
 #include "linux/proxy_config_files.h"
 #include "linux/routes.h"
+#include "linux/rules.h"
 #include "linux/services.h"
 #include "linux/sockets.h"
 #include "mihomo/controller.h"
@@ -83,12 +84,17 @@ RouteSourceRaw probe_route_source() {
   return r;
 }
 
-void collect_adapters_and_routes(Facts& f) {
+void collect_adapters_and_routes(Facts& f, Pending<LinkDns>& link_dns) {
   f.adapters = list_adapters();
+  // A VPN that installs its resolver on its own link shows only there.
+  apply_link_dns(f.adapters, link_dns.get());
   // Behind a local stub resolver, the servers that really answer.
   f.upstream_dns_servers = read_upstream_dns_servers(read_dns_servers());
   f.devices_by_mac = device_records_for(f.adapters);
-  f.routes = read_all_routes(name_to_index(f.adapters));
+  // Policy rules decide which tables' default routes the host's programs use.
+  RoutingState routing = read_routing(name_to_index(f.adapters), static_cast<uint32_t>(::getuid()));
+  f.routes = std::move(routing.routes);
+  f.policy_rules = std::move(routing.rules);
   for (const auto& a : f.adapters)
     f.assessments_by_index[a.if_index] = assess_adapter(a, f.devices_by_mac, f.routes);
 }
@@ -118,7 +124,16 @@ struct StartedProbes {
   PendingMap<PingResult> gateway_pings;
   std::vector<std::string> resolvers;
   PendingMap<DnsProbeResult> resolver_dns;
+  Pending<std::map<std::string, RouteLookup>> resolver_routes;
 };
+
+// The kernel's route to each of `hosts`, keyed by host.
+std::map<std::string, RouteLookup> lookup_routes(const std::vector<std::string>& hosts) {
+  std::map<std::string, RouteLookup> routes;
+  for (const auto& h : hosts)
+    if (auto lookup = route_lookup(h)) routes.emplace(h, *lookup);
+  return routes;
+}
 
 PingResult ping_one(const std::string& host) { return ping_probe(host); }
 
@@ -132,12 +147,7 @@ void start_fixed_probes(WorkerPool& pool, StartedProbes& p) {
   p.campus_kinds = start_map(pool, kinds, "ZEK probes", [](int k) { return run_campus_probe(k); });
   // Each campus host's own route: with split tunnelling it is not the
   // default egress.
-  p.campus_routes = start_task(pool, [hosts = p.campus_hosts] {
-    std::map<std::string, RouteLookup> routes;
-    for (const auto& h : hosts)
-      if (auto lookup = route_lookup(h)) routes.emplace(h, *lookup);
-    return routes;
-  });
+  p.campus_routes = start_task(pool, [hosts = p.campus_hosts] { return lookup_routes(hosts); });
 }
 
 // Gateways and the pre-warm's resolvers are known once the adapters and
@@ -153,8 +163,14 @@ void start_route_probes(WorkerPool& pool, const Facts& f, StartedProbes& p) {
     if (!fixed(g.gateway)) p.gateway_hosts.push_back(g.gateway);
   p.gateway_pings = start_map(pool, p.gateway_hosts, "gateway reachability", ping_one);
   const CampusTargets campus;
-  for (const auto& r : prewarm_resolvers(f.adapters))
+  std::vector<std::string> routed;
+  for (const auto& r : prewarm_resolvers(f.adapters, f.upstream_dns_servers)) {
+    if (!is_loopback_host(r)) routed.push_back(r);
     if (r != campus.resolver_a && r != campus.resolver_b) p.resolvers.push_back(r);
+  }
+  // A resolver whose route a local bridge captures is told apart from a
+  // silent one.
+  p.resolver_routes = start_task(pool, [routed] { return lookup_routes(routed); });
   p.resolver_dns = start_map(pool, p.resolvers, "DNS cache", [](const std::string& r) {
     return dns_probe(r, kPrewarmDnsTimeoutMs);
   });
@@ -324,10 +340,11 @@ Facts collect_facts(const Environment& env, ProbeResults& probes) {
   // The route-source probe waits up to 900 ms on the network, so it runs
   // beside the first half of the stage.
   Pending<RouteSourceRaw> route_source = start_task(pool, probe_route_source);
+  Pending<LinkDns> link_dns = start_task(pool, read_link_dns);
   StartedProbes started;
   start_fixed_probes(pool, started);
 
-  collect_adapters_and_routes(f);
+  collect_adapters_and_routes(f, link_dns);
   start_route_probes(pool, f, started);
   timing_mark("adapters+pnp+routes");
   collect_egress(f);
@@ -393,6 +410,7 @@ Facts collect_facts(const Environment& env, ProbeResults& probes) {
     c.reachability.push_back({started.campus_hosts[i], campus_pings[i]});
   c.probes = started.campus_kinds.get();
   f.campus_routes = started.campus_routes.get();
+  f.resolver_routes = started.resolver_routes.get();
   read_campus_replies(c);
   const CampusTargets campus;
   const std::string* campus_resolvers[] = {&campus.resolver_a, &campus.resolver_b};
@@ -406,7 +424,8 @@ Facts collect_facts(const Environment& env, ProbeResults& probes) {
   return f;
 }
 
-std::vector<std::string> prewarm_resolvers(const std::vector<Adapter>& adapters) {
+std::vector<std::string> prewarm_resolvers(const std::vector<Adapter>& adapters,
+                                           const std::vector<std::string>& upstream) {
   std::vector<std::string> list;
   auto add = [&list](const std::string& r) {
     if (std::find(list.begin(), list.end(), r) == list.end()) list.push_back(r);
@@ -416,6 +435,9 @@ std::vector<std::string> prewarm_resolvers(const std::vector<Adapter>& adapters)
     for (const auto& s : a.dns_servers)
       if (s.find(':') == std::string::npos) add(s);
   }
+  // Behind a local stub, the servers it forwards to answer for it.
+  for (const auto& s : upstream)
+    if (s.find(':') == std::string::npos) add(s);
   const CampusTargets campus;
   add(campus.resolver_a);
   add(campus.resolver_b);

@@ -25,8 +25,10 @@ inline constexpr uint64_t kPrewarmDnsTimeoutMs = 1500;
 Facts collect_facts(const Environment& env, ProbeResults& probes);
 
 /// The pre-warm's resolvers: the IPv4 name servers of adapters that are up,
-/// then the two campus resolvers, each once.
-std::vector<std::string> prewarm_resolvers(const std::vector<Adapter>& adapters);
+/// then those of `upstream` (what a local stub forwards to), then the two
+/// campus resolvers, each once.
+std::vector<std::string> prewarm_resolvers(const std::vector<Adapter>& adapters,
+                                           const std::vector<std::string>& upstream = {});
 
 /// `r` as a probe with the shorter time-out `timeout_ms` would have seen it:
 /// a reply that came later is no reply.

@@ -132,6 +132,25 @@ def main():
                "the client application captured through the controller")
         ok(intercept is None, "no interception card")
 
+    elif scenario in ("wg-quick", "autoroute", "stale-autoroute"):
+        # A default route of a rule-selected table puts its tunnel on the path
+        # exactly as a main-table default does.
+        name = "wg0" if scenario == "wg-quick" else "tun0"
+        dev = next(a for a in F["adapters"] if a["name"] == name)
+        tun = next((n for n in g["nodes"] if n["kind"] == "tun"), None)
+        ok(tun and tun["sel"], "the tunnel card is selected")
+        eq(dev["if_index"], tun and tun.get("ifIndex"), "tunnel card of " + name)
+        eq(["main"], [e["kind"] for e in edges(g, **{"from": "app", "fromItem": "default", "to": tun and tun["id"]})],
+           "app/default -> tunnel is the main edge")
+        ok(name not in listed, "the tunnel is not filed under no selected default route")
+        ok(not edges(g, **{"from": "app", "fromItem": "default", "to": "nic-2", "kind": "main"}),
+           "IPv4 does not go from the applications straight to the Ethernet adapter")
+
+    elif scenario == "bridge-capture":
+        eq(["app", "nic-2", "gw-v4-2-192.168.50.1"], main_chain(g)[:3], "the Ethernet carrier stays on the path")
+        ok(not any(n.get("ifIndex") == next(a["if_index"] for a in F["adapters"] if a["name"] == "br-3f2a1c")
+                   and n.get("sel") for n in g["nodes"]), "the bridge is never the selected path")
+
     elif scenario == "explicit":
         policy = node(g, "policy-env")
         row = item(policy, "ENV:HTTP_PROXY")

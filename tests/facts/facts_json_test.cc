@@ -50,6 +50,7 @@ TEST(FactsJson, TopLevelFieldsFollowTheRecord) {
                                    "adapters",
                                    "upstream_dns_servers",
                                    "routes",
+                                   "policy_rules",
                                    "devices_by_mac",
                                    "assessments_by_index",
                                    "egress_v4",
@@ -76,6 +77,7 @@ TEST(FactsJson, TopLevelFieldsFollowTheRecord) {
                                    "internet_probes",
                                    "campus_probes",
                                    "campus_routes",
+                                   "resolver_routes",
                                    "adapter_assessments",
                                    "interception",
                                    "interception_level",
@@ -140,10 +142,9 @@ TEST(FactsJson, ProbeResultsAndOrderedMaps) {
   std::vector<std::string> adapter_keys;
   for (const auto& [k, v] : j["adapters"][0].items()) adapter_keys.push_back(k);
   std::vector<std::string> want = {
-      "name",           "description",    "if_index",       "if_type",
-      "is_up",          "dhcp_enabled",   "mac_address",    "mtu",
-      "link_speed_bps", "ipv4_addresses", "ipv6_addresses", "dns_servers",
-      "link_kind"};
+      "name",           "description", "if_index", "if_type",        "is_up",
+      "dhcp_enabled",   "mac_address", "mtu",      "link_speed_bps", "ipv4_addresses",
+      "ipv6_addresses", "dns_servers", "link_kind"};
   EXPECT_EQ(adapter_keys, want);
 }
 

@@ -438,6 +438,120 @@ TEST_F(Findings, TunnelWithItsCoreAndWithout) {
   EXPECT_FALSE(find(lab("direct").run(), "tunnel-default-route"));
 }
 
+// A Docker network on 10.0.32.0/24 takes the campus resolvers' route.
+Lab bridge_capture(const std::string& link_kind, const std::string& name, bool holds_default) {
+  Lab l = lab("direct");
+  Adapter br;
+  br.name = name;
+  br.description = name;
+  br.if_index = 9;
+  br.is_up = true;
+  br.link_kind = link_kind;
+  br.ipv4_addresses = {{"10.0.32.1", 24}};
+  l.facts.adapters.push_back(br);
+  l.facts.routes.push_back({"10.0.32.0", "", 9, 0, kFamilyV4, 24});
+  if (holds_default) l.facts.routes.push_back({"0.0.0.0", "10.0.32.254", 9, 900, kFamilyV4, 0});
+  for (const char* h : {"10.0.32.32", "10.0.32.33"}) {
+    l.facts.campus_routes[h] = RouteLookup{9, std::nullopt, "10.0.32.1", kFamilyV4};
+    l.facts.resolver_routes[h] = RouteLookup{9, std::nullopt, "10.0.32.1", kFamilyV4};
+    l.dns[h] = DnsProbeResult{};
+  }
+  l.facts.campus_probes.probes[2].dns = l.facts.campus_probes.probes[3].dns = DnsProbeResult{};
+  return l;
+}
+
+TEST_F(Findings, LocalNetworkCapturesProbedAddresses) {
+  struct Case {
+    const char* what;
+    Lab lab;
+    bool captured;
+  };
+  const Case cases[] = {
+      {"Docker bridge by kind", bridge_capture("bridge", "br-3f2a1c", false), true},
+      {"libvirt network by name", bridge_capture("", "virbr0", false), true},
+      {"a bridge that carries a default route is the network",
+       bridge_capture("bridge", "br0", true), false},
+      {"a plain link is the network", bridge_capture("", "enp0s31f6", false), false},
+  };
+  for (const auto& c : cases) {
+    auto all = c.lab.run();
+    EXPECT_EQ(find(all, "local-route-capture") != nullptr, c.captured) << c.what;
+    // Silent campus resolvers are that network's doing, not the admin's.
+    EXPECT_EQ(find(all, "dns-silent") != nullptr, !c.captured) << c.what;
+    EXPECT_FALSE(c.captured && find(all, "campus-dns-silent")) << c.what;
+  }
+  auto all = cases[0].lab.run();
+  EXPECT_EQ(problems(all), std::vector<std::string>{"local-route-capture"});
+  EXPECT_EQ(all[0].text,
+            "10.0.32.32 (campus DNS server) is routed into br-3f2a1c, a local container or VM "
+            "network (10.0.32.0/24), instead of the network: it cannot be reached from this "
+            "host. Remove or re-address that network (for Docker, choose other ranges with "
+            "\"default-address-pools\" in /etc/docker/daemon.json). It captures 2 probed "
+            "addresses in all.");
+  EXPECT_EQ(all[0].evidence, (std::vector<std::string>{
+                                 "route to 10.0.32.32: dev br-3f2a1c (10.0.32.0/24, bridge)",
+                                 "route to 10.0.32.33: dev br-3f2a1c (10.0.32.0/24, bridge)"}));
+}
+
+TEST_F(Findings, PolicyTablesLeftBehind) {
+  // A core with auto-route killed: tun0 keeps table 2022's default route and
+  // the rules that lead there, without a process.
+  Lab stale = lab("tun", {.internet_v4 = false, .campus = false});
+  stale.dns = resolvers_of(stale.facts, false);
+  for (auto& r : stale.facts.routes)
+    if (is_default_route(r) && r.family == kFamilyV4 &&
+        r.if_index == stale.facts.egress_v4->if_index)
+      r.table = "2022", r.rule_priority = 9002;
+  PolicyRule to_tun{9000, kFamilyV4, "2022"}, main_less_default{9001, kFamilyV4, "main"},
+      all_to_tun{9002, kFamilyV4, "2022"};
+  to_tun.narrow = true;
+  main_less_default.suppress_prefixlength = uint8_t{0};
+  to_tun.table_routes = all_to_tun.table_routes = 1;
+  main_less_default.table_routes = 5;
+  stale.facts.policy_rules = {to_tun, main_less_default, all_to_tun};
+  auto s = stale.run();
+  EXPECT_EQ(problems(s), std::vector<std::string>{"stale-tunnel"});
+  EXPECT_EQ(s[0].text,
+            "tun0 holds the IPv4 default route, but no proxy core or VPN program runs: a core "
+            "that stopped left its tunnel behind and DNS still points at its resolver "
+            "198.18.0.2, so traffic goes nowhere. Restart the proxy core, or remove the route "
+            "(ip route del default dev tun0 table 2022; ip rule del priority 9000; ip rule del "
+            "priority 9002) and restore /etc/resolv.conf.");
+  EXPECT_FALSE(find(s, "policy-rule-empty-table"));
+
+  // The device went away with its routes: the rules only fall through.
+  Lab empty = lab("direct");
+  PolicyRule leftover{9002, kFamilyV6, "2022"};
+  empty.facts.policy_rules = {main_less_default, leftover, PolicyRule{32767, kFamilyV4, "default"}};
+  auto e = empty.run();
+  EXPECT_TRUE(problems(e).empty()) << ::testing::PrintToString(codes(e));
+  ASSERT_TRUE(find(e, "policy-rule-empty-table"));
+  EXPECT_EQ(find(e, "policy-rule-empty-table")->severity, Severity::kNote);
+  EXPECT_EQ(find(e, "policy-rule-empty-table")->text,
+            "Policy rule 9002 names table 2022, which holds no routes: traffic falls through to "
+            "the main table. A tunnel that stopped probably left it behind; remove it (ip -6 rule "
+            "del priority 9002).");
+  EXPECT_TRUE(find(e, "all-clear"));
+}
+
+TEST_F(Findings, ResolversBehindTheLocalStub) {
+  // resolv.conf names the stub, which listens; the servers it forwards to
+  // are silent.
+  Lab l = lab("direct");
+  for (auto& a : l.facts.adapters) a.dns_servers = {"127.0.0.53"};
+  l.facts.udp_sockets.push_back({"127.0.0.53", 53, "", 0, 0, 310});
+  l.facts.upstream_dns_servers = {"10.0.32.32", "10.0.32.33"};
+  l.dns = {{"127.0.0.53", DnsProbeResult{}}, {"10.0.32.32", {}}, {"10.0.32.33", {}}};
+  auto all = l.run();
+  EXPECT_EQ(problems(all), std::vector<std::string>{"dns-silent"});
+  EXPECT_FALSE(find(all, "all-clear"));
+  // They answer: the all-clear counts DNS in.
+  l.dns["10.0.32.32"] = l.dns["10.0.32.33"] = {"203.0.113.80", 1, true};
+  auto ok = l.run();
+  ASSERT_TRUE(find(ok, "all-clear"));
+  EXPECT_NE(find(ok, "all-clear")->text.find("DNS"), std::string::npos);
+}
+
 TEST_F(Findings, FakeIpResolverLeftBehindWithoutTunnel) {
   Lab l = lab("direct");
   for (auto& a : l.facts.adapters) a.dns_servers.insert(a.dns_servers.begin(), "198.18.0.2");

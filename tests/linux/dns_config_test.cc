@@ -45,5 +45,39 @@ TEST(ResolvConf, LargeFileStaysLinear) {
   EXPECT_EQ(servers.back(), "10.1.134.159");
 }
 
+// The format of `resolvectl dns`: one line per link, servers after the colon,
+// DoT names after '#', ports after the address.
+TEST(ResolvectlDns, CapturedFormat) {
+  LinkDns want = {{"enp3s0", {"10.0.32.32", "10.0.32.33", "fe80::1%2"}},
+                  {"wg0", {"10.64.0.1"}},
+                  {"tailscale0", {"100.100.100.100", "9.9.9.9"}}};
+  EXPECT_EQ(parse_resolvectl_dns(testing::read_data("linux/resolvectl_dns.txt")), want);
+}
+
+TEST(ResolvectlDns, HostileInput) {
+  struct Row {
+    const char* text;
+    LinkDns want;
+  } rows[] = {
+      {"", {}},
+      {"Failed to get global data: Unit dbus-org.freedesktop.resolve1.service not found.", {}},
+      {"Link 4 (wg0) 10.64.0.1", {}},  // no colon after the name
+      {"Link 4 (): 10.64.0.1", {}},
+      {"Link 4 (wg0): [fd00::1", {}},  // bracket never closed
+      {"Link 4 (wg0): [fd00::1]:53 10.0.0.1 10.0.0.1#x", {{"wg0", {"fd00::1", "10.0.0.1"}}}},
+      {"Link 9 (we (odd)): 10.1.1.1", {{"we (odd)", {"10.1.1.1"}}}},
+  };
+  for (const auto& r : rows) EXPECT_EQ(parse_resolvectl_dns(r.text), r.want) << r.text;
+}
+
+TEST(ResolvectlDns, LinkServersReplaceTheGlobalList) {
+  std::vector<Adapter> adapters(2);
+  adapters[0].name = "enp3s0", adapters[1].name = "wg0";
+  for (auto& a : adapters) a.dns_servers = {"127.0.0.53"};
+  apply_link_dns(adapters, {{"wg0", {"10.64.0.1"}}, {"gone0", {"1.1.1.1"}}});
+  EXPECT_EQ(adapters[0].dns_servers, (std::vector<std::string>{"127.0.0.53"}));
+  EXPECT_EQ(adapters[1].dns_servers, (std::vector<std::string>{"10.64.0.1"}));
+}
+
 }  // namespace
 }  // namespace corvale

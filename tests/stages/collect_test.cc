@@ -81,18 +81,24 @@ Adapter named(uint32_t index, bool up, std::vector<std::string> dns) {
   return a;
 }
 
-TEST(PrewarmResolvers, UpAdaptersIPv4ThenCampusEachOnce) {
+TEST(PrewarmResolvers, UpAdaptersIPv4ThenUpstreamThenCampusEachOnce) {
   struct Case {
     std::vector<Adapter> adapters;
+    std::vector<std::string> upstream;
     std::vector<std::string> want;
   } cases[] = {
-      {{}, {"10.0.32.32", "10.0.32.33"}},
+      {{}, {}, {"10.0.32.32", "10.0.32.33"}},
       {{named(2, true, {"10.0.32.33", "fe80::1%2", "223.5.5.5"}), named(3, false, {"9.9.9.9"}),
         named(4, true, {"223.5.5.5", "198.18.0.2"})},
+       {},
        {"10.0.32.33", "223.5.5.5", "198.18.0.2", "10.0.32.32"}},
-      {{named(2, true, {"127.0.0.53"})}, {"127.0.0.53", "10.0.32.32", "10.0.32.33"}},
+      {{named(2, true, {"127.0.0.53"})}, {}, {"127.0.0.53", "10.0.32.32", "10.0.32.33"}},
+      // Behind the stub: the servers it forwards to, before the campus ones.
+      {{named(2, true, {"127.0.0.53"})},
+       {"192.168.50.1", "fd00::1", "10.0.32.33"},
+       {"127.0.0.53", "192.168.50.1", "10.0.32.33", "10.0.32.32"}},
   };
-  for (const auto& c : cases) EXPECT_EQ(prewarm_resolvers(c.adapters), c.want);
+  for (const auto& c : cases) EXPECT_EQ(prewarm_resolvers(c.adapters, c.upstream), c.want);
 }
 
 TEST(WithinTimeout, LaterRepliesCountAsNone) {
