@@ -402,13 +402,6 @@ allow-lan: false
 mode: rule
 external-controller: 127.0.0.1:9097
 secret: "lab-secret-7f3a9c"
-proxies:
-  - name: "hk-01"
-    type: ss
-    server: 203.0.113.10
-    port: 8388
-    cipher: aes-128-gcm
-    password: "lab-pw-ss-55aa"
 rules:
   - MATCH,DIRECT
 EOF2
