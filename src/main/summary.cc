@@ -1,12 +1,10 @@
 #include "main/summary.h"
 
 #include <fmt/format.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <tuple>
 
 #include "facts/adapter_assessment.h"
@@ -321,10 +319,6 @@ std::string paint_status(std::string_view w, bool colour) {
   return fmt::format("\x1b[{}m{}\x1b[0m", code, w);
 }
 
-bool summary_colour_wanted(bool stdout_is_terminal, bool no_color_set, std::string_view term) {
-  return stdout_is_terminal && !no_color_set && term != "dumb";
-}
-
 std::string summary_text(const Facts& f, const DnsCache& dns, const std::vector<Finding>& findings,
                          bool colour) {
   std::string o;
@@ -340,15 +334,6 @@ std::string summary_text(const Facts& f, const DnsCache& dns, const std::vector<
   section_campus(o, f, dns, colour);
   section_diagnosis(o, findings, colour);
   return o;
-}
-
-void print_summary(const Facts& facts, const DnsCache& dns, const std::vector<Finding>& findings) {
-  // The driver has already cleared the progress line (progress_finish).
-  const char* term = std::getenv("TERM");
-  bool colour =
-      summary_colour_wanted(::isatty(1) == 1, std::getenv("NO_COLOR") != nullptr, term ? term : "");
-  std::string text = summary_text(facts, dns, findings, colour);
-  std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
 }  // namespace corvale

@@ -16,17 +16,11 @@ namespace corvale {
 /// text is plain.
 std::string summary_text(const Facts& facts, const DnsCache& dns,
                          const std::vector<Finding>& findings = {}, bool colour = false);
-/// Prints summary_text to standard output, coloured per summary_colour_wanted.
-void print_summary(const Facts& facts, const DnsCache& dns,
-                   const std::vector<Finding>& findings = {});
 
 /// A status word ("OK", "FAIL", "CHECK", "WARN", "PROBLEM", "WARNING") in its
 /// colour: green for OK, red for failures, amber for warnings; other words
 /// and `colour` false give the word unchanged.
 std::string paint_status(std::string_view word, bool colour);
-/// Colour only on a terminal, never with NO_COLOR set (to anything, even
-/// empty) or on a dumb terminal, so piped output stays plain.
-bool summary_colour_wanted(bool stdout_is_terminal, bool no_color_set, std::string_view term);
 
 /// "0 bps", "100 Mbps", "1 Gbps" …
 std::string format_speed(uint64_t bps);

@@ -28,11 +28,16 @@ ProgressState* progress_state();
 
 void progress_tick(std::string_view label);
 void progress_add(size_t n);
-/// Clears the line so that the summary starts on a clean line.
+/// Clears the line so that the summary starts on a clean line. Safe to call
+/// again, and from the thread that ends an interrupted run.
 void progress_finish();
 
-/// "  [####----…] nnn%  label", cut or padded to exactly 100 characters.
-std::string progress_line(size_t done, size_t total, std::string_view label);
+/// "  [####----…] nnn%  label", cut or padded to exactly `width` characters.
+std::string progress_line(size_t done, size_t total, std::string_view label,
+                          size_t width = kProgressWidth);
+/// The line's width on a terminal of `columns` columns (0: unknown): one
+/// short of the edge, so the cursor never wraps to a new line.
+size_t progress_width(size_t columns);
 
 /// Prints "  [timing] …" when CORVALE_TIMING is set.
 void timing_mark(std::string_view label);

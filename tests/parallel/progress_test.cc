@@ -35,6 +35,30 @@ TEST(ProgressLine, LongLabelIsCutToWidth) {
   EXPECT_NE(c.find("\xE4\xB8\xAD "), std::string::npos);
 }
 
+// On a narrow terminal the label is cut so the line never wraps (a wrapped
+// line is redrawn below itself and stacks up); on a wide one it keeps 100.
+TEST(ProgressLine, FitsTheTerminal) {
+  struct Case {
+    size_t columns, width;
+    std::string head;
+  } cases[] = {
+      {0, 100, "  [#"},  // not a terminal: the fixed width
+      {80, 79, "  [#"},
+      {200, 100, "  [#"},
+      {40, 39, "  [############------------]  50%  b"},
+      {20, 19, "  [############----"},
+      {1, 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.columns);
+    size_t width = progress_width(c.columns);
+    EXPECT_EQ(width, c.width);
+    std::string l = progress_line(1, 2, "building topology", width);
+    EXPECT_EQ(l.size(), c.width);
+    EXPECT_TRUE(l.starts_with(c.head)) << l;
+  }
+}
+
 TEST(ProgressLine, EndOfRunStaysBelowFull) {
   // The driver ticks twice against a starting total of 14.
   EXPECT_EQ(progress_line(2 + 40, 14 + 40, "x").substr(29, 4), " 77%");
