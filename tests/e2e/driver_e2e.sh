@@ -195,11 +195,11 @@ run_in "$d" -- --version
 expect_contains "$d/out.txt" "corvale " "--version"
 
 # Status words are coloured on a terminal only: under a pseudo-terminal they
-# are, with NO_COLOR (even empty) or through a pipe they are not.
+# are, with a non-empty NO_COLOR or through a pipe they are not.
 d=$E2E_TMP/colour; mkdir -p "$d"
 (cd "$d" && TERM=xterm script -qec "$CORVALE --no-progress" /dev/null >tty.txt 2>&1)
 if grep -q $'\e\\[3[123]mOK\\|\e\\[3[123]mFAIL' "$d/tty.txt"; then pass "status words coloured on a terminal"; else fail "no colour on a terminal"; fi
-(cd "$d" && NO_COLOR= TERM=xterm script -qec "$CORVALE --no-progress" /dev/null >nocolor.txt 2>&1)
+(cd "$d" && NO_COLOR=1 TERM=xterm script -qec "$CORVALE --no-progress" /dev/null >nocolor.txt 2>&1)
 if grep -q $'\e\\[' "$d/nocolor.txt"; then fail "colour despite NO_COLOR"; else pass "NO_COLOR keeps the terminal plain"; fi
 run_in "$d" TERM=xterm -- --no-progress
 if grep -q $'\e' "$d/out.txt"; then fail "escape sequence in piped output"; else pass "piped output has no colour"; fi
