@@ -84,6 +84,7 @@ void progress_tick(std::string_view label) {
   s->done.fetch_add(1, std::memory_order_relaxed);
   if (!s->enabled) return;
   std::lock_guard lock(s->draw_lock);
+  if (!s->enabled) return;
   std::string line = progress_line(s->done.load(), s->total.load(), label, terminal_width(s->fd));
   write_all(s->fd, "\r");
   write_all(s->fd, line);
@@ -97,10 +98,12 @@ void progress_finish() {
   ProgressState* s = progress_state();
   if (s == nullptr || !s->enabled) return;
   std::lock_guard lock(s->draw_lock);
+  if (!s->enabled) return;
   std::string blank(terminal_width(s->fd) + 2, ' ');
   blank.front() = '\r';
   blank.back() = '\r';
   write_all(s->fd, blank);
+  s->enabled = false;
 }
 
 std::string timing_line(std::string_view label, int64_t step_ms, int64_t total_ms) {

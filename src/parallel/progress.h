@@ -17,7 +17,8 @@ struct ProgressState {
   std::atomic<size_t> total{kInitialProgressTotal};
   std::atomic<size_t> done{0};
   std::mutex draw_lock;
-  bool enabled = false;
+  /// Cleared by progress_finish, so no worker redraws a cleared line.
+  std::atomic<bool> enabled{false};
   int fd = 2;  // where the line is drawn; tests point it elsewhere
 };
 

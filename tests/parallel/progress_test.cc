@@ -97,5 +97,29 @@ TEST(Progress, DisabledTicksCountWithoutDrawing) {
   s->fd = 2;
 }
 
+// An interrupt clears the line from its own thread while workers may still
+// tick: once cleared, nothing draws it again, and a second clear is silent.
+TEST(Progress, NothingDrawsAfterTheLineIsCleared) {
+  progress_init(true);
+  ProgressState* s = progress_state();
+  ASSERT_NE(s, nullptr);
+  s->enabled = true;
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  s->fd = fds[1];
+  progress_tick("before");
+  progress_finish();
+  progress_tick("after");
+  progress_finish();
+  close(fds[1]);
+  std::string got;
+  char buf[512];
+  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) got.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  s->fd = 2;
+  EXPECT_EQ(got, "\r" + progress_line(1, kInitialProgressTotal, "before") + "\r" +
+                     std::string(kProgressWidth, ' ') + "\r");
+}
+
 }  // namespace
 }  // namespace corvale
