@@ -216,7 +216,7 @@ std::string usage_text() {
          "  CORVALE_FORCE_PROGRESS  set to draw it even when stderr is not a terminal\n"
          "  CORVALE_NO_OPEN         set to not open the report in the browser\n"
          "  CORVALE_TIMING          set to print how long each step took\n"
-         "  NO_COLOR                set to a non-empty value for no colour with --color=auto\n"
+         "  NO_COLOR                set, not empty: no colour unless --color=always\n"
          "  HTTP_PROXY HTTPS_PROXY ALL_PROXY FTP_PROXY SOCKS_PROXY\n"
          "                          proxy settings that may point at local listeners\n"
          "\n"

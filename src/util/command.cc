@@ -45,9 +45,8 @@ Children& children() {
 void remember_child(pid_t pid) {
   Children& c = children();
   std::lock_guard lock(c.mu);
-  if (c.killing) {
-    ::kill(pid, SIGKILL);
-  }
+  // A command started while the run is being interrupted dies at once.
+  if (c.killing) ::kill(pid, SIGKILL);
   c.pids.push_back(pid);
 }
 

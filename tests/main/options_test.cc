@@ -117,6 +117,14 @@ TEST(Options, UsageTellsTheExitStatuses) {
     EXPECT_NE(u.find(option), std::string::npos) << option;
   for (const char* status : {"  0  ", "  1  ", "  2  ", "  3  ", "  130, 143  "})
     EXPECT_NE(u.find(status), std::string::npos) << status;
+  // It must read on an 80-column terminal without wrapping.
+  size_t lines = 0;
+  for (size_t at = 0; at < u.size(); ++lines) {
+    size_t end = u.find('\n', at);
+    EXPECT_LE(end - at, 80u) << u.substr(at, end - at);
+    at = end + 1;
+  }
+  EXPECT_GT(lines, 20u);
 }
 
 TEST(Options, ColourWhenAskedOrOnATerminal) {
