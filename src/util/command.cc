@@ -34,7 +34,7 @@ std::vector<char*> make_argv(const std::string& program, const std::vector<std::
 struct Children {
   std::mutex mu;
   std::vector<pid_t> pids;
-  bool killing = false;
+  bool killing = false;  // set once by an interrupt: nothing starts after it
 };
 
 Children& children() {
@@ -42,12 +42,16 @@ Children& children() {
   return *c;
 }
 
-void remember_child(pid_t pid) {
+// Spawns and lists the child under one lock, so an interrupt either sees it
+// listed or keeps it from starting: no child escapes between the two.
+int spawn_listed(pid_t& pid, const char* program, const posix_spawn_file_actions_t* fa,
+                 const posix_spawnattr_t* attr, char* const argv[]) {
   Children& c = children();
   std::lock_guard lock(c.mu);
-  // A command started while the run is being interrupted dies at once.
-  if (c.killing) ::kill(pid, SIGKILL);
-  c.pids.push_back(pid);
+  if (c.killing) return ECANCELED;
+  int rc = posix_spawnp(&pid, program, fa, attr, argv, environ);
+  if (rc == 0) c.pids.push_back(pid);
+  return rc;
 }
 
 void forget_child(pid_t pid) {
@@ -109,14 +113,13 @@ CommandResult run_command(const std::string& program, const std::vector<std::str
 
   auto argv = make_argv(program, args);
   pid_t pid = -1;
-  int rc = posix_spawnp(&pid, program.c_str(), &fa, &attr, argv.data(), environ);
+  int rc = spawn_listed(pid, program.c_str(), &fa, &attr, argv.data());
   posix_spawn_file_actions_destroy(&fa);
   posix_spawnattr_destroy(&attr);
   out_w.reset();
   err_w.reset();
   if (rc != 0) return res;
   res.started = true;
-  remember_child(pid);
 
   auto deadline = std::chrono::steady_clock::now() + limit;
   pollfd fds[2] = {{out_r.get(), POLLIN, 0}, {err_r.get(), POLLIN, 0}};

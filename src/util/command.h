@@ -31,8 +31,8 @@ std::string run_command_text(const std::string& program, const std::vector<std::
 /// The text rule of run_command_text applied to a finished command.
 std::string command_text(const CommandResult& r);
 
-/// Kills every command that run_command is waiting for, and any it starts
-/// from now on: an interrupted run must not leave a `ping` behind.
+/// Kills every command that run_command is waiting for, and keeps any more
+/// from starting: an interrupted run must not leave a `ping` behind.
 void kill_running_commands();
 
 /// Starts `program` with inherited standard streams and does not wait.
