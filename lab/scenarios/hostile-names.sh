@@ -5,7 +5,7 @@
 # through: a controller address with credentials, a quoted secret holding a
 # blank, a secret option after a value-less flag, an '@' in a URL's query.
 HOSTILE_XRAY=$'xray\e[31m\a'             # colour switch and bell
-HOSTILE_TROJAN=$'trojan\u202eexe'        # right-to-left override
+HOSTILE_TROJAN=$'trojan\xe2\x80\xaeexe' # right-to-left override, as UTF-8 bytes under any locale
 HOSTILE_HTML=$'<b>"it\'s"</b>'           # markup and both quotes
 
 scenario_build() {

@@ -16,6 +16,7 @@
 #include "facts/facts_json.h"
 #include "facts/findings.h"
 #include "graph/graph.h"
+#include "main/interrupt.h"
 #include "main/output_file.h"
 #include "parallel/pmap.h"
 #include "parallel/progress.h"
@@ -72,10 +73,33 @@ std::optional<std::string> write_file(const std::string& path, std::string_view 
   auto opened = open_output(path);
   if (auto* err = std::get_if<std::string>(&opened)) return *err;
   UniqueFd fd = std::move(std::get<UniqueFd>(opened));
-  if (auto e = write_all(fd.get(), prefix)) return e;
-  if (auto e = write_all(fd.get(), text)) return e;
-  if (::close(fd.release()) != 0) return std::string(std::strerror(errno));
-  return std::nullopt;
+  output_started(path);
+  auto err = write_all(fd.get(), prefix);
+  if (!err) err = write_all(fd.get(), text);
+  if (!err && ::close(fd.release()) != 0) err = std::string(std::strerror(errno));
+  output_finished(path);
+  return err;
+}
+
+// The summary's stream: standard output, or standard error when standard
+// output carries the JSON document. The first write error is kept.
+struct Console {
+  int fd = 1;
+  std::optional<std::string> error;
+  void put(std::string_view text) {
+    if (!error) error = write_all(fd, text);
+  }
+};
+
+// Where the report goes: --report names a file or a directory; otherwise
+// the dated name in the working directory.
+ReportWrite write_report(const Options& opts, std::string_view report) {
+  std::string stamp = report_stamp(local_time_now("%Y%m%d-%H%M%S"));
+  if (!opts.report_path) return write_report_file(report_path(cwd_text(), stamp), report);
+  std::error_code ec;
+  if (std::filesystem::is_directory(*opts.report_path, ec))
+    return write_report_file(report_path(*opts.report_path, stamp), report);
+  return {*opts.report_path, write_file(*opts.report_path, "\xEF\xBB\xBF", report)};
 }
 
 // Probes every gateway, fixed host and resolver the collect stage left out.
@@ -100,6 +124,13 @@ GraphHooks live_graph_hooks(const Environment& env) {
   hooks.ping = [](const std::string& host) { return ping_probe(host); };
   hooks.dns = [](const std::string& r, uint64_t timeout_ms) { return dns_probe(r, timeout_ms); };
   return hooks;
+}
+
+// A summary nobody could read must not pass for a successful run.
+bool report_console_error(const std::optional<std::string>& error) {
+  if (!error) return false;
+  std::fprintf(stderr, "corvale: write error: %s\n", error->c_str());
+  return true;
 }
 
 void open_report(const std::string& path, const Environment& env) {
@@ -171,9 +202,11 @@ ReportWrite write_report_file(const std::string& path, std::string_view text) {
       if (errno == EEXIST) continue;
       return {candidate, std::string(std::strerror(errno))};
     }
+    output_started(candidate);
     auto err = write_all(fd.get(), "\xEF\xBB\xBF");
     if (!err) err = write_all(fd.get(), text);
     if (!err && ::close(fd.release()) != 0) err = std::string(std::strerror(errno));
+    output_finished(candidate);
     return {candidate, err};
   }
   return {path, fmt::format("{} and {} numbered names are taken", path, kMaxNumber - 1)};
@@ -191,24 +224,27 @@ int run(int argc, char** argv) {
   }
   Options opts = parse_options(args);
   // A refused command line is answered before anything is sent on the network.
-  if (!opts.error && opts.json_path && !opts.help && !opts.version)
-    opts.error = json_path_problem(*opts.json_path);
-  if (!opts.error && opts.prometheus_path && !opts.help && !opts.version)
-    opts.error = prometheus_path_problem(*opts.prometheus_path);
+  if (!opts.error && !opts.help && !opts.version) {
+    if (opts.json_path) opts.error = json_path_problem(*opts.json_path);
+    if (!opts.error && opts.report_path) opts.error = report_path_problem(*opts.report_path);
+    if (!opts.error && opts.prometheus_path)
+      opts.error = prometheus_path_problem(*opts.prometheus_path);
+  }
   if (opts.error) {
     std::fputs(usage_error_line(*opts.error).c_str(), stderr);
     return kExitUsage;
   }
-  if (opts.help) {
-    std::fputs(usage_text().c_str(), stdout);
-    return 0;
-  }
-  if (opts.version) {
-    std::fputs(fmt::format("corvale {}\n", kVersion).c_str(), stdout);
-    return 0;
+  Console out;
+  if (opts.help || opts.version) {
+    out.put(opts.help ? usage_text() : fmt::format("corvale {}\n", kVersion));
+    return report_console_error(out.error) ? kExitOutput : kExitOk;
   }
 
   const auto started = std::chrono::steady_clock::now();
+  // Before any thread or child exists, so that all of them inherit the mask.
+  start_interrupt_watch();
+  bool json_to_stdout = opts.json_path == kStdoutPath;
+  if (json_to_stdout) out.fd = 2;
   // The environment is read here once; every stage gets this snapshot.
   const Environment env = Environment::from_process();
   progress_init(decide_progress(args, env.lookup(), ::isatty(2) == 1));
@@ -239,16 +275,23 @@ int run(int argc, char** argv) {
   timing_mark("render-doc");
 
   progress_finish();
-  print_summary(facts, probes, findings, env);
+  bool colour = colour_wanted(opts.color, ::isatty(out.fd) == 1, env.get("NO_COLOR").value_or(""),
+                              env.get("TERM").value_or(""));
+  out.put(summary_text(facts, probes, findings, colour));
 
   if (opts.json_path) {
     // The graph goes in as the very object the report embeds, so scripts
     // can read it without parsing HTML.
     std::string json = json_with_graph(facts_to_json(facts, built.interception_level, findings),
                                        graph_payload_json(built.graph));
-    if (auto err = write_file(*opts.json_path, "", json))
+    if (json_to_stdout) {
+      Console doc;
+      doc.put(json);
+      if (doc.error && !out.error) out.error = doc.error;
+    } else if (auto err = write_file(*opts.json_path, "", json)) {
       std::fprintf(stderr, "corvale: failed to write %s: %s\n", opts.json_path->c_str(),
                    err->c_str());
+    }
   }
 
   if (opts.prometheus_path) {
@@ -264,19 +307,17 @@ int run(int argc, char** argv) {
                    terminal_safe(*opts.prometheus_path).c_str(), err->c_str());
   }
 
-  auto cwd = cwd_text();
-  std::string path = report_path(cwd, report_stamp(local_time_now("%Y%m%d-%H%M%S")));
-  ReportWrite written = write_report_file(path, report);
-  std::string line;
-  if (written.error) {
-    line = fmt::format("\n  failed to write report: {}\n", *written.error);
-  } else {
-    line = fmt::format("\n  HTML report -> {}\n", written.path);
+  if (!opts.no_report) {
+    ReportWrite written = write_report(opts, report);
+    if (written.error) {
+      out.put(fmt::format("\n  failed to write report: {}\n", *written.error));
+    } else {
+      out.put(fmt::format("\n  HTML report -> {}\n", written.path));
+      open_report(written.path, env);
+    }
   }
-  std::fputs(line.c_str(), stdout);
-  std::fflush(stdout);
-  open_report(written.path, env);
-  return 0;
+  if (report_console_error(out.error)) return kExitOutput;
+  return fails_on(opts.fail_on, findings) ? kExitFindings : kExitOk;
 }
 
 }  // namespace corvale

@@ -4,14 +4,26 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "facts/findings.h"
 
 namespace corvale {
 
 /// Exit status of a run that went through (also when the report could not be
 /// written) and of a command line that was refused before the run.
 inline constexpr int kExitOk = 0;
+/// A finding at the --fail-on level or worse exists.
+inline constexpr int kExitFindings = 1;
 inline constexpr int kExitUsage = 2;
+/// Standard output could not be written (a full disk, a closed pipe's end).
+inline constexpr int kExitOutput = 3;
+
+/// The --json value that sends the document to standard output.
+inline constexpr std::string_view kStdoutPath = "-";
+
+enum class ColorMode { kAuto, kAlways, kNever };
 
 struct Options {
   bool help = false;
@@ -19,6 +31,12 @@ struct Options {
   bool no_progress = false;
   std::optional<std::string> json_path;
   std::optional<std::string> prometheus_path;
+  /// A file, or a directory that gets the dated report name.
+  std::optional<std::string> report_path;
+  bool no_report = false;
+  ColorMode color = ColorMode::kAuto;
+  /// The least severe finding that makes the run exit with kExitFindings.
+  std::optional<Severity> fail_on;
   /// The first usage error, as one line without the program name.
   std::optional<std::string> error;
 };
@@ -32,6 +50,18 @@ Options parse_options(const std::vector<std::string>& args);
 /// path is a symbolic link, a directory or another user's file. Absent when
 /// the write can be attempted; the write itself stays guarded.
 std::optional<std::string> json_path_problem(const std::string& path);
+/// The same checks for --report, where an existing writable directory is
+/// also fine: the report gets its dated name inside it.
+std::optional<std::string> report_path_problem(const std::string& path);
+
+/// Whether the summary is coloured: --color=always and never decide alone;
+/// auto colours a terminal unless NO_COLOR is set to a non-empty value or the
+/// terminal is dumb.
+bool colour_wanted(ColorMode mode, bool is_terminal, std::string_view no_color,
+                   std::string_view term);
+
+/// Whether `findings` hold one as severe as `fail_on` or worse.
+bool fails_on(const std::optional<Severity>& fail_on, const std::vector<Finding>& findings);
 
 /// The same check for the --prometheus file, which is replaced by a rename:
 /// only its directory has to be writable.

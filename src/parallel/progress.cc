@@ -1,6 +1,7 @@
 #include "parallel/progress.h"
 
 #include <fmt/format.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,6 +32,13 @@ struct TimingState {
   std::optional<std::chrono::steady_clock::time_point> last;
 };
 
+// Read at every draw, so a window resized during the run is followed.
+size_t terminal_width(int fd) {
+  winsize ws{};
+  if (::ioctl(fd, TIOCGWINSZ, &ws) != 0) return progress_width(0);
+  return progress_width(ws.ws_col);
+}
+
 int64_t whole_ms(std::chrono::steady_clock::duration d) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
 }
@@ -48,7 +56,12 @@ void progress_init(bool enabled) {
 
 ProgressState* progress_state() { return g_state.load(std::memory_order_acquire); }
 
-std::string progress_line(size_t done, size_t total, std::string_view label) {
+size_t progress_width(size_t columns) {
+  if (columns == 0) return kProgressWidth;
+  return std::min(kProgressWidth, columns - 1);
+}
+
+std::string progress_line(size_t done, size_t total, std::string_view label, size_t width) {
   size_t t = total == 0 ? 1 : total;
   size_t percent = std::min<size_t>(done * 100 / t, 100);
   size_t filled = done * 24 / t;
@@ -56,12 +69,12 @@ std::string progress_line(size_t done, size_t total, std::string_view label) {
   for (size_t i = 0; i < 24 && i < filled; ++i) bar[i] = '#';
   std::string text = fmt::format("  [{}] {:>3}%  {}", bar, percent, label);
   // Cut at a character boundary so a long UTF-8 label never leaves half a character.
-  if (text.size() > kProgressWidth) {
-    size_t cut = kProgressWidth;
+  if (text.size() > width) {
+    size_t cut = width;
     while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
     text.resize(cut);
   }
-  text.append(kProgressWidth - text.size(), ' ');
+  text.append(width - text.size(), ' ');
   return text;
 }
 
@@ -71,7 +84,8 @@ void progress_tick(std::string_view label) {
   s->done.fetch_add(1, std::memory_order_relaxed);
   if (!s->enabled) return;
   std::lock_guard lock(s->draw_lock);
-  std::string line = progress_line(s->done.load(), s->total.load(), label);
+  if (!s->enabled) return;
+  std::string line = progress_line(s->done.load(), s->total.load(), label, terminal_width(s->fd));
   write_all(s->fd, "\r");
   write_all(s->fd, line);
 }
@@ -84,10 +98,12 @@ void progress_finish() {
   ProgressState* s = progress_state();
   if (s == nullptr || !s->enabled) return;
   std::lock_guard lock(s->draw_lock);
-  std::string blank(kProgressWidth + 2, ' ');
+  if (!s->enabled) return;
+  std::string blank(terminal_width(s->fd) + 2, ' ');
   blank.front() = '\r';
   blank.back() = '\r';
   write_all(s->fd, blank);
+  s->enabled = false;
 }
 
 std::string timing_line(std::string_view label, int64_t step_ms, int64_t total_ms) {

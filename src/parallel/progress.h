@@ -17,7 +17,8 @@ struct ProgressState {
   std::atomic<size_t> total{kInitialProgressTotal};
   std::atomic<size_t> done{0};
   std::mutex draw_lock;
-  bool enabled = false;
+  /// Cleared by progress_finish, so no worker redraws a cleared line.
+  std::atomic<bool> enabled{false};
   int fd = 2;  // where the line is drawn; tests point it elsewhere
 };
 
@@ -28,11 +29,16 @@ ProgressState* progress_state();
 
 void progress_tick(std::string_view label);
 void progress_add(size_t n);
-/// Clears the line so that the summary starts on a clean line.
+/// Clears the line so that the summary starts on a clean line. Safe to call
+/// again, and from the thread that ends an interrupted run.
 void progress_finish();
 
-/// "  [####----…] nnn%  label", cut or padded to exactly 100 characters.
-std::string progress_line(size_t done, size_t total, std::string_view label);
+/// "  [####----…] nnn%  label", cut or padded to exactly `width` characters.
+std::string progress_line(size_t done, size_t total, std::string_view label,
+                          size_t width = kProgressWidth);
+/// The line's width on a terminal of `columns` columns (0: unknown): one
+/// short of the edge, so the cursor never wraps to a new line.
+size_t progress_width(size_t columns);
 
 /// Turns the timing lines on or off (the driver passes whether CORVALE_TIMING
 /// is set); they are off until then.

@@ -1,7 +1,6 @@
 #include "report/console.h"
 
 #include <fmt/format.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -301,10 +300,6 @@ std::string paint_status(std::string_view w, bool colour) {
   return fmt::format("\x1b[{}m{}\x1b[0m", code, w);
 }
 
-bool summary_colour_wanted(bool stdout_is_terminal, bool no_color_set, std::string_view term) {
-  return stdout_is_terminal && !no_color_set && term != "dumb";
-}
-
 std::string summary_text(const Facts& f, const ProbeResults& probes,
                          const std::vector<Finding>& findings, bool colour) {
   std::string o;
@@ -320,15 +315,6 @@ std::string summary_text(const Facts& f, const ProbeResults& probes,
   section_campus(o, f, probes.dns, colour);
   section_diagnosis(o, findings, colour);
   return o;
-}
-
-void print_summary(const Facts& facts, const ProbeResults& probes,
-                   const std::vector<Finding>& findings, const Environment& env) {
-  // The driver has already cleared the progress line (progress_finish).
-  bool colour =
-      summary_colour_wanted(::isatty(1) == 1, env.is_set("NO_COLOR"), env.get("TERM").value_or(""));
-  std::string text = summary_text(facts, probes, findings, colour);
-  std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
 }  // namespace corvale

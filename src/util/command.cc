@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <mutex>
 
 #include "util/fd.h"
 #include "util/text.h"
@@ -28,14 +30,66 @@ std::vector<char*> make_argv(const std::string& program, const std::vector<std::
   return argv;
 }
 
+// The children run_command waits for, so an interrupt can stop them.
+struct Children {
+  std::mutex mu;
+  std::vector<pid_t> pids;
+  bool killing = false;  // set once by an interrupt: nothing starts after it
+};
+
+Children& children() {
+  static Children* c = new Children;  // outlives every thread that may still spawn
+  return *c;
+}
+
+// Spawns and lists the child under one lock, so an interrupt either sees it
+// listed or keeps it from starting: no child escapes between the two.
+int spawn_listed(pid_t& pid, const char* program, const posix_spawn_file_actions_t* fa,
+                 const posix_spawnattr_t* attr, char* const argv[]) {
+  Children& c = children();
+  std::lock_guard lock(c.mu);
+  if (c.killing) return ECANCELED;
+  int rc = posix_spawnp(&pid, program, fa, attr, argv, environ);
+  if (rc == 0) c.pids.push_back(pid);
+  return rc;
+}
+
+void forget_child(pid_t pid) {
+  Children& c = children();
+  std::lock_guard lock(c.mu);
+  std::erase(c.pids, pid);
+}
+
+// The child is first seen exited without being reaped, and only reaped
+// after it left the list: a listed pid can never belong to a stranger.
 int wait_child(pid_t pid, int options) {
-  int status = 0;
+  siginfo_t info{};
   for (;;) {
-    pid_t r = waitpid(pid, &status, options);
-    if (r == pid) return status;
-    if (r == 0) return -1;  // WNOHANG, still running
+    info.si_pid = 0;
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT | options) == 0) break;
     if (errno != EINTR) return -2;
   }
+  if (info.si_pid == 0) return -1;  // WNOHANG, still running
+  forget_child(pid);
+  int status = 0;
+  for (;;) {
+    if (::waitpid(pid, &status, 0) == pid) return status;
+    if (errno != EINTR) return -2;
+  }
+}
+
+// Standard signal state for a child: nothing blocked (the driver blocks
+// SIGINT and SIGTERM for its own threads) and SIGPIPE at its default.
+void init_child_signals(posix_spawnattr_t& attr) {
+  posix_spawnattr_init(&attr);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attr, &none);
+  sigset_t deflt;
+  sigemptyset(&deflt);
+  sigaddset(&deflt, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attr, &deflt);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 }
 
 }  // namespace
@@ -55,20 +109,11 @@ CommandResult run_command(const std::string& program, const std::vector<std::str
   posix_spawn_file_actions_adddup2(&fa, out_w.get(), 1);
   posix_spawn_file_actions_adddup2(&fa, err_w.get(), 2);
   posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  // The child must not inherit a blocked SIGPIPE or odd signal mask from us.
-  sigset_t none;
-  sigemptyset(&none);
-  posix_spawnattr_setsigmask(&attr, &none);
-  sigset_t deflt;
-  sigemptyset(&deflt);
-  sigaddset(&deflt, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attr, &deflt);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  init_child_signals(attr);
 
   auto argv = make_argv(program, args);
   pid_t pid = -1;
-  int rc = posix_spawnp(&pid, program.c_str(), &fa, &attr, argv.data(), environ);
+  int rc = spawn_listed(pid, program.c_str(), &fa, &attr, argv.data());
   posix_spawn_file_actions_destroy(&fa);
   posix_spawnattr_destroy(&attr);
   out_w.reset();
@@ -145,8 +190,19 @@ std::string run_command_text(const std::string& program, const std::vector<std::
 
 bool spawn_detached(const std::string& program, const std::vector<std::string>& args) {
   auto argv = make_argv(program, args);
+  posix_spawnattr_t attr;
+  init_child_signals(attr);
   pid_t pid = -1;
-  return posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) == 0;
+  int rc = posix_spawnp(&pid, program.c_str(), nullptr, &attr, argv.data(), environ);
+  posix_spawnattr_destroy(&attr);
+  return rc == 0;
+}
+
+void kill_running_commands() {
+  Children& c = children();
+  std::lock_guard lock(c.mu);
+  c.killing = true;
+  for (pid_t pid : c.pids) ::kill(pid, SIGKILL);
 }
 
 }  // namespace corvale

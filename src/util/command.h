@@ -31,6 +31,10 @@ std::string run_command_text(const std::string& program, const std::vector<std::
 /// The text rule of run_command_text applied to a finished command.
 std::string command_text(const CommandResult& r);
 
+/// Kills every command that run_command is waiting for, and keeps any more
+/// from starting: an interrupted run must not leave a `ping` behind.
+void kill_running_commands();
+
 /// Starts `program` with inherited standard streams and does not wait.
 /// Returns whether it could be started.
 bool spawn_detached(const std::string& program, const std::vector<std::string>& args);

@@ -55,6 +55,29 @@ test(`${SCENARIO}: the report is one self-contained file under 1 MB`, async () =
   assert.deepEqual(page.problems, []);
 });
 
+// Without a CJK font chromium draws the links block's Chinese labels as the
+// same empty box it draws for a character no font has.
+test(`${SCENARIO}: the Chinese labels are drawn as characters, not empty boxes`, async () => {
+  const r = await page.evaluate(() => {
+    const block = document.querySelector('header .extlinks');
+    const han = [...new Set(block.textContent)].filter((c) => /\p{Script=Han}/u.test(c));
+    const canvas = document.createElement('canvas');
+    canvas.width = 48;
+    canvas.height = 48;
+    const g = canvas.getContext('2d');
+    g.font = `32px ${getComputedStyle(block).fontFamily}`;
+    const draw = (ch) => {
+      g.clearRect(0, 0, 48, 48);
+      g.fillText(ch, 4, 36);
+      return canvas.toDataURL();
+    };
+    const box = draw('\u{10FFFD}');
+    return { han: han.length, boxes: han.filter((c) => draw(c) === box) };
+  });
+  assert.ok(r.han > 0, 'the links block has Chinese labels');
+  assert.deepEqual(r.boxes, [], 'drawn as empty boxes: is a CJK font (fonts-wqy-microhei) installed?');
+});
+
 test(`${SCENARIO}: the graph tab draws every node and every edge whose ends exist`, async () => {
   await lib.showGraph(page);
   assert.equal(await page.locator('g.node').count(), new Set(nd.nodes.map((n) => n.id)).size);

@@ -7,6 +7,13 @@ source "$(dirname "$0")/lib.sh"
 unset CORVALE_NO_PROGRESS CORVALE_FORCE_PROGRESS CORVALE_TIMING
 export CORVALE_NO_OPEN=1
 
+# Runs as nobody need a copy of the binary that nobody can reach: a build tree
+# under /root (mode 0700) cannot be entered by another user.
+chmod 0711 "$E2E_TMP"
+mkdir -m 0755 "$E2E_TMP/world"
+install -m 0755 "$CORVALE" "$E2E_TMP/world/corvale"
+CORVALE_WORLD=$E2E_TMP/world/corvale
+
 run_in() { # dir [env...] -- args ; stdout/stderr/status land in $dir
   local dir=$1; shift
   local envs=()
@@ -79,7 +86,7 @@ expect_eq 0 "$(cat "$d/status.txt")" "exit status without date"
 d=$E2E_TMP/readonly; mkdir -p "$d"
 chmod 0555 "$d"
 if [[ $(id -u) -eq 0 ]]; then
-  (cd "$d" && setpriv --reuid=65534 --regid=65534 --clear-groups "$CORVALE" >"$E2E_TMP/ro-out.txt" 2>"$E2E_TMP/ro-err.txt"; echo $? >"$E2E_TMP/ro-status.txt")
+  (cd "$d" && setpriv --reuid=65534 --regid=65534 --clear-groups "$CORVALE_WORLD" >"$E2E_TMP/ro-out.txt" 2>"$E2E_TMP/ro-err.txt"; echo $? >"$E2E_TMP/ro-status.txt")
 else
   (cd "$d" && "$CORVALE" >"$E2E_TMP/ro-out.txt" 2>"$E2E_TMP/ro-err.txt"; echo $? >"$E2E_TMP/ro-status.txt")
 fi
@@ -155,7 +162,7 @@ while IFS='|' read -r what expect args; do
   start=$(date +%s%N)
   if [[ $(id -u) -eq 0 && $what == "unwritable directory" ]]; then
     (cd "$d" && setpriv --reuid=65534 --regid=65534 --clear-groups env PATH="$d/bin:$PATH" \
-      "$CORVALE" "${argv[@]}" >out.txt 2>err.txt; echo $? >status.txt)
+      "$CORVALE_WORLD" "${argv[@]}" >out.txt 2>err.txt; echo $? >status.txt)
   else
     run_in "$d" PATH="$d/bin:$PATH" -- "${argv[@]}"
   fi
@@ -190,11 +197,11 @@ run_in "$d" -- --version
 expect_contains "$d/out.txt" "corvale " "--version"
 
 # Status words are coloured on a terminal only: under a pseudo-terminal they
-# are, with NO_COLOR (even empty) or through a pipe they are not.
+# are, with a non-empty NO_COLOR or through a pipe they are not.
 d=$E2E_TMP/colour; mkdir -p "$d"
 (cd "$d" && TERM=xterm script -qec "$CORVALE --no-progress" /dev/null >tty.txt 2>&1)
 if grep -q $'\e\\[3[123]mOK\\|\e\\[3[123]mFAIL' "$d/tty.txt"; then pass "status words coloured on a terminal"; else fail "no colour on a terminal"; fi
-(cd "$d" && NO_COLOR= TERM=xterm script -qec "$CORVALE --no-progress" /dev/null >nocolor.txt 2>&1)
+(cd "$d" && NO_COLOR=1 TERM=xterm script -qec "$CORVALE --no-progress" /dev/null >nocolor.txt 2>&1)
 if grep -q $'\e\\[' "$d/nocolor.txt"; then fail "colour despite NO_COLOR"; else pass "NO_COLOR keeps the terminal plain"; fi
 run_in "$d" TERM=xterm -- --no-progress
 if grep -q $'\e' "$d/out.txt"; then fail "escape sequence in piped output"; else pass "piped output has no colour"; fi

@@ -25,17 +25,25 @@ cd "$E2E_TMP/dir" || exit 1
 while IFS='|' read -r line want; do
   expect_eq "$want" "$(complete_line "$line")" "completion of [$line]"
 done <<'CASES'
-corvale |--help --json --no-progress --prometheus --version
-corvale --|--help --json --no-progress --prometheus --version
-corvale --n|--no-progress
-corvale --no-progress |--help --json --prometheus --version
-corvale --json facts.json --no-progress |--help --prometheus --version
-corvale --json=x.json |--help --no-progress --prometheus --version
-corvale --prometheus=c.prom --json f.json |--help --no-progress --version
+corvale |--color= --fail-on= --help --json --no-progress --no-report --prometheus --report --version
+corvale --|--color= --fail-on= --help --json --no-progress --no-report --prometheus --report --version
+corvale --n|--no-progress --no-report
+corvale --no-progress |--color= --fail-on= --help --json --no-report --prometheus --report --version
+corvale --json facts.json --no-progress --report x |--color= --fail-on= --help --prometheus --version
+corvale --json=x.json --no-report |--color= --fail-on= --help --no-progress --prometheus --version
+corvale --color=never --fail-on warning |--help --json --no-progress --no-report --prometheus --report --version
+corvale --prometheus=c.prom --json f.json |--color= --fail-on= --help --no-progress --no-report --report --version
 corvale --prometheus s|sub
 corvale --help |
+corvale -V |
 corvale --version --|
 corvale --json f|facts.json
 corvale --json s|sub
+corvale --json |- facts.json notes.txt sub
+corvale --report s|sub
+corvale --color=|always auto never
+corvale --color=n|never
+corvale --fail-on |problem warning
+corvale --fail-on=w|warning
 CASES
 finish

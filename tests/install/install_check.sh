@@ -59,7 +59,7 @@ for word in $(grep -oE -- '(--[a-z-]+|\b[A-Z][A-Z_]{3,}\b)' "$E2E_TMP/help.txt" 
   expect_contains "$E2E_TMP/man.txt" "$word" "manual page documents $word"
 done
 sed -n '/^EXIT STATUS/,/^[A-Z]/p' "$E2E_TMP/man.txt" >"$E2E_TMP/exit.txt"
-for code in 0 2; do
-  if grep -qE "^ +$code +" "$E2E_TMP/exit.txt"; then pass "exit status $code documented"; else fail "exit status $code missing"; fi
+for code in 0 1 2 3 130 143; do
+  if grep -qE "^ +(.*, )?$code(,| +|$)" "$E2E_TMP/exit.txt"; then pass "exit status $code documented"; else fail "exit status $code missing"; fi
 done
 finish

@@ -91,23 +91,5 @@ TEST(SummaryColour, Words) {
   }
 }
 
-TEST(SummaryColour, OnlyOnATerminalWithoutNoColor) {
-  struct Case {
-    bool tty;
-    bool no_color;
-    const char* term;
-    bool want;
-  } cases[] = {
-      {true, false, "xterm-256color", true},
-      {false, false, "xterm-256color", false},
-      {true, true, "xterm-256color", false},
-      {true, false, "dumb", false},
-      {true, false, "", true},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(summary_colour_wanted(c.tty, c.no_color, c.term), c.want)
-        << c.tty << c.no_color << c.term;
-}
-
 }  // namespace
 }  // namespace corvale

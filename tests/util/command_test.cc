@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 namespace corvale {
 namespace {
@@ -56,6 +57,23 @@ TEST(Command, HungChildIsKilledAtTheLimit) {
   auto took = std::chrono::steady_clock::now() - start;
   EXPECT_TRUE(r.timed_out);
   EXPECT_EQ(command_text(r), "");
+  EXPECT_LT(took, std::chrono::seconds(5));
+}
+
+// An interrupted run kills the commands it waits for, and starts no more,
+// instead of waiting out their limits.
+TEST(Command, KilledOnInterrupt) {
+  auto start = std::chrono::steady_clock::now();
+  CommandResult running;
+  std::thread waiter([&running] { running = run_command("sleep", {"30"}); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  kill_running_commands();
+  waiter.join();
+  CommandResult later = run_command("sleep", {"30"});
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(running.started);
+  EXPECT_EQ(running.exit_status, -1);  // ended by a signal
+  EXPECT_FALSE(later.started);
   EXPECT_LT(took, std::chrono::seconds(5));
 }
 
