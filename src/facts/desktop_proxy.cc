@@ -12,12 +12,13 @@ namespace corvale {
 namespace {
 
 // A host fit for the "scheme=host:port;..." form: a name or an address, so
-// that no hostile value can add a proxy of its own or break the list.
+// that no hostile value can add a proxy of its own or break the list. A zone
+// ("fe80::1%eth0") is left out: the endpoint reader could not take it back.
 bool is_plain_host(std::string_view host) {
   if (host.empty() || host.size() > 253) return false;
   return std::all_of(host.begin(), host.end(), [](char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_' ||
-           c == ':' || c == '%';
+           c == ':';
   });
 }
 
