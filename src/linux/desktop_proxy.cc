@@ -40,10 +40,12 @@ DesktopUser desktop_user(const Environment& env) {
   DesktopUser u;
   u.uid = geteuid();
   u.gid = getegid();
+  // sudo and pkexec both name the user who asked for root.
+  std::string asked_by = env.get("SUDO_UID").value_or(env.get("PKEXEC_UID").value_or(""));
   if (u.uid == 0)
-    if (auto sudo_uid = parse_uint<uid_t>(env.get("SUDO_UID").value_or("")); sudo_uid && *sudo_uid)
-      if (auto home = passwd_home(*sudo_uid, &u.gid)) {
-        u.uid = *sudo_uid;
+    if (auto invoker = parse_uint<uid_t>(asked_by); invoker && *invoker)
+      if (auto home = passwd_home(*invoker, &u.gid)) {
+        u.uid = *invoker;
         u.home = *home;
         u.config_dir = u.home + "/.config";
         u.drop_root = true;

@@ -23,8 +23,8 @@ struct DesktopUser {
   bool drop_root = false;  // we are root on the user's behalf: read as the user
 };
 
-/// The user from `env` (SUDO_UID when running as root, else HOME and
-/// XDG_CONFIG_HOME), with the password database for the home directory.
+/// The user from `env` (SUDO_UID or PKEXEC_UID when running as root, else
+/// HOME and XDG_CONFIG_HOME), with the password database for the home directory.
 DesktopUser desktop_user(const Environment& env);
 
 /// The argument vector that runs `gsettings list-recursively` for `user`:

@@ -58,13 +58,18 @@ TEST(DesktopProxyIo, UnderSudoTheUsersGnomeSettingIsReadAsTheUser) {
 TEST(DesktopProxyIo, SudoUidNamesTheDesktopUser) {
   ASSERT_EQ(geteuid(), 0u) << "this test plays sudo and needs root";
   struct Row {
+    const char* variable;
     const char* sudo_uid;
     uid_t uid;
     bool drop;
-  } rows[] = {{"65534", kNobody, true}, {"0", 0, false}, {"junk", 0, false}, {nullptr, 0, false}};
+  } rows[] = {{"SUDO_UID", "65534", kNobody, true},
+              {"PKEXEC_UID", "65534", kNobody, true},
+              {"SUDO_UID", "0", 0, false},
+              {"SUDO_UID", "junk", 0, false},
+              {"SUDO_UID", nullptr, 0, false}};
   for (const auto& r : rows) {
     std::map<std::string, std::string, std::less<>> vars = {{"HOME", "/root"}};
-    if (r.sudo_uid) vars["SUDO_UID"] = r.sudo_uid;
+    if (r.sudo_uid) vars[r.variable] = r.sudo_uid;
     DesktopUser u = desktop_user(Environment(vars));
     EXPECT_EQ(u.uid, r.uid) << (r.sudo_uid ? r.sudo_uid : "unset");
     EXPECT_EQ(u.drop_root, r.drop) << (r.sudo_uid ? r.sudo_uid : "unset");
