@@ -342,3 +342,70 @@ resolved_files() {
     ns_exec laptop mount -t overlay overlay -o "lowerdir=/etc,upperdir=$upper,workdir=$work" /etc
     ns_exec laptop mount --bind "$run" /run
 }
+
+# The desktop's system proxy ------------------------------------------------------
+
+# desktop_proxy gnome|kde: the system proxy a proxy GUI sets, 127.0.0.1:7897
+# (Clash Verge Rev's mixed port) for http, https and socks, in CMD's home
+# (LAB_TMP/home): GNOME's org.gnome.system.proxy compiled into the dconf user
+# database as gsettings reads it on a real desktop, or KDE's kioslaverc with
+# the http entry as KDE's own settings page writes it ("host port").
+desktop_proxy() {
+    local home="$LAB_TMP/home"
+    mkdir -p "$home/.config/dconf" "$LAB_TMP/run-user"
+    chmod 700 "$LAB_TMP/run-user"
+    case $1 in
+    gnome)
+        mkdir -p "$LAB_TMP/dconf-keys"
+        cat >"$LAB_TMP/dconf-keys/proxy" <<'EOF2'
+[system/proxy]
+mode='manual'
+ignore-hosts=['localhost', '127.0.0.0/8', '::1']
+
+[system/proxy/http]
+host='127.0.0.1'
+port=7897
+
+[system/proxy/https]
+host='127.0.0.1'
+port=7897
+
+[system/proxy/socks]
+host='127.0.0.1'
+port=7897
+EOF2
+        dconf compile "$home/.config/dconf/user" "$LAB_TMP/dconf-keys"
+        ;;
+    kde)
+        cat >"$home/.config/kioslaverc" <<'EOF2'
+[Proxy Settings]
+NoProxyFor=localhost,127.0.0.1,::1
+ProxyType=1
+httpProxy=http://127.0.0.1 7897
+httpsProxy=http://127.0.0.1:7897
+socksProxy=socks://127.0.0.1:7897
+EOF2
+        ;;
+    esac
+    LAB_ENV+=("HOME=$home" "XDG_CONFIG_HOME=$home/.config" "XDG_RUNTIME_DIR=$LAB_TMP/run-user")
+}
+
+# gui_core_7897: a proxy GUI's core on Clash Verge Rev's ports, without TUN:
+# the mihomo stand-in with mixed port 127.0.0.1:7897 and controller
+# 127.0.0.1:9097.
+gui_core_7897() {
+    local dir="$LAB_TMP/verge"
+    mkdir -p "$dir"
+    cat >"$dir/config.yaml" <<'EOF2'
+mixed-port: 7897
+allow-lan: false
+mode: rule
+external-controller: 127.0.0.1:9097
+secret: "lab-secret-7f3a9c"
+rules:
+  - MATCH,DIRECT
+EOF2
+    spawn_py laptop verge-mihomo verge-mihomo -- mihomo -d "$dir"
+    expect_listen laptop tcp 127.0.0.1:7897
+    expect_listen laptop tcp 127.0.0.1:9097
+}

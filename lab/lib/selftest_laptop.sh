@@ -287,6 +287,19 @@ assert b"online_ip" in o.open("http://10.0.0.55/cgi-bin/rad_user_info", timeout=
             has "$(ss -Htlnp | cat -v)" '127.0.0.1:10808 .*xray\^\[\[31m\^G'
         expect "hostile-names: clash runs" pgrep -x clash
         ;;
+    gnome-proxy-left | gnome-proxy)
+        expect "$scenario: gsettings reads the manual GNOME proxy" \
+            has "$(gsettings get org.gnome.system.proxy.http port)" "^7897$"
+        if [[ $scenario == gnome-proxy ]]; then
+            expect "gnome-proxy: the core takes 127.0.0.1:7897" probe tcp 127.0.0.1 7897
+        else
+            refuse "gnome-proxy-left: nothing takes 127.0.0.1:7897" probe tcp 127.0.0.1 7897
+        fi
+        ;;
+    kde-proxy-left)
+        expect "kde-proxy-left: kioslaverc sets the manual proxy" has "$(cat "$XDG_CONFIG_HOME/kioslaverc")" "^ProxyType=1$"
+        refuse "kde-proxy-left: nothing takes 127.0.0.1:7897" probe tcp 127.0.0.1 7897
+        ;;
     *)
         echo "FAIL unknown scenario $scenario"
         ;;

@@ -156,6 +156,10 @@ struct ProxyEndpoint {
 struct ProxySettings {
   std::string proxy_server;
   bool proxy_enabled = false;
+  std::string proxy_override;   // hosts that bypass the proxy, ';'-separated
+  std::string auto_config_url;  // a PAC script's URL
+  bool auto_detect = false;     // the proxy is looked for on the network (WPAD)
+  std::string desktop;          // "GNOME" or "KDE" when the desktop's setting filled these
   std::string winhttp_text;
   std::vector<ProxyEndpoint> endpoints;
 };

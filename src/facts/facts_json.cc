@@ -146,6 +146,10 @@ Json endpoint_json(const ProxyEndpoint& e) {
 Json proxy_settings_json(const ProxySettings& p) {
   return {{"proxy_server", redact_proxy_credentials(p.proxy_server)},
           {"proxy_enabled", p.proxy_enabled},
+          {"proxy_override", redact_proxy_credentials(p.proxy_override)},
+          {"auto_config_url", redact_proxy_credentials(p.auto_config_url)},
+          {"auto_detect", p.auto_detect},
+          {"desktop", p.desktop},
           {"winhttp_text", redact_proxy_credentials(p.winhttp_text)},
           {"endpoints", array_of(p.endpoints, endpoint_json)}};
 }

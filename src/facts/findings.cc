@@ -172,6 +172,7 @@ constexpr Rule kRules[] = {
     {"campus-logged-out", Severity::kProblem, campus_logged_out},
     {"internet-silent", Severity::kProblem, internet_silent},
     {"proxy-setting-dead", Severity::kProblem, proxy_setting_dead},
+    {"system-proxy-dead", Severity::kProblem, system_proxy_dead},
     {"dns-loopback-dead", Severity::kProblem, dns_loopback_dead},
     {"dns-silent", Severity::kProblem, dns_silent},
     {"local-route-capture", Severity::kProblem, local_route_capture},
@@ -187,6 +188,7 @@ constexpr Rule kRules[] = {
     {"dns-fake-ip", Severity::kNote, dns_fake_ip},
     {"interception-possible", Severity::kNote, interception_possible},
     {"explicit-proxy", Severity::kNote, explicit_proxy},
+    {"system-proxy-on", Severity::kNote, system_proxy_on},
     {"policy-rule-empty-table", Severity::kNote, policy_rule_empty_table},
     {"all-clear", Severity::kOk, all_clear},
 };

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "facts/adapter_assessment.h"
+#include "facts/desktop_proxy.h"
 #include "facts/findings_rules.h"
 #include "facts/lookup.h"
 #include "facts/runtime_process.h"
@@ -162,6 +163,9 @@ std::optional<Draft> proxy_setting_dead(const Context& c) {
   std::vector<std::pair<std::string, std::vector<std::string>>> dead;
   for (const auto& e : f.proxy_settings.endpoints) {
     if (!is_program_setting(e.source) || !is_local_host(f, e.host)) continue;
+    // The desktop's system proxy has its own rule, which says where to turn it off.
+    if (!f.proxy_settings.desktop.empty() && e.source == system_proxy_source(f.proxy_settings))
+      continue;
     if (accepting_listener(f, e.host, e.port)) continue;
     std::string where = endpoint_text(e.host, e.port);
     auto it =

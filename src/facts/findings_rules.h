@@ -89,6 +89,8 @@ std::optional<Draft> stale_tunnel(const Context& c);
 std::optional<Draft> tunnel_internet_silent(const Context& c);
 std::optional<Draft> tunnel_default_route(const Context& c);
 std::optional<Draft> proxy_setting_dead(const Context& c);
+std::optional<Draft> system_proxy_dead(const Context& c);
+std::optional<Draft> system_proxy_on(const Context& c);
 std::optional<Draft> interception_likely(const Context& c);
 std::optional<Draft> interception_possible(const Context& c);
 std::optional<Draft> explicit_proxy(const Context& c);

@@ -7,6 +7,7 @@
 #include <tuple>
 #include <utility>
 
+#include "facts/desktop_proxy.h"
 #include "facts/lookup.h"
 #include "facts/products.h"
 #include "facts/proxy_settings.h"
@@ -166,7 +167,7 @@ std::vector<PolicyEndpoint> policy_endpoints(const ProxySettings& settings, cons
   std::vector<ProxyEndpoint> found;
   // A system proxy that is switched off directs no traffic.
   if (settings.proxy_enabled && !trim_view(settings.proxy_server).empty())
-    extract_proxy_endpoints(settings.proxy_server, "WinINET", found);
+    extract_proxy_endpoints(settings.proxy_server, system_proxy_source(settings), found);
   if (!trim_view(settings.winhttp_text).empty())
     extract_proxy_endpoints(settings.winhttp_text, "WinHTTP", found);
   if (env) {

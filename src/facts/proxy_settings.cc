@@ -323,7 +323,16 @@ std::string redact_pieces(std::string_view text, bool group_quotes, PieceState& 
       bool wrapped = m.size() >= 2 && is_quote(m.front()) && m.back() == m.front() &&
                      m.find(m.front(), 1) == m.size() - 1;
       if (wrapped) out += m.front();
-      out += redact_pieces(wrapped ? m.substr(1, m.size() - 2) : m, false, st);
+      std::string_view inner = wrapped ? m.substr(1, m.size() - 2) : m;
+      // One argument "--secret=two words": the blanks belong to the value.
+      size_t eq = inner.find('=');
+      if (wrapped && inner.starts_with('-') && eq != std::string_view::npos &&
+          is_secret_name(inner.substr(0, eq))) {
+        out += inner.substr(0, eq + 1);
+        out += "***";
+      } else {
+        out += redact_pieces(inner, false, st);
+      }
       if (wrapped) out += m.back();
     } else {
       out += masked;

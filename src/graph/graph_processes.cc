@@ -5,6 +5,7 @@
 #include <set>
 
 #include "facts/adapter_assessment.h"
+#include "facts/desktop_proxy.h"
 #include "facts/policy_routing.h"
 #include "facts/probe_targets.h"
 #include "facts/proxy_candidates.h"
@@ -208,6 +209,11 @@ void add_proxy_policy(BuildContext& ctx) {
   const std::string policy = "policy-env";
   std::vector<NodeItem> rows;
   add_env_policy(ctx, rows);
+  // The desktop's system proxy is a policy the same way: programs that follow it use it.
+  if (const ProxySettings& s = f.proxy_settings; !s.desktop.empty() && s.proxy_enabled)
+    rows.push_back(B::make_item("policy-" + system_proxy_source(s), system_proxy_source(s),
+                                redact_proxy_credentials(s.proxy_server), "",
+                                "desktop system proxy policy", "out"));
 
   // Configured endpoints, each host and port once.
   std::vector<ProxyEndpoint> endpoints;

@@ -101,9 +101,12 @@ void section_proxy_settings(std::string& o, const Facts& f) {
   o += banner_text("4. Windows proxy (WinINET)");
   o += fmt::format("  ProxyEnable   : {}\n", p.proxy_enabled ? "1" : "0");
   o += fmt::format("  ProxyServer   : {}\n", safe(p.proxy_server));
-  o += "  ProxyOverride : \n";
-  o += "  AutoConfigURL : \n";
-  o += "  AutoDetect    : 0\n";
+  o += fmt::format("  ProxyOverride : {}\n", safe(p.proxy_override));
+  o += fmt::format("  AutoConfigURL : {}\n", safe(p.auto_config_url));
+  o += fmt::format("  AutoDetect    : {}\n", p.auto_detect ? "1" : "0");
+  if (!p.desktop.empty())
+    o += fmt::format("  Desktop       : {} system proxy ({})\n", safe(p.desktop),
+                     p.desktop == "KDE" ? "kioslaverc" : "org.gnome.system.proxy");
   o += banner_text("5. WinHTTP proxy");
   std::string w = trim(p.winhttp_text);
   o += fmt::format("  {}\n", w.empty() ? "none" : safe(w));

@@ -66,8 +66,8 @@ std::string default_routes_table(const Facts& f, uint16_t family) {
   std::vector<TableRow> rows;
   for (const auto& r : f.routes)
     if (r.family == family && is_default_route(r))
-      rows.push_back({std::to_string(r.if_index), adapter_cell(f, r.if_index) + table_mark(r), r.gateway,
-                      std::to_string(r.metric)});
+      rows.push_back({std::to_string(r.if_index), adapter_cell(f, r.if_index) + table_mark(r),
+                      r.gateway, std::to_string(r.metric)});
   return html_table({"ifIndex", "InterfaceAlias", "NextHop", "RouteMetric"}, rows);
 }
 
@@ -83,8 +83,9 @@ std::string egress_selection_table(const Facts& f) {
   std::vector<TableRow> rows;
   for (const RouteEntry* r : defaults) {
     bool selected = f.egress_v4 && f.egress_v4->if_index == r->if_index;
-    rows.push_back({selected ? ">>" : "", std::to_string(r->metric), adapter_cell(f, r->if_index) + table_mark(*r),
-                    r->gateway, std::to_string(r->if_index)});
+    rows.push_back({selected ? ">>" : "", std::to_string(r->metric),
+                    adapter_cell(f, r->if_index) + table_mark(*r), r->gateway,
+                    std::to_string(r->if_index)});
   }
   return html_table({"Selected", "Effective", "Interface", "NextHop", "ifIndex"}, rows);
 }
@@ -135,10 +136,16 @@ std::string internet_table(const Facts& f) {
 
 std::string wininet_list(const Facts& f) {
   const ProxySettings& s = f.proxy_settings;
-  return kv_list({{"ProxyEnable", bool_text(s.proxy_enabled)},
-                  {"ProxyServer", redact_proxy_credentials(s.proxy_server)},
-                  {"Override", ""},
-                  {"AutoConfigURL", ""}});
+  std::vector<std::pair<std::string, std::string>> rows = {
+      {"ProxyEnable", bool_text(s.proxy_enabled)},
+      {"ProxyServer", redact_proxy_credentials(s.proxy_server)},
+      {"Override", s.proxy_override},
+      {"AutoConfigURL", redact_proxy_credentials(s.auto_config_url)}};
+  if (!s.desktop.empty()) {
+    rows.emplace_back("AutoDetect", bool_text(s.auto_detect));
+    rows.emplace_back("Desktop", s.desktop + " system proxy");
+  }
+  return kv_list(rows);
 }
 
 std::string winhttp_block(const Facts& f) {

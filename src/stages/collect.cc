@@ -8,12 +8,14 @@
 #include <set>
 
 #include "facts/adapter_assessment.h"
+#include "facts/desktop_proxy.h"
 #include "facts/egress.h"
 #include "facts/interception.h"
 #include "facts/products.h"
 #include "facts/proxy_settings.h"
 #include "facts/runtime_process.h"
 #include "linux/adapters.h"
+#include "linux/desktop_proxy.h"
 #include "linux/dns_config.h"
 #include "linux/process_parent.h"
 #include "linux/processes.h"
@@ -228,7 +230,8 @@ void collect_sockets_and_endpoints(Facts& f, const Environment& env) {
   for (auto* list : {&f.tcp_sockets, &f.tcp_listeners, &f.udp_sockets}) drop_own_sockets(*list);
   auto& eps = f.proxy_settings.endpoints;
   if (f.proxy_settings.proxy_enabled)
-    extract_proxy_endpoints(f.proxy_settings.proxy_server, "WinINET", eps);
+    extract_proxy_endpoints(f.proxy_settings.proxy_server, system_proxy_source(f.proxy_settings),
+                            eps);
   extract_proxy_endpoints(f.proxy_settings.winhttp_text, "WinHTTP", eps);
   // The lower-case spellings are as common on Linux as the upper-case ones.
   for (bool lower : {false, true})
@@ -341,6 +344,8 @@ Facts collect_facts(const Environment& env, ProbeResults& probes) {
   // beside the first half of the stage.
   Pending<RouteSourceRaw> route_source = start_task(pool, probe_route_source);
   Pending<LinkDns> link_dns = start_task(pool, read_link_dns);
+  Pending<std::vector<DesktopProxy>> desktop_proxies =
+      start_task(pool, [user = desktop_user(env)] { return read_desktop_proxies(user); });
   StartedProbes started;
   start_fixed_probes(pool, started);
 
@@ -356,6 +361,9 @@ Facts collect_facts(const Environment& env, ProbeResults& probes) {
   timing_mark("egress+reachability");
   ProcessDetails details = collect_local_identity(f);
   timing_mark("proxy-registry");
+  if (auto in_force = desktop_proxy_in_force(desktop_proxies.get(),
+                                             env.get("XDG_CURRENT_DESKTOP").value_or("")))
+    apply_desktop_proxy(*in_force, f.proxy_settings);
   collect_sockets_and_endpoints(f, env);
   timing_mark("tcp-snapshots");
 

@@ -166,6 +166,18 @@ def main():
             eq("EXPLICIT-PROXY", F.get("interception_level"), "interception attributed to explicit policy")
             ok(intercept is None, "no interception card when explained by policy")
 
+    elif scenario in ("gnome-proxy-left", "kde-proxy-left", "gnome-proxy"):
+        source = ("KDE" if scenario.startswith("kde") else "GNOME") + " proxy"
+        policy = node(g, "policy-env")
+        row = item(policy, "policy-" + source)
+        eq("http=127.0.0.1:7897;https=127.0.0.1:7897;socks=127.0.0.1:7897", row and row["v"],
+           "the system proxy is a policy row")
+        left = scenario.endswith("-left")
+        cfg = node(g, ("cfgproxy-dead-" if left else "cfgproxy-") + "127.0.0.1-7897")
+        eq("FAIL" if left else "OK", cfg and cfg["status"], "the configured proxy card")
+        to_cfg = edges(g, **{"from": "policy-env", "fromItem": "policy-" + source, "to": cfg and cfg["id"]})
+        eq([("policy", left)], [(e["kind"], e["bad"]) for e in to_cfg], "policy edge to it, bad where dead")
+
     elif scenario == "offline":
         gw = edges(g, **{"from": "nic-2", "to": "gw-v4-2-192.168.50.1"})
         eq([True], [e["bad"] for e in gw], "carrier -> silent gateway marked bad")

@@ -375,6 +375,48 @@ TEST_F(Findings, ProxySettingNeedsAListenerThatAcceptsIt) {
   }
 }
 
+// The system proxy a GUI left on: the desktop is named with the place to
+// turn it off; a working one is a note; the generic rule stays silent.
+TEST_F(Findings, DesktopSystemProxy) {
+  struct Row {
+    const char* scenario;  // tun: a listener on 127.0.0.1:7890
+    const char* desktop;
+    const char* code;
+    const char* text;
+  } rows[] = {
+      {"direct", "GNOME", "system-proxy-dead",
+       "The GNOME system proxy points at 127.0.0.1:7890, where nothing accepts the connection: "
+       "browsers and desktop programs that follow it cannot connect (a proxy GUI that quit may "
+       "have left it on). Start the proxy, or turn the system proxy off in Settings → Network → "
+       "Network Proxy (or: gsettings set org.gnome.system.proxy mode 'none')."},
+      {"direct", "KDE", "system-proxy-dead",
+       "The KDE system proxy points at 127.0.0.1:7890, where nothing accepts the connection: "
+       "browsers and desktop programs that follow it cannot connect (a proxy GUI that quit may "
+       "have left it on). Start the proxy, or turn the system proxy off in System Settings → "
+       "Network → Proxy."},
+      {"tun", "KDE", "system-proxy-on",
+       "The KDE system proxy sends browsers and desktop programs to 127.0.0.1:7890; "
+       "programs that ignore it connect as the routes say."},
+  };
+  for (const auto& r : rows) {
+    Lab l = lab(r.scenario);
+    ProxySettings& s = l.facts.proxy_settings;
+    s.desktop = r.desktop;
+    s.proxy_enabled = true;
+    s.proxy_server = "http=127.0.0.1:7890;socks=127.0.0.1:7890";
+    std::string source = std::string(r.desktop) + " proxy";
+    s.endpoints = {{source, "127.0.0.1", "http", 7890}, {source, "127.0.0.1", "socks", 7890}};
+    auto all = l.run();
+    const Finding* hit = find(all, r.code);
+    ASSERT_TRUE(hit) << r.scenario << " " << r.desktop;
+    EXPECT_EQ(hit->text, r.text);
+    EXPECT_FALSE(find(all, "proxy-setting-dead")) << r.desktop;
+    // Switched off, the same setting names nothing.
+    s.proxy_enabled = false;
+    EXPECT_FALSE(find(l.run(), r.code)) << r.desktop;
+  }
+}
+
 TEST_F(Findings, TunnelWithItsCoreAndWithout) {
   Lab tun = lab("tun", {.internet_v4 = false, .campus = false});
   tun.level = "VISIBLE-TUNNEL";

@@ -258,6 +258,10 @@ TEST(RedactCommandLine, EverySecretFormIsMaskedWhole) {
       {R"(run {"token":"unclosed and more)", R"(run {"token":"***")"},
       {R"(echo "it's --secret S3cret")", R"(echo "it's --secret ***")"},
       {R"(sh -c "agent --token=T0k --verbose")", R"(sh -c "agent --token=*** --verbose")"},
+      // One argument --secret=two words, as /proc's cmdline hands it over quoted whole.
+      {R"(mihomo "--secret=two words" -d /etc/mihomo)", R"(mihomo "--secret=***" -d /etc/mihomo)"},
+      {R"(app '--password=a "b" c')", R"(app '--password=***')"},
+      {R"(app "-token=x y" "--name=a b")", R"(app "-token=***" "--name=a b")"},
   };
   for (const auto& r : rows) EXPECT_EQ(redact_command_line(r.in), r.out) << r.in;
 }
