@@ -78,14 +78,22 @@ Facts busy_tunnel_host() {
   CoreControllerInfo core;
   core.pid = 3;
   core.process_name = "mihomo";
-  for (int i = 0; i < 500; ++i)
-    core.connections.push_back(
-        "{\"id\":\"" + std::to_string(i) +
-        "\",\"metadata\":{\"network\":\"tcp\",\"type\":\"HTTP\",\"sourceIP\":\"127.0.0.1\","
-        "\"destinationIP\":\"203.0.113.80\",\"sourcePort\":\"" +
-        std::to_string(40000 + i) + "\",\"destinationPort\":\"443\",\"host\":\"example.org\"," +
-        "\"process\":\"app" + std::to_string(i % 12) + "\",\"processPath\":\"/usr/bin/app\"}," +
-        "\"upload\":517,\"download\":0,\"chains\":[\"hk-01\",\"Proxy\"]}");
+  for (int i = 0; i < 500; ++i) {
+    CoreConnection c;
+    c.id = std::to_string(i);
+    c.network = "tcp";
+    c.inbound_type = "HTTP";
+    c.source_ip = "127.0.0.1";
+    c.destination_ip = "203.0.113.80";
+    c.source_port = static_cast<uint16_t>(40000 + i);
+    c.destination_port = 443;
+    c.host = "example.org";
+    c.process = "app" + std::to_string(i % 12);
+    c.process_path = "/usr/bin/app";
+    c.upload = 517;
+    c.chains = {"hk-01", "Proxy"};
+    core.connections.push_back(std::move(c));
+  }
   f.core_infos = {core};
   f.interception.level = "VISIBLE-TUNNEL";
   return f;

@@ -222,6 +222,39 @@ struct ProxyEntry {
   std::string name, type, server, port;
 };
 
+/// One element of a core's /connections list, read once where the controller
+/// answers. Field names follow the controller's own keys; ports are numbers
+/// here although mihomo sends them as text.
+struct CoreConnection {
+  std::string id;
+  std::string network;       // metadata.network: "tcp", "udp"
+  std::string inbound_type;  // metadata.type: "Tun", "Mixed", "HTTP", "Socks5", "Redir", "TProxy"
+  std::string source_ip;
+  uint16_t source_port = 0;
+  std::string destination_ip;
+  uint16_t destination_port = 0;
+  std::string inbound_ip;
+  uint16_t inbound_port = 0;
+  std::string inbound_name;
+  std::string inbound_user;
+  std::string host;
+  std::string dns_mode;
+  uint32_t uid = 0;
+  std::string process;  // mihomo's "process", older clash cores' "processName"
+  std::string process_path;
+  std::string special_proxy;
+  std::string special_rules;
+  std::string remote_destination;
+  std::string sniff_host;
+  uint64_t upload = 0;
+  uint64_t download = 0;
+  std::string start;
+  std::vector<std::string> chains;
+  std::string rule;
+  std::string rule_payload;
+  bool operator==(const CoreConnection&) const = default;
+};
+
 /// What one proxy core's controller told us. Never holds the core's secret:
 /// it is read at run time and only sent in the request header.
 struct CoreControllerInfo {
@@ -239,7 +272,7 @@ struct CoreControllerInfo {
   std::vector<std::string> skipped_endpoints;  // not on this host: never queried
   std::optional<std::string> selected_controller;
   std::string version;
-  std::vector<std::string> connections;  // each element as compact JSON text
+  std::vector<CoreConnection> connections;
 };
 
 /// One examined local listening endpoint with its evidence.

@@ -155,11 +155,36 @@ Json proxy_entry_json(const ProxyEntry& p) {
   return {{"name", p.name}, {"type", p.type}, {"server", p.server}, {"port", p.port}};
 }
 
-// A connection object from the controller, kept as JSON when it parses.
-Json connection_json(const std::string& text) {
-  Json j = Json::parse(text, nullptr, false);
-  if (j.is_discarded()) return text;
-  return j;
+// A connection in the controller's own shape: its keys in alphabetical
+// order, ports as text, as mihomo writes them.
+Json connection_json(const CoreConnection& c) {
+  Json metadata = {{"destinationIP", c.destination_ip},
+                   {"destinationPort", std::to_string(c.destination_port)},
+                   {"dnsMode", c.dns_mode},
+                   {"host", c.host},
+                   {"inboundIP", c.inbound_ip},
+                   {"inboundName", c.inbound_name},
+                   {"inboundPort", std::to_string(c.inbound_port)},
+                   {"inboundUser", c.inbound_user},
+                   {"network", c.network},
+                   {"process", c.process},
+                   {"processPath", c.process_path},
+                   {"remoteDestination", c.remote_destination},
+                   {"sniffHost", c.sniff_host},
+                   {"sourceIP", c.source_ip},
+                   {"sourcePort", std::to_string(c.source_port)},
+                   {"specialProxy", c.special_proxy},
+                   {"specialRules", c.special_rules},
+                   {"type", c.inbound_type},
+                   {"uid", c.uid}};
+  return {{"chains", strings(c.chains)},
+          {"download", c.download},
+          {"id", c.id},
+          {"metadata", std::move(metadata)},
+          {"rule", c.rule},
+          {"rulePayload", c.rule_payload},
+          {"start", c.start},
+          {"upload", c.upload}};
 }
 
 Json core_info_json(const CoreControllerInfo& c) {

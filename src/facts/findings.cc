@@ -166,8 +166,8 @@ std::string process_name(const Facts& f, uint32_t pid) {
 // The applications a proxy core's controller lists among its connections.
 std::vector<std::string> captured_apps(const CoreControllerInfo& core) {
   std::set<std::string> apps;
-  for (const auto& text : core.connections) {
-    auto runtime = runtime_process_of(text);
+  for (const auto& conn : core.connections) {
+    auto runtime = runtime_process_of(conn);
     if (!runtime) continue;
     std::string name = runtime->process_name;
     if (name.empty()) name = std::string(file_name(runtime->process_path));

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <map>
-#include <nlohmann/json.hpp>
 
 #include "mihomo/controller.h"
 #include "probe/proxy_candidates.h"
@@ -160,8 +159,8 @@ std::vector<CapturedProcess> captured_processes(const CoreControllerInfo& core,
 
   std::vector<CapturedProcess> out;
   std::map<uint32_t, size_t> by_pid;
-  for (const std::string& text : core.connections) {
-    auto runtime = runtime_process_of(text);
+  for (const CoreConnection& conn : core.connections) {
+    auto runtime = runtime_process_of(conn);
     if (!runtime) continue;
     // The strongest rule over every local process; among equals the owner
     // of the connection's source port, else the lowest PID.
@@ -180,9 +179,7 @@ std::vector<CapturedProcess> captured_processes(const CoreControllerInfo& core,
       }
     }
     if (!best) continue;
-    std::string flow;
-    auto conn = nlohmann::json::parse(text, nullptr, false);
-    if (!conn.is_discarded()) flow = decode_utf8_lossy(connection_summary(conn));
+    std::string flow = decode_utf8_lossy(connection_summary(conn));
     auto [slot, inserted] = by_pid.try_emplace(best->pid, out.size());
     if (inserted)
       out.push_back(CapturedProcess{*best, {}, best_match.confidence, best_match.reason});

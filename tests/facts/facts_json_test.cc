@@ -30,7 +30,11 @@ Facts planted_facts() {
   core.config_lines = {"secret: PLANTED_CONFIG_SECRET", "mixed-port: 7890"};
   core.has_secret = true;
   core.controller_text = "127.0.0.1:9090";
-  core.connections = {R"({"id":"1","chains":["DIRECT"]})", "not json"};
+  CoreConnection conn;
+  conn.id = "1";
+  conn.source_port = 5000;
+  conn.chains = {"DIRECT"};
+  core.connections = {conn};
   f.core_infos = {core};
   f.campus_probes.probes.resize(2);
   f.campus_probes.probes[0].http = HttpResponse{"PLANTED_BODY", 12, 200};
@@ -133,17 +137,17 @@ TEST(FactsJson, ProbeResultsAndOrderedMaps) {
   std::vector<std::string> keys;
   for (const auto& [k, v] : j["assessments_by_index"].items()) keys.push_back(k);
   EXPECT_EQ(keys, (std::vector<std::string>{"2", "10"}));
-  EXPECT_EQ(j["core_infos"][0]["connections"][0]["chains"][0], "DIRECT");
-  EXPECT_EQ(j["core_infos"][0]["connections"][1], "not json");
+  const auto& conn = j["core_infos"][0]["connections"][0];
+  EXPECT_EQ(conn["chains"][0], "DIRECT");
+  EXPECT_EQ(conn["metadata"]["sourcePort"], "5000");  // text, as mihomo sends it
   EXPECT_EQ(j["interception_level"], "POSSIBLE");
 
   std::vector<std::string> adapter_keys;
   for (const auto& [k, v] : j["adapters"][0].items()) adapter_keys.push_back(k);
   std::vector<std::string> want = {
-      "name",           "description",    "if_index",       "if_type",
-      "is_up",          "dhcp_enabled",   "mac_address",    "mtu",
-      "link_speed_bps", "ipv4_addresses", "ipv6_addresses", "dns_servers",
-      "link_kind"};
+      "name",           "description", "if_index", "if_type",        "is_up",
+      "dhcp_enabled",   "mac_address", "mtu",      "link_speed_bps", "ipv4_addresses",
+      "ipv6_addresses", "dns_servers", "link_kind"};
   EXPECT_EQ(adapter_keys, want);
 }
 
@@ -151,7 +155,7 @@ TEST(FactsJson, InvalidUtf8IsReplacedAndOutputIsStable) {
   Facts f = planted_facts();
   f.hostname = "bad\xff\xfehost";
   f.processes_by_pid[42].command_line = "x --token \xc3";
-  f.core_infos[0].connections = {"{\"host\":\"\xff\"}"};
+  f.core_infos[0].connections[0].host = "\xff";
   std::string a, b;
   ASSERT_NO_THROW(a = facts_to_json(f, "\xff"));
   b = facts_to_json(f, "\xff");

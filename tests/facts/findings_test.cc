@@ -7,6 +7,7 @@
 
 #include "captured_host.h"
 #include "facts/adapter_assessment.h"
+#include "mihomo/controller.h"
 
 namespace corvale {
 namespace {
@@ -358,11 +359,9 @@ TEST_F(Findings, TunnelWithItsCoreAndWithout) {
   CoreControllerInfo core;
   core.pid = 3;
   core.process_name = "mihomo";
-  // The controller's real answer, one compact object per connection.
-  auto conns = read_capture("captures/tun/mihomo_connections.json");
-  size_t at = conns.find("[{");
-  ASSERT_NE(at, std::string::npos);
-  core.connections = {conns.substr(at + 1, conns.rfind("}]") - at)};
+  // The controller's real answer.
+  core.connections = parse_connections(read_capture("captures/tun/mihomo_connections.json"));
+  ASSERT_EQ(core.connections.size(), 1u);
   tun.facts.core_infos = {core};
   auto all = tun.run();
   EXPECT_FALSE(find(all, "stale-tunnel"));

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "graph/graph.h"
+#include "mihomo/controller.h"
 #include "graph_support.h"
 
 namespace corvale {
@@ -151,8 +152,7 @@ TEST(GraphBuild, TunnelSelectedWithItsOwnerAndCapture) {
   core.pid = 28803;
   core.config_lines = {"tun:", "  device: tun0"};
   core.selected_controller = "http://127.0.0.1:9090";
-  auto reply = nlohmann::json::parse(read_data("captures/tun/mihomo_connections.json"));
-  for (const auto& c : reply["connections"]) core.connections.push_back(c.dump());
+  core.connections = parse_connections(read_data("captures/tun/mihomo_connections.json"));
   f.core_infos = {core};
   f.interception.level = "VISIBLE-TUNNEL";
   CountingHooks counting;
