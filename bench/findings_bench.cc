@@ -52,7 +52,7 @@ Facts many_host() {
     a.port = port;
     a.pid = 40;
     a.protocol = i % 2 ? "HTTP CONNECT" : "SOCKS5";
-    a.level = "candidate";
+    a.level = CandidateLevel::kCandidate;
     f.proxy_candidates.assessments.push_back(a);
     if (i < 108) f.interception.protocol_proxy_listeners.push_back(a);
   }
@@ -60,7 +60,7 @@ Facts many_host() {
   f.proxy_settings.endpoints = {{"HTTP_PROXY", "127.0.0.1", "http", 20001},
                                 {"ALL_PROXY", "127.0.0.1", "socks5", 20000},
                                 {"https_proxy", "127.0.0.1", "http", 7890}};
-  f.interception.level = "POSSIBLE";
+  f.interception.level = f.interception.effective = InterceptionLevel::kPossible;
   f.interception.score = 6;
   f.interception.signals = {"proxy protocol detected on local listener owner process(es)"};
   return f;
@@ -71,7 +71,7 @@ Facts busy_tunnel_host() {
   f.adapters.push_back(adapter("tun0", 4, kIfTypeTunnel, true));
   f.routes.insert(f.routes.begin(), {"0.0.0.0", "", 4, 10, kFamilyV4, 0});
   f.egress_v4 = RouteLookup{4, std::nullopt, "198.18.0.1", kFamilyV4};
-  f.assessments_by_index[4].verdict = "Tunnel";
+  f.assessments_by_index[4].verdict = AdapterVerdict::kTunnel;
   f.assessments_by_index[4].confidence = 0.98;
   f.processes_by_pid[3] = {3, "mihomo", "/usr/bin/mihomo", "mihomo -d /etc/mihomo"};
   f.proxy_processes = {f.processes_by_pid[3]};
@@ -95,7 +95,7 @@ Facts busy_tunnel_host() {
     core.connections.push_back(std::move(c));
   }
   f.core_infos = {core};
-  f.interception.level = "VISIBLE-TUNNEL";
+  f.interception.level = f.interception.effective = InterceptionLevel::kVisibleTunnel;
   return f;
 }
 
@@ -103,13 +103,13 @@ void BM_DiagnoseMany(benchmark::State& state) {
   Facts f = many_host();
   ResolverResults dns = {{"10.0.32.32", {"203.0.113.80", 1, true}},
                          {"10.0.32.33", {"203.0.113.80", 1, true}}};
-  for (auto _ : state) benchmark::DoNotOptimize(diagnose(f, "POSSIBLE", dns));
+  for (auto _ : state) benchmark::DoNotOptimize(diagnose(f, dns));
 }
 BENCHMARK(BM_DiagnoseMany)->Unit(benchmark::kMicrosecond);
 
 void BM_DiagnoseTunnelWith500Connections(benchmark::State& state) {
   Facts f = busy_tunnel_host();
-  for (auto _ : state) benchmark::DoNotOptimize(diagnose(f, "VISIBLE-TUNNEL", {}));
+  for (auto _ : state) benchmark::DoNotOptimize(diagnose(f, {}));
 }
 BENCHMARK(BM_DiagnoseTunnelWith500Connections)->Unit(benchmark::kMicrosecond);
 

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "facts/verdicts.h"
+
 namespace corvale {
 
 inline constexpr uint16_t kFamilyV4 = 2;
@@ -73,7 +75,7 @@ struct DeviceRecord {
 };
 
 struct AdapterAssessment {
-  std::string verdict;  // Tunnel, SuspectedTunnel, Carrier, AmbiguousRoute, Other
+  AdapterVerdict verdict = AdapterVerdict::kUnassessed;
   double confidence = 0;
   double tunnel_score = 0;
   double carrier_score = 0;
@@ -302,7 +304,7 @@ struct ProxyCandidateAssessment {
   uint32_t remote_established = 0;
   uint32_t live_local_clients = 0;
   double score = 0;
-  std::string level;    // candidate, investigate, inventory
+  CandidateLevel level = CandidateLevel::kInventory;
   std::string signals;  // phrases joined with " + "
   bool common_app = false;
   bool is_candidate = false;
@@ -314,13 +316,18 @@ struct ProxyCandidateAssessment {
 
 struct ProxyCandidates {
   std::vector<ProxyCandidateAssessment> assessments;  // by pid, then port
-  std::vector<ProxyCandidateAssessment> candidates;   // level "candidate"
+  std::vector<ProxyCandidateAssessment> candidates;   // level kCandidate
 };
 
 struct InterceptionAssessment {
   double score = 0;
-  std::string level = "NONE";
+  InterceptionLevel level = InterceptionLevel::kNone;
   double confidence = 0.2;
+  // Decided from the facts before anything is drawn (decide_interception):
+  // whether explicit proxy settings explain the evidence, and so the level
+  // the report, the findings and the JSON show.
+  ExplicitPolicy explicit_policy = ExplicitPolicy::kNoLocalListener;
+  InterceptionLevel effective = InterceptionLevel::kNone;
   std::vector<std::string> signals;
   std::vector<ProxyCandidateAssessment> protocol_proxy_listeners;
   std::vector<uint32_t> protocol_proxy_processes;

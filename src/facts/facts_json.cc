@@ -73,7 +73,7 @@ Json device_json(const DeviceRecord& d) {
 }
 
 Json assessment_json(const AdapterAssessment& a) {
-  return {{"verdict", a.verdict},
+  return {{"verdict", verdict_text(a.verdict)},
           {"confidence", a.confidence},
           {"tunnel_score", a.tunnel_score},
           {"carrier_score", a.carrier_score},
@@ -141,7 +141,7 @@ Json candidate_json(const ProxyCandidateAssessment& a) {
           {"remote_established", a.remote_established},
           {"live_local_clients", a.live_local_clients},
           {"score", a.score},
-          {"level", a.level},
+          {"level", level_text(a.level)},
           {"signals", a.signals},
           {"common_app", a.common_app},
           {"is_candidate", a.is_candidate},
@@ -265,7 +265,7 @@ Json gateway_probe_json(const GatewayProbe& g) {
 
 Json interception_json(const InterceptionAssessment& i) {
   return {{"score", i.score},
-          {"level", i.level},
+          {"level", level_text(i.level)},
           {"confidence", i.confidence},
           {"signals", strings(i.signals)},
           {"protocol_proxy_listeners", array_of(i.protocol_proxy_listeners, candidate_json)},
@@ -302,8 +302,7 @@ Json finding_json(const Finding& x) {
 
 }  // namespace
 
-std::string facts_to_json(const Facts& f, const std::string& interception_level,
-                          const std::vector<Finding>& findings) {
+std::string facts_to_json(const Facts& f, const std::vector<Finding>& findings) {
   try {
     Json j;
     j["corvale_version"] = std::string(kVersion);
@@ -349,7 +348,7 @@ std::string facts_to_json(const Facts& f, const std::string& interception_level,
     j["interception"] = interception_json(f.interception);
     // The level after the graph's own evidence, which can differ from the
     // host-level assessment above.
-    j["interception_level"] = interception_level;
+    j["interception_level"] = level_text(f.interception.effective);
     j["findings"] = array_of(findings, finding_json);
     j["physical_candidates"] = array_of(f.physical_candidates, physical_candidate_json);
     j["physical_gateway_v4"] = optional_of(f.physical_gateway_v4);

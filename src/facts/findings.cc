@@ -24,7 +24,6 @@ struct Draft {
 
 struct Context {
   const Facts& f;
-  std::string_view level;
   const ResolverResults& resolvers;
   std::vector<Finding> found;  // in table order so far
 
@@ -339,7 +338,8 @@ std::optional<Draft> stale_tunnel(const Context& c) {
           ? ""
           : fmt::format(" and DNS still points at its resolver {}", join(fake_dns, ", ")),
       t->name, fake_dns.empty() ? "" : " and restore /etc/resolv.conf");
-  d.evidence = {fmt::format("IPv4 egress: {} ({}{})", t->name, a ? a->verdict : "Tunnel",
+  d.evidence = {fmt::format("IPv4 egress: {} ({}{})", t->name,
+                            verdict_text(a ? a->verdict : AdapterVerdict::kTunnel),
                             a ? fmt::format(", {:.2f}", a->confidence) : ""),
                 "proxy/VPN processes and services: none", internet_evidence(f, kFamilyV4)};
   for (const auto& s : fake_dns) d.evidence.push_back(fmt::format("DNS server {} (fake-IP)", s));
@@ -559,8 +559,8 @@ std::optional<Draft> tunnel_default_route(const Context& c) {
                     : fmt::format("; the proxy core reports {}'s connections", list_text(apps));
   Draft d;
   d.text = fmt::format("All IPv4 traffic goes through {} ({}{}), {}{}.", t->name,
-                       a ? a->verdict : "Tunnel", a ? fmt::format(", {:.2f}", a->confidence) : "",
-                       owner, apps_text);
+                       verdict_text(a ? a->verdict : AdapterVerdict::kTunnel),
+                       a ? fmt::format(", {:.2f}", a->confidence) : "", owner, apps_text);
   d.evidence = {fmt::format("IPv4 egress: {}", t->name)};
   if (a)
     for (const auto& r : a->reasons) d.evidence.push_back(fmt::format("{}: {}", t->name, r));
@@ -583,11 +583,9 @@ std::optional<Draft> route_source_mismatch(const Context& c) {
   return d;
 }
 
-std::string effective_level(const Context& c) {
-  return c.level.empty() ? c.f.interception.level : std::string(c.level);
-}
+InterceptionLevel effective_level(const Context& c) { return c.f.interception.effective; }
 
-std::optional<Draft> interception_at(const Context& c, std::string_view level) {
+std::optional<Draft> interception_at(const Context& c, InterceptionLevel level) {
   if (effective_level(c) != level) return std::nullopt;
   const InterceptionAssessment& i = c.f.interception;
   std::vector<std::string> spots;
@@ -599,13 +597,13 @@ std::optional<Draft> interception_at(const Context& c, std::string_view level) {
   Draft d;
   std::string signals;
   for (size_t k = 0; k < i.signals.size() && k < 2; ++k) signals += (k ? "; " : "") + i.signals[k];
-  d.text =
-      spots.empty()
-          ? fmt::format("Traffic interception is {} (score {:g}): {}.", level, i.score, signals)
-          : fmt::format(
-                "Traffic interception is {} (score {:g}): local proxies answer on {}; "
-                "programs set to use them send their traffic there.",
-                level, i.score, join(spots, ", "));
+  d.text = spots.empty()
+               ? fmt::format("Traffic interception is {} (score {:g}): {}.", level_text(level),
+                             i.score, signals)
+               : fmt::format(
+                     "Traffic interception is {} (score {:g}): local proxies answer on {}; "
+                     "programs set to use them send their traffic there.",
+                     level_text(level), i.score, join(spots, ", "));
   d.evidence = i.signals;
   return d;
 }
@@ -614,7 +612,7 @@ std::optional<Draft> interception_at(const Context& c, std::string_view level) {
 // told to use them.
 std::optional<Draft> explicit_proxy(const Context& c) {
   const Facts& f = c.f;
-  if (effective_level(c) != "EXPLICIT-PROXY") return std::nullopt;
+  if (effective_level(c) != InterceptionLevel::kExplicitProxy) return std::nullopt;
   std::vector<std::string> sources, targets;
   for (const auto& e : f.proxy_settings.endpoints) {
     if (!is_program_setting(e.source) || !someone_listens(f, e.host, e.port)) continue;
@@ -641,9 +639,11 @@ std::optional<Draft> explicit_proxy(const Context& c) {
   return d;
 }
 
-std::optional<Draft> interception_likely(const Context& c) { return interception_at(c, "LIKELY"); }
+std::optional<Draft> interception_likely(const Context& c) {
+  return interception_at(c, InterceptionLevel::kLikely);
+}
 std::optional<Draft> interception_possible(const Context& c) {
-  return interception_at(c, "POSSIBLE");
+  return interception_at(c, InterceptionLevel::kPossible);
 }
 
 std::optional<Draft> ipv6_broken(const Context& c) {
@@ -723,14 +723,14 @@ std::optional<Draft> all_clear(const Context& c) {
   std::string text = "No problem found";
   if (!parts.empty())
     text += fmt::format(": {} answer{}", list_text(parts), parts.size() > 1 ? "" : "s");
-  if (effective_level(c) == "NONE") text += "; no interception";
+  if (effective_level(c) == InterceptionLevel::kNone) text += "; no interception";
   Draft d;
   d.text = text + ".";
   for (const auto& g : f.gateway_probes) d.evidence.push_back(gateway_evidence(f, g));
   for (const auto& e : resolver_evidence(c)) d.evidence.push_back(e);
   d.evidence.push_back(internet_evidence(f, kFamilyV4));
   d.evidence.push_back(internet_evidence(f, kFamilyV6));
-  d.evidence.push_back(fmt::format("interception level: {}", effective_level(c)));
+  d.evidence.push_back(fmt::format("interception level: {}", level_text(effective_level(c))));
   return d;
 }
 
@@ -778,9 +778,8 @@ std::string_view severity_text(Severity severity) {
   return "OK";
 }
 
-std::vector<Finding> diagnose(const Facts& facts, std::string_view interception_level,
-                              const ResolverResults& resolvers) {
-  Context c{facts, interception_level, resolvers, {}};
+std::vector<Finding> diagnose(const Facts& facts, const ResolverResults& resolvers) {
+  Context c{facts, resolvers, {}};
   for (const Rule& rule : kRules) {
     std::optional<Draft> d = rule.check(c);
     if (!d) continue;

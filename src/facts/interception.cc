@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#include "facts/adapter_assessment.h"
+#include "util/ip.h"
+#include "util/text.h"
+
 namespace corvale {
 namespace {
 
@@ -22,11 +26,11 @@ InterceptionAssessment assess_interception(const Facts& facts) {
   }
 
   double score = 0;
-  if (selected && selected->verdict == "SuspectedTunnel") {
+  if (selected && selected->verdict == AdapterVerdict::kSuspectedTunnel) {
     score = 4;
     r.signals.push_back(
         "selected default-route adapter is tunnel-like but not conclusively identified");
-  } else if (selected && selected->verdict == "Tunnel") {
+  } else if (selected && selected->verdict == AdapterVerdict::kTunnel) {
     r.signals.push_back("selected default-route adapter is an identified tunnel");
   }
 
@@ -38,7 +42,7 @@ InterceptionAssessment assess_interception(const Facts& facts) {
       r.protocol_proxy_listeners.push_back(a);
       protocol_pids.push_back(a.pid);
     }
-    if (a.level == "candidate" || a.level == "investigate") proxy_like_pids.push_back(a.pid);
+    if (is_proxy_like(a.level)) proxy_like_pids.push_back(a.pid);
   }
   r.protocol_proxy_processes = sorted_unique(std::move(protocol_pids));
   r.proxy_like_processes = sorted_unique(std::move(proxy_like_pids));
@@ -66,20 +70,76 @@ InterceptionAssessment assess_interception(const Facts& facts) {
   }
 
   r.score = score;
-  if (selected && selected->verdict == "Tunnel") {
-    r.level = "VISIBLE-TUNNEL";
+  if (selected && selected->verdict == AdapterVerdict::kTunnel) {
+    r.level = InterceptionLevel::kVisibleTunnel;
     r.confidence = 1.0;
   } else if (score >= 8) {
-    r.level = "LIKELY";
+    r.level = InterceptionLevel::kLikely;
     r.confidence = 0.86;
   } else if (score >= 4) {
-    r.level = "POSSIBLE";
+    r.level = InterceptionLevel::kPossible;
     r.confidence = 0.58;
   } else {
-    r.level = "NONE";
+    r.level = InterceptionLevel::kNone;
     r.confidence = 0.2;
   }
   return r;
+}
+
+bool policy_host_matches(std::string_view setting_host, std::string_view listener_host,
+                         const std::set<std::string>& local_addresses) {
+  std::string setting = normalize_ip_text(setting_host);
+  std::string listener = normalize_ip_text(listener_host);
+  if (setting.empty() || listener.empty()) return false;
+  if (setting == listener) return true;
+  bool setting_loopback = is_loopback_host(setting);
+  if (setting_loopback && is_loopback_host(listener)) return true;
+  if (!is_unspecified_ip(listener)) return false;
+  auto setting_ip = parse_ip(setting);
+  bool setting_own =
+      setting_ip &&
+      std::any_of(local_addresses.begin(), local_addresses.end(), [&](const std::string& a) {
+        return to_lower(a) == to_lower(setting) ||
+               normalize_ip_text(a) == normalize_ip_text(setting);
+      });
+  if (!setting_loopback && !setting_own) return false;
+  if (listener == "::") return true;
+  // 0.0.0.0 accepts IPv4 only; "localhost" also resolves to 127.0.0.1.
+  return setting == "localhost" || (setting_ip && setting_ip->is_v4());
+}
+
+bool is_this_host(const Facts& facts, const std::string& host) {
+  std::string n = normalize_ip_text(host);
+  return is_loopback_host(host) || is_unspecified_ip(n) || facts.local_addresses.contains(n) ||
+         facts.local_names.contains(to_lower(host));
+}
+
+ExplicitPolicy explicit_policy_of(const Facts& facts) {
+  bool listened = false;
+  for (const auto& e : facts.proxy_settings.endpoints) {
+    if (!is_this_host(facts, e.host)) continue;
+    listened = listened || std::any_of(facts.tcp_listeners.begin(), facts.tcp_listeners.end(),
+                                       [&](const SocketEntry& l) {
+                                         return l.local_port == e.port &&
+                                                policy_host_matches(e.host, l.local_address,
+                                                                    facts.local_addresses);
+                                       });
+  }
+  if (!listened) return ExplicitPolicy::kNoLocalListener;
+  for (const auto& a : facts.adapters)
+    if (a.is_up && is_tunnel_interface(facts, a.if_index)) return ExplicitPolicy::kTunnelCarries;
+  for (const auto& c : facts.core_infos)
+    if (!c.connections.empty()) return ExplicitPolicy::kTunnelCarries;
+  return ExplicitPolicy::kAttributed;
+}
+
+void decide_interception(Facts& facts) {
+  InterceptionAssessment& i = facts.interception;
+  i.explicit_policy = explicit_policy_of(facts);
+  i.effective =
+      i.level != InterceptionLevel::kNone && i.explicit_policy == ExplicitPolicy::kAttributed
+          ? InterceptionLevel::kExplicitProxy
+          : i.level;
 }
 
 }  // namespace corvale

@@ -55,7 +55,6 @@ struct BuildContext {
   size_t dns_misses = 0;
   std::map<std::string, PingResult> live_pings;
   std::map<std::string, DnsProbeResult> live_dns;
-  size_t explicit_policy_relations = 0;
   // Cards of processes drawn as proxy cores or listener owners, by PID.
   std::map<uint32_t, std::string> process_cards;
   std::vector<OwnerCandidate> tunnel_owners;
@@ -87,9 +86,6 @@ void add_process_relations(BuildContext& ctx);
 void add_capture_trace(BuildContext& ctx, const std::string& card, uint32_t core_pid, int64_t depth,
                        std::map<uint32_t, int64_t>& seen_on_path);
 void add_interception(BuildContext& ctx);
-/// Explicit proxy policy explains the interception evidence: a configured
-/// local proxy's listener owner was resolved and no tunnel carries traffic.
-bool explicit_policy_attributed(const BuildContext& ctx);
 void add_candidates(BuildContext& ctx);
 void add_campus(BuildContext& ctx);
 

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "facts/adapter_assessment.h"
+#include "facts/interception.h"
 #include "facts/proxy_settings.h"
 #include "graph/build_context.h"
 #include "probe/campus.h"
@@ -24,12 +25,6 @@ const CoreControllerInfo* core_of(const Facts& facts, uint32_t pid) {
   for (const auto& c : facts.core_infos)
     if (c.pid == pid) return &c;
   return nullptr;
-}
-
-bool is_local_host(const Facts& f, const std::string& host) {
-  std::string n = normalize_ip_text(host);
-  return is_loopback_host(host) || is_unspecified_ip(n) || f.local_addresses.contains(n) ||
-         f.local_names.contains(to_lower(host));
 }
 
 // The lowest-metric default route of an up carrier adapter of `family`.
@@ -240,7 +235,7 @@ void add_proxy_policy(BuildContext& ctx) {
       ctx.b.add_item(
           policy, B::make_item(from_row, "source", e.source, "", "configured proxy policy", "out"));
     std::string where = fmt::format("{}:{}", e.host, e.port);
-    if (!is_local_host(f, e.host)) {
+    if (!is_this_host(f, e.host)) {
       std::string id = fmt::format("cfgproxy-{}-{}", e.host, e.port);
       ctx.b.add_node(id, "Configured Proxy", "remote policy endpoint · application dependent",
                      "core", "");
@@ -285,10 +280,6 @@ void add_proxy_policy(BuildContext& ctx) {
       std::string card = process_card(ctx, listener->pid);
       ctx.b.add_edge(id, "owner", card, 0.9, "policy", evidence);
     }
-    if (static_regex(
-            R"((?i)configured endpoint.*listener owner|configured endpoint \+ local listener owner)")
-            .is_match(evidence))
-      ++ctx.explicit_policy_relations;
   }
   ctx.b.add_item(policy,
                  B::make_item("direct", "direct/bypass",
@@ -314,7 +305,7 @@ void add_process_relations(BuildContext& ctx) {
   std::map<std::string, bool> merged;
   std::map<uint32_t, size_t> contexts;
   for (const auto& s : f.tcp_sockets) {
-    if (s.state != kTcpEstablished || s.pid == 0 || !is_local_host(f, s.remote_address)) continue;
+    if (s.state != kTcpEstablished || s.pid == 0 || !is_this_host(f, s.remote_address)) continue;
     const SocketEntry* target = nullptr;
     for (const auto& l : f.tcp_listeners)
       if (l.local_port == s.remote_port && l.pid != s.pid &&
@@ -411,38 +402,28 @@ void add_capture_trace(BuildContext& ctx, const std::string& card, uint32_t core
   }
 }
 
-bool explicit_policy_attributed(const BuildContext& ctx) {
-  const Facts& f = ctx.facts;
-  bool tunnel_carries = false;
-  for (const auto& a : f.adapters)
-    if (a.is_up && is_tunnel_interface(f, a.if_index)) tunnel_carries = true;
-  for (const auto& c : f.core_infos)
-    if (!c.connections.empty()) tunnel_carries = true;
-  return ctx.explicit_policy_relations > 0 && !tunnel_carries;
-}
-
 void add_interception(BuildContext& ctx) {
   const Facts& f = ctx.facts;
   const InterceptionAssessment& ia = f.interception;
-  if (ia.level == "NONE") return;
+  if (ia.level == InterceptionLevel::kNone) return;
   if (f.default_route_v4)
     if (const AdapterAssessment* as = ctx.assessment(f.default_route_v4->if_index);
-        as && as->verdict == "Tunnel")
+        as && as->verdict == AdapterVerdict::kTunnel)
       return;
-  if (explicit_policy_attributed(ctx)) return;
+  if (ia.explicit_policy == ExplicitPolicy::kAttributed) return;
   double score = round2(ia.score);
   ctx.b.add_item("app", B::make_item("intercept-evidence", "evidence",
-                                     fmt::format("{} · score {}", ia.level, score), "",
+                                     fmt::format("{} · score {}", level_text(ia.level), score), "",
                                      "host-level interception evidence", "out"));
   const std::string id = "intercept-evidence";
   ctx.b.add_node(id, "Interception evidence", "diagnostic sidecar · NOT a traffic hop", "core",
-                 ia.level == "LIKELY" ? "WARN" : "");
+                 ia.level == InterceptionLevel::kLikely ? "WARN" : "");
   if (GraphNode* n = ctx.b.node(id)) {
     n->layoutLane = "evidence";
     n->layer = kLayerCore;
   }
   ctx.b.add_item(
-      id, B::make_item("score", "assessment", ia.level, "",
+      id, B::make_item("score", "assessment", std::string(level_text(ia.level)), "",
                        fmt::format("diagnostic only · score {} · not a traffic hop", score)));
   for (size_t i = 0; i < ia.signals.size() && i < kMaxSignalRows; ++i)
     ctx.b.add_item(id, B::make_item(fmt::format("signal-{}", i + 1), "signal", ia.signals[i]));

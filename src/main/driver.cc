@@ -14,6 +14,7 @@
 #include "facts/adapter_assessment.h"
 #include "facts/facts_json.h"
 #include "facts/findings.h"
+#include "facts/interception.h"
 #include "main/summary.h"
 #include "parallel/pmap.h"
 #include "parallel/progress.h"
@@ -217,19 +218,20 @@ int run(int argc, char** argv) {
   DnsCache dns(stage_probes.dns.begin(), stage_probes.dns.end());
   prewarm(facts, pings, dns);
 
+  // Whether explicit proxy settings explain the interception evidence is
+  // decided from the facts before anything is drawn or diagnosed.
+  decide_interception(facts);
   GraphBuildResult built = build_graph(facts, pings, dns);
   // What is wrong, in words: the same findings go to the report, the console
   // and the JSON.
-  std::vector<Finding> findings =
-      diagnose(facts, built.interception_level, ResolverResults(dns.begin(), dns.end()));
+  std::vector<Finding> findings = diagnose(facts, ResolverResults(dns.begin(), dns.end()));
   timing_mark("graph-build");
   // Not a timing mark: how many lookups the caches could not answer.
   if (env_text("CORVALE_TIMING"))
     std::fprintf(stderr, "  [cache] graph-build cache misses: ping %zu, dns %zu\n",
                  built.ping_misses, built.dns_misses);
   progress_tick("rendering report");
-  std::string report =
-      render_report(facts, built.graph, built.interception_level, pings, kVersion, findings);
+  std::string report = render_report(facts, built.graph, pings, kVersion, findings);
   timing_mark("render-doc");
 
   progress_finish();
@@ -238,8 +240,8 @@ int run(int argc, char** argv) {
   if (opts.json_path) {
     // The graph goes in as the very object the report embeds, so scripts
     // can read it without parsing HTML.
-    std::string json = json_with_graph(facts_to_json(facts, built.interception_level, findings),
-                                       graph_payload_json(built.graph));
+    std::string json =
+        json_with_graph(facts_to_json(facts, findings), graph_payload_json(built.graph));
     if (auto err = write_file(*opts.json_path, "", json))
       std::fprintf(stderr, "corvale: failed to write %s: %s\n", opts.json_path->c_str(),
                    err->c_str());

@@ -277,11 +277,13 @@ ProxyCandidateAssessment score(const ListenerCandidate& c, const Verdicts& v) {
   a.process_name = c.process_name;
   a.remote_established = c.remote_established;
   a.live_local_clients = c.live_local_clients;
-  a.level = total >= 4 ? "candidate" : total >= 2 ? "investigate" : "inventory";
+  a.level = total >= 4   ? CandidateLevel::kCandidate
+            : total >= 2 ? CandidateLevel::kInvestigate
+                         : CandidateLevel::kInventory;
   a.score = round2(total);
   a.signals = join(phrases, " + ");
   a.common_app = c.common_app;
-  a.is_candidate = a.level == "candidate";
+  a.is_candidate = a.level == CandidateLevel::kCandidate;
   a.protocol = v.socks5 ? "SOCKS5" : !v.connect.empty() ? "HTTP CONNECT" : "";
   a.connect_verdict = v.connect;
   a.probed = v.probed;
@@ -355,23 +357,6 @@ std::vector<PolicyEndpoint> policy_endpoints(const ProxySettings& settings, cons
   return out;
 }
 
-bool policy_host_matches(std::string_view setting_host, std::string_view listener_host,
-                         const std::set<std::string>& local_addresses) {
-  std::string setting = normalize_ip_text(setting_host);
-  std::string listener = normalize_ip_text(listener_host);
-  if (setting.empty() || listener.empty()) return false;
-  if (setting == listener) return true;
-  bool setting_loopback = is_loopback_host(setting);
-  if (setting_loopback && is_loopback_host(listener)) return true;
-  if (!is_unspecified_ip(listener)) return false;
-  auto setting_ip = parse_ip(setting);
-  bool setting_own = setting_ip && LocalAddresses(local_addresses).is_own(setting);
-  if (!setting_loopback && !setting_own) return false;
-  if (listener == "::") return true;
-  // 0.0.0.0 accepts IPv4 only; "localhost" also resolves to 127.0.0.1.
-  return setting == "localhost" || (setting_ip && setting_ip->is_v4());
-}
-
 std::vector<uint32_t> listener_owner_pids(const Facts& facts) {
   LocalAddresses local(facts.local_addresses);
   std::vector<uint32_t> pids;
@@ -405,7 +390,7 @@ std::vector<uint32_t> proxy_core_pids(const Facts& facts, const ProcessDetails& 
   std::vector<uint32_t> pids;
   for (const auto& p : facts.proxy_processes) pids.push_back(p.pid);
   for (const auto& a : facts.proxy_candidates.assessments)
-    if (a.level == "candidate" || a.level == "investigate") pids.push_back(a.pid);
+    if (is_proxy_like(a.level)) pids.push_back(a.pid);
   std::sort(pids.begin(), pids.end());
   pids.erase(std::unique(pids.begin(), pids.end()), pids.end());
 

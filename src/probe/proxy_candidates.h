@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "facts/facts.h"
+#include "facts/interception.h"  // policy_host_matches
 #include "util/regex.h"
 
 namespace corvale {
@@ -74,10 +75,6 @@ struct PolicyEndpoint {
 /// Endpoints from the WinINET / WinHTTP texts of `settings` (when present) and
 /// the proxy environment variables, merged by normalised host and port.
 std::vector<PolicyEndpoint> policy_endpoints(const ProxySettings& settings, const EnvLookup& env);
-
-/// The compatibility rule described at the top of this file (ports compared by the caller).
-bool policy_host_matches(std::string_view setting_host, std::string_view listener_host,
-                         const std::set<std::string>& local_addresses);
 
 /// Pids whose full details assess_proxy_candidates reads: owners of the
 /// examined listeners, ascending.

@@ -15,8 +15,7 @@ namespace corvale {
 /// The whole document as one UTF-8 string; never fails. `pings` holds the
 /// pre-warmed ping results by host (the LAN Gateway block reads it);
 /// `version` is named in the footer; `findings` are listed under the chips.
-std::string render_report(const Facts& facts, const TopologyGraph& graph,
-                          const std::string& interception_level, const PingCache& pings,
+std::string render_report(const Facts& facts, const TopologyGraph& graph, const PingCache& pings,
                           std::string_view version, const std::vector<Finding>& findings = {});
 
 /// The default egress chain of the report, numbered and hashed.

@@ -17,8 +17,8 @@ Facts planted_facts() {
   eth.if_index = 2;
   eth.ipv4_addresses = {{"10.0.0.2", 24}};
   f.adapters = {eth};
-  f.assessments_by_index[10].verdict = "Other";
-  f.assessments_by_index[2].verdict = "Carrier";
+  f.assessments_by_index[10].verdict = AdapterVerdict::kOther;
+  f.assessments_by_index[2].verdict = AdapterVerdict::kCarrier;
   f.processes_by_pid[42] = {42, "mihomo", "/usr/bin/mihomo",
                             "/usr/bin/mihomo -d /etc/mihomo -secret PLANTED_SECRET"};
   f.proxy_processes = {
@@ -36,6 +36,7 @@ Facts planted_facts() {
   conn.chains = {"DIRECT"};
   core.connections = {conn};
   f.core_infos = {core};
+  f.interception.effective = InterceptionLevel::kPossible;
   f.campus_probes.probes.resize(2);
   f.campus_probes.probes[0].http = HttpResponse{"PLANTED_BODY", 12, 200};
   f.campus_probes.probes[1].dns = DnsProbeResult{};
@@ -43,7 +44,7 @@ Facts planted_facts() {
 }
 
 TEST(FactsJson, TopLevelFieldsFollowTheRecord) {
-  auto j = nlohmann::ordered_json::parse(facts_to_json(Facts{}, "NONE"));
+  auto j = nlohmann::ordered_json::parse(facts_to_json(Facts{}));
   std::vector<std::string> keys;
   for (const auto& [k, v] : j.items()) keys.push_back(k);
   std::vector<std::string> want = {"corvale_version",
@@ -100,18 +101,18 @@ TEST(FactsJson, FindingsAndLoginError) {
   std::vector<Finding> findings = {
       {Severity::kProblem, "campus-logged-out", "Not logged in.", {"login status error: x"}},
       {Severity::kOk, "all-clear", "No problem found.", {}}};
-  auto j = nlohmann::ordered_json::parse(facts_to_json(f, "NONE", findings));
+  auto j = nlohmann::ordered_json::parse(facts_to_json(f, findings));
   ASSERT_EQ(j["findings"].size(), 2u);
   EXPECT_EQ(j["findings"][0].dump(),
             R"({"severity":"PROBLEM","code":"campus-logged-out","text":"Not logged in.",)"
             R"("evidence":["login status error: x"]})");
   EXPECT_EQ(j["findings"][1]["severity"], "OK");
   EXPECT_EQ(j["campus_probes"]["login"]["error"], "not_online_error");
-  EXPECT_TRUE(nlohmann::ordered_json::parse(facts_to_json(f, "NONE"))["findings"].empty());
+  EXPECT_TRUE(nlohmann::ordered_json::parse(facts_to_json(f))["findings"].empty());
 }
 
 TEST(FactsJson, NoPlantedSecretSurvives) {
-  std::string text = facts_to_json(planted_facts(), "POSSIBLE");
+  std::string text = facts_to_json(planted_facts());
   for (const char* s : {"PLANTED_SECRET", "PLANTED_PASSWORD", "PLANTED_USER", "PLANTED_PW",
                         "PLANTED_CONFIG_SECRET", "PLANTED_BODY"})
     EXPECT_EQ(text.find(s), std::string::npos) << s;
@@ -124,7 +125,7 @@ TEST(FactsJson, NoPlantedSecretSurvives) {
 }
 
 TEST(FactsJson, ProbeResultsAndOrderedMaps) {
-  auto j = nlohmann::ordered_json::parse(facts_to_json(planted_facts(), "POSSIBLE"));
+  auto j = nlohmann::ordered_json::parse(facts_to_json(planted_facts()));
   const auto& http = j["campus_probes"]["probes"][0]["http"];
   EXPECT_EQ(http["status"], 200);
   EXPECT_EQ(http["body_bytes"], 12);
@@ -157,8 +158,8 @@ TEST(FactsJson, InvalidUtf8IsReplacedAndOutputIsStable) {
   f.processes_by_pid[42].command_line = "x --token \xc3";
   f.core_infos[0].connections[0].host = "\xff";
   std::string a, b;
-  ASSERT_NO_THROW(a = facts_to_json(f, "\xff"));
-  b = facts_to_json(f, "\xff");
+  ASSERT_NO_THROW(a = facts_to_json(f));
+  b = facts_to_json(f);
   EXPECT_EQ(a, b);
   auto j = nlohmann::json::parse(a, nullptr, false);
   ASSERT_FALSE(j.is_discarded());

@@ -160,15 +160,15 @@ TEST(DetailSections, ProxySettingTextsLoseTheirCredentials) {
 
 Facts candidate_host() {
   Facts f;
-  auto listener = [](uint32_t pid, std::string name, uint16_t port, double score, std::string level,
-                     std::string protocol) {
+  auto listener = [](uint32_t pid, std::string name, uint16_t port, double score,
+                     CandidateLevel level, std::string protocol) {
     ProxyCandidateAssessment a;
     a.host = port == 7891 ? "::1" : "127.0.0.1";
     a.port = port;
     a.pid = pid;
     a.process_name = std::move(name);
     a.score = score;
-    a.level = std::move(level);
+    a.level = level;
     a.protocol = std::move(protocol);
     a.signals = "SOCKS5 negotiation + known proxy/tunnel process identity";
     a.live_local_clients = 1;
@@ -176,10 +176,10 @@ Facts candidate_host() {
     return a;
   };
   f.proxy_candidates.assessments = {
-      listener(100, "mihomo", 7890, 12.5, "candidate", "SOCKS5"),
-      listener(100, "mihomo", 7891, 2.5, "investigate", ""),
-      listener(100, "mihomo", 9090, 0.5, "inventory", ""),
-      listener(200, "<img src=x onerror=alert(1)>", 8080, -0.25, "inventory", ""),
+      listener(100, "mihomo", 7890, 12.5, CandidateLevel::kCandidate, "SOCKS5"),
+      listener(100, "mihomo", 7891, 2.5, CandidateLevel::kInvestigate, ""),
+      listener(100, "mihomo", 9090, 0.5, CandidateLevel::kInventory, ""),
+      listener(200, "<img src=x onerror=alert(1)>", 8080, -0.25, CandidateLevel::kInventory, ""),
   };
   f.proxy_candidates.candidates = {f.proxy_candidates.assessments[0]};
   return f;
@@ -187,7 +187,7 @@ Facts candidate_host() {
 
 TEST(InterceptionSections, CandidatesCollapsePerProcessAndInventoryListsAll) {
   Facts f = candidate_host();
-  f.interception.level = "POSSIBLE";
+  f.interception.level = InterceptionLevel::kPossible;
   f.interception.score = 4;
   f.interception.signals = {"a", "b"};
   f.driver_hits = {{"wg-quick@wg0.service", "loaded", "Running", ""}};
