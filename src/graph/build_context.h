@@ -97,6 +97,8 @@ std::string add_tunnel_card(BuildContext& ctx, const RouteEntry& route);
 /// "resolver · primary" / "backup N" rows with their detail cards.
 void add_resolver_rows(BuildContext& ctx, const std::string& card,
                        const std::vector<std::string>& resolvers, const std::string& meta);
+/// The lowest-metric default route of an up carrier adapter of `family`.
+const RouteEntry* carrier_route(const BuildContext& ctx, uint16_t family);
 /// The card of a proxy core or listener owner, created once per PID.
 std::string process_card(BuildContext& ctx, uint32_t pid);
 

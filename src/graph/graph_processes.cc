@@ -1,6 +1,6 @@
 // Steps of the graph build about processes: proxy policy, configured proxies
 // and their listener owners, local relations, per-process egress, the tunnel
-// capture trace, interception evidence, proxy candidates and the campus.
+// capture trace, interception evidence and proxy candidates.
 #include <algorithm>
 #include <set>
 
@@ -8,7 +8,6 @@
 #include "facts/interception.h"
 #include "facts/proxy_settings.h"
 #include "graph/build_context.h"
-#include "probe/campus.h"
 #include "probe/probe.h"
 #include "probe/proxy_candidates.h"
 #include "util/ip.h"
@@ -25,18 +24,6 @@ const CoreControllerInfo* core_of(const Facts& facts, uint32_t pid) {
   for (const auto& c : facts.core_infos)
     if (c.pid == pid) return &c;
   return nullptr;
-}
-
-// The lowest-metric default route of an up carrier adapter of `family`.
-const RouteEntry* carrier_route(const BuildContext& ctx, uint16_t family) {
-  const RouteEntry* best = nullptr;
-  for (const auto& r : ctx.facts.routes) {
-    if (r.family != family || !is_default_route(r)) continue;
-    const Adapter* a = ctx.adapter(r.if_index);
-    if (!a || !a->is_up || is_tunnel_interface(ctx.facts, r.if_index)) continue;
-    if (!best || r.metric < best->metric) best = &r;
-  }
-  return best;
 }
 
 void add_listener_rows(BuildContext& ctx, const std::string& card, uint32_t pid) {
@@ -178,6 +165,17 @@ void add_env_policy(BuildContext& ctx, std::vector<NodeItem>& rows) {
 }
 
 }  // namespace
+
+const RouteEntry* carrier_route(const BuildContext& ctx, uint16_t family) {
+  const RouteEntry* best = nullptr;
+  for (const auto& r : ctx.facts.routes) {
+    if (r.family != family || !is_default_route(r)) continue;
+    const Adapter* a = ctx.adapter(r.if_index);
+    if (!a || !a->is_up || is_tunnel_interface(ctx.facts, r.if_index)) continue;
+    if (!best || r.metric < best->metric) best = &r;
+  }
+  return best;
+}
 
 std::string process_card(BuildContext& ctx, uint32_t pid) {
   if (auto it = ctx.process_cards.find(pid); it != ctx.process_cards.end()) return it->second;
@@ -467,83 +465,6 @@ void add_candidates(BuildContext& ctx) {
     ctx.b.add_edge("app", "", id, answered ? 0.7 : 0.5, "possible",
                    answered ? "proxy candidate answered " + join(names, ", ")
                             : "proxy candidate · passive evidence only");
-  }
-}
-
-void add_campus(BuildContext& ctx) {
-  const Facts& f = ctx.facts;
-  const CampusTargets t;
-  const CampusProbes& cp = f.campus_probes;
-  PingResult portal_ping = ctx.ping(t.portal_host);
-  bool portal_ok = cp.portal_ok || portal_ping.ok;
-  ctx.b.add_node("zekportal", "ZEK Portal", "HTTP probe · srun login", "zek",
-                 cp.portal_ok     ? "OK"
-                 : portal_ping.ok ? "WARN"
-                                  : "FAIL");
-  ctx.b.add_item("zekportal", B::make_item("address", "portal", t.portal_host, "", "", "addr"));
-  NodeItem ping = B::make_item("ping", "ping", portal_ping.ok ? "reachable" : "no reply",
-                               portal_ping.ok ? "OK" : "FAIL", "ZEK reachability", "addr");
-  ping.probe = true;
-  ctx.b.add_item("zekportal", std::move(ping));
-  NodeItem login =
-      B::make_item("login", "login", cp.login.recognized ? "srun_portal" : "not detected",
-                   cp.login.recognized ? "OK" : "", "login-status service");
-  login.probe = true;
-  ctx.b.add_item("zekportal", std::move(login));
-  if (!cp.portal_title.empty())
-    ctx.b.add_item("zekportal", B::make_item("title", "title", cp.portal_title));
-
-  const RouteEntry* carrier = carrier_route(ctx, kFamilyV4);
-  if (carrier && has_conventional_gateway(*carrier)) {
-    std::string gw = fmt::format("gw-v4-{}-{}", carrier->if_index, carrier->gateway);
-    if (ctx.b.has_node(gw)) {
-      ctx.b.add_item("zekportal",
-                     B::make_item("carrier", "carrier", carrier->gateway, "",
-                                  "no target-specific carrier evidence; existing gateway "
-                                  "candidate"));
-      ctx.b.add_edge(gw, "", "zekportal", 0.6, "zek",
-                     "no target-specific carrier evidence; existing gateway candidate", !portal_ok);
-    }
-  }
-
-  bool api_ok = false;
-  if (cp.probes.size() > 4) {
-    const CampusProbeResult& api = cp.probes[4];
-    api_ok = api.http.has_value() || api.tcp_fallback == TcpFallback::kConnected;
-  }
-  PingResult api_ping = ctx.ping(t.api_host);
-  ctx.b.add_node("zekapi", "ZEK API", fmt::format("{}:{} · self-service", t.api_host, t.api_port),
-                 "zek", api_ok ? "OK" : "FAIL");
-  NodeItem api = B::make_item("api", fmt::format("HTTP:{}", t.api_port), api_ok ? "open" : "closed",
-                              api_ok ? "OK" : "FAIL", "ZEK probes", "addr");
-  api.probe = true;
-  ctx.b.add_item("zekapi", std::move(api));
-  NodeItem aping = B::make_item("ping", "ping", api_ping.ok ? "reachable" : "no reply",
-                                api_ping.ok ? "OK" : "FAIL", "ZEK reachability", "addr");
-  aping.probe = true;
-  ctx.b.add_item("zekapi", std::move(aping));
-  ctx.b.add_edge("zekportal", "", "zekapi", 1.0, "zek", "Portal-associated API probe", !api_ok);
-
-  const std::pair<const char*, std::string> resolvers[] = {{"primary", t.resolver_a},
-                                                           {"backup", t.resolver_b}};
-  for (const auto& [which, r] : resolvers) {
-    DnsProbeResult d = ctx.resolve(r);
-    auto detail = std::make_shared<ItemDetail>();
-    detail->label = fmt::format("DNS {}", r);
-    detail->sub = "ZEK resolver";
-    detail->kind = "dns";
-    detail->status = d.ok ? "OK" : "FAIL";
-    detail->items = {
-        B::make_item("resolve", "resolve", kDnsProbeName, d.ok ? "OK" : "FAIL"),
-        B::make_item("answer", "answer", d.answer.empty() ? "no answer" : d.answer),
-        B::make_item("time", "time",
-                     d.elapsed_ms == kNoReplyMs ? "---" : fmt::format("{} ms", d.elapsed_ms)),
-    };
-    NodeItem row =
-        B::make_item(fmt::format("zekportal-dns-{}", which),
-                     fmt::format("ZEK resolver · {}", which), r, d.ok ? "OK" : "FAIL", "", "addr");
-    row.detail = std::move(detail);
-    ctx.b.add_item("zekportal", std::move(row));
   }
 }
 
