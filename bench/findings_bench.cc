@@ -51,7 +51,7 @@ Facts many_host() {
     a.host = "127.0.0.1";
     a.port = port;
     a.pid = 40;
-    a.protocol = i % 2 ? "HTTP CONNECT" : "SOCKS5";
+    a.protocol = i % 2 ? ProxyProtocol::kHttpConnect : ProxyProtocol::kSocks5;
     a.level = CandidateLevel::kCandidate;
     f.proxy_candidates.assessments.push_back(a);
     if (i < 108) f.interception.protocol_proxy_listeners.push_back(a);

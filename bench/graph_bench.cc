@@ -56,7 +56,7 @@ Facts busy_host() {
     a.pid = 100;
     a.process_name = "xray";
     a.level = CandidateLevel::kCandidate;
-    a.protocol = port % 2 == 0 ? "SOCKS5" : "HTTP CONNECT";
+    a.protocol = port % 2 == 0 ? ProxyProtocol::kSocks5 : ProxyProtocol::kHttpConnect;
     a.score = 12.5;
     f.proxy_candidates.assessments.push_back(a);
     f.proxy_candidates.candidates.push_back(a);

@@ -308,7 +308,7 @@ struct ProxyCandidateAssessment {
   std::string signals;  // phrases joined with " + "
   bool common_app = false;
   bool is_candidate = false;
-  std::string protocol;  // "SOCKS5", "HTTP CONNECT" or empty
+  ProxyProtocol protocol = ProxyProtocol::kNone;
   std::string connect_verdict;
   bool probed = false;
   bool eligible = false;

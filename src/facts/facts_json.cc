@@ -145,7 +145,7 @@ Json candidate_json(const ProxyCandidateAssessment& a) {
           {"signals", a.signals},
           {"common_app", a.common_app},
           {"is_candidate", a.is_candidate},
-          {"protocol", a.protocol},
+          {"protocol", protocol_text(a.protocol)},
           {"connect_verdict", a.connect_verdict},
           {"probed", a.probed},
           {"eligible", a.eligible}};

@@ -592,7 +592,8 @@ std::optional<Draft> interception_at(const Context& c, InterceptionLevel level) 
   for (const auto& l : i.protocol_proxy_listeners) {
     std::string name = process_name(c.f, l.pid);
     if (name.empty()) name = l.process_name;
-    spots.push_back(fmt::format("{} ({}, {})", endpoint_text(l.host, l.port), name, l.protocol));
+    spots.push_back(
+        fmt::format("{} ({}, {})", endpoint_text(l.host, l.port), name, protocol_text(l.protocol)));
   }
   Draft d;
   std::string signals;

@@ -38,7 +38,7 @@ InterceptionAssessment assess_interception(const Facts& facts) {
   // plain inventory.
   std::vector<uint32_t> protocol_pids, proxy_like_pids;
   for (const auto& a : facts.proxy_candidates.assessments) {
-    if (a.protocol == "SOCKS5" || a.protocol == "HTTP CONNECT") {
+    if (a.protocol != ProxyProtocol::kNone) {
       r.protocol_proxy_listeners.push_back(a);
       protocol_pids.push_back(a.pid);
     }

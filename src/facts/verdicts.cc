@@ -36,6 +36,18 @@ std::string_view level_text(InterceptionLevel level) {
   return "NONE";
 }
 
+std::string_view protocol_text(ProxyProtocol protocol) {
+  switch (protocol) {
+    case ProxyProtocol::kSocks5:
+      return "SOCKS5";
+    case ProxyProtocol::kHttpConnect:
+      return "HTTP CONNECT";
+    case ProxyProtocol::kNone:
+      break;
+  }
+  return "";
+}
+
 std::string_view level_text(CandidateLevel level) {
   switch (level) {
     case CandidateLevel::kCandidate:

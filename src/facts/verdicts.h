@@ -33,6 +33,11 @@ enum class CandidateLevel { kInventory, kInvestigate, kCandidate };
 std::string_view level_text(CandidateLevel level);
 inline bool is_proxy_like(CandidateLevel level) { return level != CandidateLevel::kInventory; }
 
+/// What a local listener answered to the proxy probes.
+enum class ProxyProtocol { kNone, kSocks5, kHttpConnect };
+/// "SOCKS5", "HTTP CONNECT"; empty when it answered neither.
+std::string_view protocol_text(ProxyProtocol protocol);
+
 /// Whether a program's explicit proxy setting explains the interception
 /// evidence: it does when a configured local endpoint has a listener and no
 /// tunnel carries traffic.

@@ -42,11 +42,11 @@ const CoreControllerInfo* core_of(const Facts& facts, uint32_t pid) {
 }
 
 bool owns_protocol_listener(const Facts& facts, uint32_t pid) {
-  return std::any_of(
-      facts.proxy_candidates.assessments.begin(), facts.proxy_candidates.assessments.end(),
-      [&](const ProxyCandidateAssessment& a) {
-        return a.pid == pid && (a.protocol == "SOCKS5" || a.protocol == "HTTP CONNECT");
-      });
+  return std::any_of(facts.proxy_candidates.assessments.begin(),
+                     facts.proxy_candidates.assessments.end(),
+                     [&](const ProxyCandidateAssessment& a) {
+                       return a.pid == pid && a.protocol != ProxyProtocol::kNone;
+                     });
 }
 
 bool has_remote_socket(const Facts& facts, uint32_t pid) {

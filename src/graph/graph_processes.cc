@@ -35,7 +35,7 @@ void add_listener_rows(BuildContext& ctx, const std::string& card, uint32_t pid)
     std::string protocol;
     for (const auto& a : ctx.facts.proxy_candidates.assessments)
       if (a.pid == pid && a.port == l.local_port && a.host == l.local_address)
-        protocol = a.protocol;
+        protocol = protocol_text(a.protocol);
     ctx.b.add_item(card, B::make_item(fmt::format("listen-{}-{}", l.local_address, l.local_port),
                                       "listen", fmt::format("{}:{}", l.local_address, l.local_port),
                                       protocol.empty() ? "" : "OK",
@@ -434,8 +434,8 @@ void add_candidates(BuildContext& ctx) {
   for (const auto& c : ctx.facts.proxy_candidates.candidates) by_pid[c.pid].push_back(&c);
   for (const auto& [pid, list] : by_pid) {
     std::string id = fmt::format("candidate-{}", pid);
-    bool answered =
-        std::any_of(list.begin(), list.end(), [](const auto* c) { return !c->protocol.empty(); });
+    bool answered = std::any_of(list.begin(), list.end(),
+                                [](const auto* c) { return c->protocol != ProxyProtocol::kNone; });
     ctx.b.add_node(id, process_name(ctx.facts, pid),
                    fmt::format("proxy candidate · PID {} · collapsed by process", pid), "core",
                    answered ? "OK" : "WARN");
@@ -446,15 +446,16 @@ void add_candidates(BuildContext& ctx) {
     std::set<std::string> protocols;
     for (size_t i = 0; i < list.size() && i < kMaxEndpointRows; ++i) {
       const auto* c = list[i];
-      if (!c->protocol.empty()) protocols.insert(c->protocol);
-      ctx.b.add_item(
-          id,
-          B::make_item(
-              fmt::format("ep-{}-{}", c->host, c->port), "endpoint",
-              fmt::format("{}:{}", c->host, c->port), c->protocol.empty() ? "" : "OK",
-              fmt::format("{} · score {}",
-                          c->protocol.empty() ? "no proxy protocol answer" : c->protocol, c->score),
-              "addr"));
+      if (c->protocol != ProxyProtocol::kNone) protocols.emplace(protocol_text(c->protocol));
+      ctx.b.add_item(id, B::make_item(fmt::format("ep-{}-{}", c->host, c->port), "endpoint",
+                                      fmt::format("{}:{}", c->host, c->port),
+                                      c->protocol == ProxyProtocol::kNone ? "" : "OK",
+                                      fmt::format("{} · score {}",
+                                                  c->protocol == ProxyProtocol::kNone
+                                                      ? "no proxy protocol answer"
+                                                      : protocol_text(c->protocol),
+                                                  c->score),
+                                      "addr"));
     }
     if (list.size() > kMaxEndpointRows)
       ctx.b.add_item(

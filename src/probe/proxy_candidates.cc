@@ -284,7 +284,9 @@ ProxyCandidateAssessment score(const ListenerCandidate& c, const Verdicts& v) {
   a.signals = join(phrases, " + ");
   a.common_app = c.common_app;
   a.is_candidate = a.level == CandidateLevel::kCandidate;
-  a.protocol = v.socks5 ? "SOCKS5" : !v.connect.empty() ? "HTTP CONNECT" : "";
+  a.protocol = v.socks5             ? ProxyProtocol::kSocks5
+               : !v.connect.empty() ? ProxyProtocol::kHttpConnect
+                                    : ProxyProtocol::kNone;
   a.connect_verdict = v.connect;
   a.probed = v.probed;
   a.eligible = v.eligible;

@@ -196,7 +196,7 @@ std::string candidate_processes_table(const Facts& f) {
     for (const auto* a : list) {
       if (a->score > best->score) best = a;
       if (a->level == CandidateLevel::kCandidate) ++candidates;
-      if (!a->protocol.empty()) ++protocol;
+      if (a->protocol != ProxyProtocol::kNone) ++protocol;
       local_clients += a->live_local_clients;
       remote = std::max(remote, a->remote_established);
       common_app = common_app || a->common_app;

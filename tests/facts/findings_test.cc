@@ -142,7 +142,7 @@ TEST_F(Findings, ExplicitProxiesAreANoteNotAProblem) {
       a.port = s.local_port;
       a.pid = s.pid;
       a.process_name = s.local_port == 1080 ? "microsocks" : "v2ray";
-      a.protocol = "SOCKS5";
+      a.protocol = ProxyProtocol::kSocks5;
       l.facts.interception.protocol_proxy_listeners.push_back(a);
     }
   l.facts.interception.level = InterceptionLevel::kPossible;

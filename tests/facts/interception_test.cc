@@ -8,13 +8,13 @@ namespace corvale {
 namespace {
 
 ProxyCandidateAssessment listener(uint32_t pid, uint16_t port, CandidateLevel level,
-                                  std::string protocol = "") {
+                                  ProxyProtocol protocol = ProxyProtocol::kNone) {
   ProxyCandidateAssessment a;
   a.host = "127.0.0.1";
   a.pid = pid;
   a.port = port;
   a.level = level;
-  a.protocol = std::move(protocol);
+  a.protocol = protocol;
   return a;
 }
 
@@ -39,9 +39,10 @@ TEST(Interception, NothingFiresGivesNone) {
 
 TEST(Interception, OneSocksOwnerIsPossible) {
   Facts f;
-  f.proxy_candidates.assessments = {listener(500, 7890, CandidateLevel::kCandidate, "SOCKS5"),
-                                    listener(500, 7891, CandidateLevel::kCandidate, "SOCKS5"),
-                                    listener(600, 22, CandidateLevel::kInventory)};
+  f.proxy_candidates.assessments = {
+      listener(500, 7890, CandidateLevel::kCandidate, ProxyProtocol::kSocks5),
+      listener(500, 7891, CandidateLevel::kCandidate, ProxyProtocol::kSocks5),
+      listener(600, 22, CandidateLevel::kInventory)};
   auto r = assess_interception(f);
   EXPECT_DOUBLE_EQ(r.score, 4);
   EXPECT_EQ(r.level, InterceptionLevel::kPossible);
@@ -57,11 +58,12 @@ TEST(Interception, OneSocksOwnerIsPossible) {
 TEST(Interception, ListenerWeightIsCappedAtSix) {
   Facts f;
   f.proxy_candidates.assessments = {
-      listener(40, 1, CandidateLevel::kCandidate, "SOCKS5"),
-      listener(30, 2, CandidateLevel::kCandidate, "HTTP CONNECT"),
-      listener(20, 3, CandidateLevel::kCandidate, "SOCKS5"),
-      listener(10, 4, CandidateLevel::kCandidate, "HTTP CONNECT"),
-      listener(10, 5, CandidateLevel::kCandidate, "socks5")};  // not a detected protocol text
+      listener(40, 1, CandidateLevel::kCandidate, ProxyProtocol::kSocks5),
+      listener(30, 2, CandidateLevel::kCandidate, ProxyProtocol::kHttpConnect),
+      listener(20, 3, CandidateLevel::kCandidate, ProxyProtocol::kSocks5),
+      listener(10, 4, CandidateLevel::kCandidate, ProxyProtocol::kHttpConnect),
+      listener(10, 5, CandidateLevel::kCandidate,
+               ProxyProtocol::kNone)};  // answered no proxy protocol
   auto r = assess_interception(f);
   EXPECT_DOUBLE_EQ(r.score, 6);
   EXPECT_EQ(r.protocol_proxy_processes, (std::vector<uint32_t>{10, 20, 30, 40}));

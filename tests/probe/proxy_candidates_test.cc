@@ -80,7 +80,7 @@ TEST(ProxyCandidates, ClashAnsweringSocks5IsACandidate) {
   EXPECT_TRUE(a.is_candidate);
   EXPECT_EQ(a.signals,
             "SOCKS5 negotiation + known proxy/tunnel process identity + common proxy port (weak)");
-  EXPECT_EQ(a.protocol, "SOCKS5");
+  EXPECT_EQ(a.protocol, ProxyProtocol::kSocks5);
   EXPECT_TRUE(a.probed);
   EXPECT_TRUE(s.connect_calls.empty());  // SOCKS5 answered: no CONNECT probe
   ASSERT_EQ(r.candidates.size(), 1u);
@@ -116,7 +116,7 @@ TEST(ProxyCandidates, SilentUnknownOnCommonPortScoresNegative) {
   EXPECT_EQ(a.signals, "common proxy port (weak) + active proxy protocol probe negative");
   EXPECT_EQ(s.socks_calls, std::vector<uint16_t>{8080});
   EXPECT_EQ(s.connect_calls, std::vector<uint16_t>{8080});
-  EXPECT_EQ(a.protocol, "");
+  EXPECT_EQ(a.protocol, ProxyProtocol::kNone);
 }
 
 TEST(ProxyCandidates, EnvironmentProxyAnswering407IsACandidate) {
@@ -129,7 +129,7 @@ TEST(ProxyCandidates, EnvironmentProxyAnswering407IsACandidate) {
   const auto& a = find(r, 400, 31280);
   EXPECT_DOUBLE_EQ(a.score, 12);
   EXPECT_EQ(a.level, CandidateLevel::kCandidate);
-  EXPECT_EQ(a.protocol, "HTTP CONNECT");
+  EXPECT_EQ(a.protocol, ProxyProtocol::kHttpConnect);
   EXPECT_EQ(a.connect_verdict, "HTTP CONNECT / 407");
   EXPECT_EQ(a.signals,
             "HTTP CONNECT / 407 + explicit proxy policy references listener (HTTP_PROXY)");
@@ -370,10 +370,10 @@ TEST(ProxyCandidatesLive, RealProbesAgainstLoopbackPeers) {
     return std::nullopt;
   };
   auto r = assess_proxy_candidates(h.facts, h.details, fns);
-  EXPECT_EQ(find(r, 1, socks.port()).protocol, "SOCKS5");
-  EXPECT_EQ(find(r, 2, proxy.port()).protocol, "HTTP CONNECT");
+  EXPECT_EQ(find(r, 1, socks.port()).protocol, ProxyProtocol::kSocks5);
+  EXPECT_EQ(find(r, 2, proxy.port()).protocol, ProxyProtocol::kHttpConnect);
   EXPECT_EQ(find(r, 2, proxy.port()).level, CandidateLevel::kCandidate);
-  EXPECT_EQ(find(r, 3, web.port()).protocol, "");
+  EXPECT_EQ(find(r, 3, web.port()).protocol, ProxyProtocol::kNone);
 }
 
 }  // namespace
