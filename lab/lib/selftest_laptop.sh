@@ -276,6 +276,7 @@ assert b"online_ip" in o.open("http://10.0.0.55/cgi-bin/rad_user_info", timeout=
         refuse "resolved-silent: the stub gets no answer to pass on" probe dns 127.0.0.53 --expect-a 203.0.113.80
         ;;
     listeners)
+        expect "listeners: 127.0.0.1:7890 taken by the IPv4 socket" probe tcp 127.0.0.1 7890
         expect "listeners: 127.0.0.1:7891 taken by the dual-stack socket" probe tcp 127.0.0.1 7891
         expect "listeners: [::1]:7891 taken too" probe tcp ::1 7891
         refuse "listeners: [::1]:7890 refused (0.0.0.0 takes IPv4 only)" probe tcp ::1 7890

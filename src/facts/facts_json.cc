@@ -119,7 +119,10 @@ Json socket_json(const SocketEntry& s) {
           {"remote_address", s.remote_address},
           {"remote_port", s.remote_port},
           {"state", s.state},
-          {"pid", s.pid}};
+          {"pid", s.pid},
+          // local_address reads 0.0.0.0 for a socket on :: that takes IPv4
+          // too; without this a reader could not tell it takes IPv6 as well.
+          {"dual_stack", s.dual_stack}};
 }
 
 Json process_json(const ProcessInfo& p) {

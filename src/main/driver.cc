@@ -228,6 +228,8 @@ int run(int argc, char** argv) {
   if (!opts.error && !opts.help && !opts.version) {
     if (opts.json_path) opts.error = json_path_problem(*opts.json_path);
     if (!opts.error && opts.report_path) opts.error = report_path_problem(*opts.report_path);
+    if (!opts.error && opts.prometheus_path)
+      opts.error = prometheus_path_problem(*opts.prometheus_path);
   }
   if (opts.error) {
     std::fputs(usage_error_line(*opts.error).c_str(), stderr);

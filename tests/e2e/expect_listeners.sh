@@ -9,6 +9,12 @@ def cards(port):
 with c.group("the graph"):
     c.eq(["FAIL"], [n["status"] for n in cards(7890)], "[::1]:7890 refused: 0.0.0.0 takes IPv4 only")
     c.eq(["OK", "OK"], [n["status"] for n in cards(7891)], "localhost and 127.0.0.1 taken by the dual-stack socket")
+with c.group("--json tells the listeners apart"):
+    # Both read 0.0.0.0; only the flag says which one takes IPv6 too.
+    for port, dual in ((7890, False), (7891, True)):
+        l = listener(port)
+        c.ok(l and l["local_address"] == "0.0.0.0" and l.get("dual_stack") is dual,
+             "listener :%d dual_stack %s" % (port, dual), l)
 with c.group("the findings agree"):
     dead = [x for x in F["findings"] if x["code"] == "proxy-setting-dead"]
     c.eq(1, len(dead), "one dead proxy setting")
