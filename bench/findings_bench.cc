@@ -51,8 +51,8 @@ Facts many_host() {
     a.host = "127.0.0.1";
     a.port = port;
     a.pid = 40;
-    a.protocol = i % 2 ? "HTTP CONNECT" : "SOCKS5";
-    a.level = "candidate";
+    a.protocol = i % 2 ? ProxyProtocol::kHttpConnect : ProxyProtocol::kSocks5;
+    a.level = CandidateLevel::kCandidate;
     f.proxy_candidates.assessments.push_back(a);
     if (i < 108) f.interception.protocol_proxy_listeners.push_back(a);
   }
@@ -60,7 +60,7 @@ Facts many_host() {
   f.proxy_settings.endpoints = {{"HTTP_PROXY", "127.0.0.1", "http", 20001},
                                 {"ALL_PROXY", "127.0.0.1", "socks5", 20000},
                                 {"https_proxy", "127.0.0.1", "http", 7890}};
-  f.interception.level = "POSSIBLE";
+  f.interception.level = f.interception.effective = InterceptionLevel::kPossible;
   f.interception.score = 6;
   f.interception.signals = {"proxy protocol detected on local listener owner process(es)"};
   return f;
@@ -71,23 +71,31 @@ Facts busy_tunnel_host() {
   f.adapters.push_back(adapter("tun0", 4, kIfTypeTunnel, true));
   f.routes.insert(f.routes.begin(), {"0.0.0.0", "", 4, 10, kFamilyV4, 0});
   f.egress_v4 = RouteLookup{4, std::nullopt, "198.18.0.1", kFamilyV4};
-  f.assessments_by_index[4].verdict = "Tunnel";
+  f.assessments_by_index[4].verdict = AdapterVerdict::kTunnel;
   f.assessments_by_index[4].confidence = 0.98;
   f.processes_by_pid[3] = {3, "mihomo", "/usr/bin/mihomo", "mihomo -d /etc/mihomo"};
   f.proxy_processes = {f.processes_by_pid[3]};
   CoreControllerInfo core;
   core.pid = 3;
   core.process_name = "mihomo";
-  for (int i = 0; i < 500; ++i)
-    core.connections.push_back(
-        "{\"id\":\"" + std::to_string(i) +
-        "\",\"metadata\":{\"network\":\"tcp\",\"type\":\"HTTP\",\"sourceIP\":\"127.0.0.1\","
-        "\"destinationIP\":\"203.0.113.80\",\"sourcePort\":\"" +
-        std::to_string(40000 + i) + "\",\"destinationPort\":\"443\",\"host\":\"example.org\"," +
-        "\"process\":\"app" + std::to_string(i % 12) + "\",\"processPath\":\"/usr/bin/app\"}," +
-        "\"upload\":517,\"download\":0,\"chains\":[\"hk-01\",\"Proxy\"]}");
+  for (int i = 0; i < 500; ++i) {
+    CoreConnection c;
+    c.id = std::to_string(i);
+    c.network = "tcp";
+    c.inbound_type = "HTTP";
+    c.source_ip = "127.0.0.1";
+    c.destination_ip = "203.0.113.80";
+    c.source_port = static_cast<uint16_t>(40000 + i);
+    c.destination_port = 443;
+    c.host = "example.org";
+    c.process = "app" + std::to_string(i % 12);
+    c.process_path = "/usr/bin/app";
+    c.upload = 517;
+    c.chains = {"hk-01", "Proxy"};
+    core.connections.push_back(std::move(c));
+  }
   f.core_infos = {core};
-  f.interception.level = "VISIBLE-TUNNEL";
+  f.interception.level = f.interception.effective = InterceptionLevel::kVisibleTunnel;
   return f;
 }
 
@@ -95,13 +103,13 @@ void BM_DiagnoseMany(benchmark::State& state) {
   Facts f = many_host();
   ResolverResults dns = {{"10.0.32.32", {"203.0.113.80", 1, true}},
                          {"10.0.32.33", {"203.0.113.80", 1, true}}};
-  for (auto _ : state) benchmark::DoNotOptimize(diagnose(f, "POSSIBLE", dns));
+  for (auto _ : state) benchmark::DoNotOptimize(diagnose(f, dns));
 }
 BENCHMARK(BM_DiagnoseMany)->Unit(benchmark::kMicrosecond);
 
 void BM_DiagnoseTunnelWith500Connections(benchmark::State& state) {
   Facts f = busy_tunnel_host();
-  for (auto _ : state) benchmark::DoNotOptimize(diagnose(f, "VISIBLE-TUNNEL", {}));
+  for (auto _ : state) benchmark::DoNotOptimize(diagnose(f, {}));
 }
 BENCHMARK(BM_DiagnoseTunnelWith500Connections)->Unit(benchmark::kMicrosecond);
 

@@ -29,7 +29,9 @@ Facts busy_host() {
     f.local_addresses.insert(v4);
     f.adapters.push_back(a);
     AdapterAssessment as;
-    as.verdict = i == 3 ? "Tunnel" : i == 0 ? "Other" : "Carrier";
+    as.verdict = i == 3   ? AdapterVerdict::kTunnel
+                 : i == 0 ? AdapterVerdict::kOther
+                          : AdapterVerdict::kCarrier;
     as.confidence = 0.9;
     f.assessments_by_index[a.if_index] = as;
   }
@@ -53,8 +55,8 @@ Facts busy_host() {
     a.port = port;
     a.pid = 100;
     a.process_name = "xray";
-    a.level = "candidate";
-    a.protocol = port % 2 == 0 ? "SOCKS5" : "HTTP CONNECT";
+    a.level = CandidateLevel::kCandidate;
+    a.protocol = port % 2 == 0 ? ProxyProtocol::kSocks5 : ProxyProtocol::kHttpConnect;
     a.score = 12.5;
     f.proxy_candidates.assessments.push_back(a);
     f.proxy_candidates.candidates.push_back(a);
@@ -63,7 +65,7 @@ Facts busy_host() {
     f.tcp_sockets.push_back({i % 2 ? "10.2.0.10" : "198.18.0.1", static_cast<uint16_t>(30000 + i),
                              fmt::format("203.0.113.{}", i % 250), 443, kTcpEstablished,
                              static_cast<uint32_t>(100 + i % 300)});
-  f.interception.level = "LIKELY";
+  f.interception.level = InterceptionLevel::kLikely;
   f.interception.confidence = 0.66;
   for (int i = 0; i < 10; ++i) f.interception.signals.push_back(fmt::format("signal {}", i));
   return f;

@@ -52,7 +52,8 @@ std::string pingable_gateway(const RouteEntry& route) {
 bool is_tunnel_interface(const Facts& facts, uint32_t if_index) {
   auto it = facts.assessments_by_index.find(if_index);
   if (it == facts.assessments_by_index.end()) return false;
-  return it->second.verdict == "Tunnel" || it->second.verdict == "SuspectedTunnel";
+  return it->second.verdict == AdapterVerdict::kTunnel ||
+         it->second.verdict == AdapterVerdict::kSuspectedTunnel;
 }
 
 bool has_conventional_gateway(const RouteEntry& route) {
@@ -185,27 +186,27 @@ AdapterAssessment assess_adapter(const Adapter& adapter,
 
   double confidence = 0;
   if (t >= 7 && t > c + 1.5) {
-    a.verdict = "Tunnel";
+    a.verdict = AdapterVerdict::kTunnel;
     confidence = std::min(0.74 + 0.02 * t, 0.98);
   } else if (a.has_default_route && t >= 4 && t >= c) {
-    a.verdict = "SuspectedTunnel";
+    a.verdict = AdapterVerdict::kSuspectedTunnel;
     confidence = std::min(0.5 + 0.035 * t, 0.79);
   } else if (!a.has_default_route) {
     // An adapter without a default route carries no traffic out of the host,
     // however physical it is (an idle Wi-Fi card is not a carrier).
-    a.verdict = "Other";
+    a.verdict = AdapterVerdict::kOther;
     confidence = 0.35;
   } else if (c >= 5 && t < c) {
-    a.verdict = "Carrier";
+    a.verdict = AdapterVerdict::kCarrier;
     confidence = std::min(0.68 + 0.025 * c, 0.98);
   } else if (a.is_virtual) {
-    a.verdict = "AmbiguousRoute";
+    a.verdict = AdapterVerdict::kAmbiguousRoute;
     confidence = 0.45;
   } else if (is_wired_or_wireless(media)) {
-    a.verdict = "Carrier";
+    a.verdict = AdapterVerdict::kCarrier;
     confidence = 0.68;
   } else {
-    a.verdict = "AmbiguousRoute";
+    a.verdict = AdapterVerdict::kAmbiguousRoute;
     confidence = 0.45;
   }
   a.confidence = round2(confidence);

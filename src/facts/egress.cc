@@ -67,7 +67,8 @@ std::vector<PhysicalCandidate> physical_candidates(const Facts& facts) {
                                   [&](const Adapter& a) { return a.if_index == r.if_index; });
       if (adapter == facts.adapters.end() || !adapter->is_up) continue;
       auto assessment = facts.assessments_by_index.find(r.if_index);
-      if (assessment == facts.assessments_by_index.end() || assessment->second.verdict != "Carrier")
+      if (assessment == facts.assessments_by_index.end() ||
+          assessment->second.verdict != AdapterVerdict::kCarrier)
         continue;
       PhysicalCandidate c;
       c.if_index = r.if_index;

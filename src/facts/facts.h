@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "facts/verdicts.h"
+
 namespace corvale {
 
 inline constexpr uint16_t kFamilyV4 = 2;
@@ -95,7 +97,7 @@ struct DeviceRecord {
 };
 
 struct AdapterAssessment {
-  std::string verdict;  // Tunnel, SuspectedTunnel, Carrier, AmbiguousRoute, Other
+  AdapterVerdict verdict = AdapterVerdict::kUnassessed;
   double confidence = 0;
   double tunnel_score = 0;
   double carrier_score = 0;
@@ -251,6 +253,39 @@ struct ProxyEntry {
   std::string name, type, server, port;
 };
 
+/// One element of a core's /connections list, read once where the controller
+/// answers. Field names follow the controller's own keys; ports are numbers
+/// here although mihomo sends them as text.
+struct CoreConnection {
+  std::string id;
+  std::string network;       // metadata.network: "tcp", "udp"
+  std::string inbound_type;  // metadata.type: "Tun", "Mixed", "HTTP", "Socks5", "Redir", "TProxy"
+  std::string source_ip;
+  uint16_t source_port = 0;
+  std::string destination_ip;
+  uint16_t destination_port = 0;
+  std::string inbound_ip;
+  uint16_t inbound_port = 0;
+  std::string inbound_name;
+  std::string inbound_user;
+  std::string host;
+  std::string dns_mode;
+  uint32_t uid = 0;
+  std::string process;  // mihomo's "process", older clash cores' "processName"
+  std::string process_path;
+  std::string special_proxy;
+  std::string special_rules;
+  std::string remote_destination;
+  std::string sniff_host;
+  uint64_t upload = 0;
+  uint64_t download = 0;
+  std::string start;
+  std::vector<std::string> chains;
+  std::string rule;
+  std::string rule_payload;
+  bool operator==(const CoreConnection&) const = default;
+};
+
 /// What one proxy core's controller told us. Never holds the core's secret:
 /// it is read at run time and only sent in the request header.
 struct CoreControllerInfo {
@@ -268,7 +303,7 @@ struct CoreControllerInfo {
   std::vector<std::string> skipped_endpoints;  // not on this host: never queried
   std::optional<std::string> selected_controller;
   std::string version;
-  std::vector<std::string> connections;  // each element as compact JSON text
+  std::vector<CoreConnection> connections;
 };
 
 /// One examined local listening endpoint with its evidence.
@@ -298,11 +333,11 @@ struct ProxyCandidateAssessment {
   uint32_t remote_established = 0;
   uint32_t live_local_clients = 0;
   double score = 0;
-  std::string level;    // candidate, investigate, inventory
+  CandidateLevel level = CandidateLevel::kInventory;
   std::string signals;  // phrases joined with " + "
   bool common_app = false;
   bool is_candidate = false;
-  std::string protocol;  // "SOCKS5", "HTTP CONNECT" or empty
+  ProxyProtocol protocol = ProxyProtocol::kNone;
   std::string connect_verdict;
   bool probed = false;
   bool eligible = false;
@@ -310,13 +345,18 @@ struct ProxyCandidateAssessment {
 
 struct ProxyCandidates {
   std::vector<ProxyCandidateAssessment> assessments;  // by pid, then port
-  std::vector<ProxyCandidateAssessment> candidates;   // level "candidate"
+  std::vector<ProxyCandidateAssessment> candidates;   // level kCandidate
 };
 
 struct InterceptionAssessment {
   double score = 0;
-  std::string level = "NONE";
+  InterceptionLevel level = InterceptionLevel::kNone;
   double confidence = 0.2;
+  // Decided from the facts before anything is drawn (decide_interception):
+  // whether explicit proxy settings explain the evidence, and so the level
+  // the report, the findings and the JSON show.
+  ExplicitPolicy explicit_policy = ExplicitPolicy::kNoLocalListener;
+  InterceptionLevel effective = InterceptionLevel::kNone;
   std::vector<std::string> signals;
   std::vector<ProxyCandidateAssessment> protocol_proxy_listeners;
   std::vector<uint32_t> protocol_proxy_processes;

@@ -95,7 +95,7 @@ Json device_json(const DeviceRecord& d) {
 }
 
 Json assessment_json(const AdapterAssessment& a) {
-  return {{"verdict", a.verdict},
+  return {{"verdict", verdict_text(a.verdict)},
           {"confidence", a.confidence},
           {"tunnel_score", a.tunnel_score},
           {"carrier_score", a.carrier_score},
@@ -170,11 +170,11 @@ Json candidate_json(const ProxyCandidateAssessment& a) {
           {"remote_established", a.remote_established},
           {"live_local_clients", a.live_local_clients},
           {"score", a.score},
-          {"level", a.level},
+          {"level", level_text(a.level)},
           {"signals", a.signals},
           {"common_app", a.common_app},
           {"is_candidate", a.is_candidate},
-          {"protocol", a.protocol},
+          {"protocol", protocol_text(a.protocol)},
           {"connect_verdict", a.connect_verdict},
           {"probed", a.probed},
           {"eligible", a.eligible}};
@@ -184,11 +184,36 @@ Json proxy_entry_json(const ProxyEntry& p) {
   return {{"name", p.name}, {"type", p.type}, {"server", p.server}, {"port", p.port}};
 }
 
-// A connection object from the controller, kept as JSON when it parses.
-Json connection_json(const std::string& text) {
-  Json j = Json::parse(text, nullptr, false);
-  if (j.is_discarded()) return text;
-  return j;
+// A connection in the controller's own shape: its keys in alphabetical
+// order, ports as text, as mihomo writes them.
+Json connection_json(const CoreConnection& c) {
+  Json metadata = {{"destinationIP", c.destination_ip},
+                   {"destinationPort", std::to_string(c.destination_port)},
+                   {"dnsMode", c.dns_mode},
+                   {"host", c.host},
+                   {"inboundIP", c.inbound_ip},
+                   {"inboundName", c.inbound_name},
+                   {"inboundPort", std::to_string(c.inbound_port)},
+                   {"inboundUser", c.inbound_user},
+                   {"network", c.network},
+                   {"process", c.process},
+                   {"processPath", c.process_path},
+                   {"remoteDestination", c.remote_destination},
+                   {"sniffHost", c.sniff_host},
+                   {"sourceIP", c.source_ip},
+                   {"sourcePort", std::to_string(c.source_port)},
+                   {"specialProxy", c.special_proxy},
+                   {"specialRules", c.special_rules},
+                   {"type", c.inbound_type},
+                   {"uid", c.uid}};
+  return {{"chains", strings(c.chains)},
+          {"download", c.download},
+          {"id", c.id},
+          {"metadata", std::move(metadata)},
+          {"rule", c.rule},
+          {"rulePayload", c.rule_payload},
+          {"start", c.start},
+          {"upload", c.upload}};
 }
 
 Json core_info_json(const CoreControllerInfo& c) {
@@ -269,7 +294,7 @@ Json gateway_probe_json(const GatewayProbe& g) {
 
 Json interception_json(const InterceptionAssessment& i) {
   return {{"score", i.score},
-          {"level", i.level},
+          {"level", level_text(i.level)},
           {"confidence", i.confidence},
           {"signals", strings(i.signals)},
           {"protocol_proxy_listeners", array_of(i.protocol_proxy_listeners, candidate_json)},
@@ -306,8 +331,7 @@ Json finding_json(const Finding& x) {
 
 }  // namespace
 
-std::string facts_to_json(const Facts& f, const std::string& interception_level,
-                          const std::vector<Finding>& findings) {
+std::string facts_to_json(const Facts& f, const std::vector<Finding>& findings) {
   try {
     Json j;
     j["corvale_version"] = std::string(kVersion);
@@ -355,7 +379,7 @@ std::string facts_to_json(const Facts& f, const std::string& interception_level,
     j["interception"] = interception_json(f.interception);
     // The level after the graph's own evidence, which can differ from the
     // host-level assessment above.
-    j["interception_level"] = interception_level;
+    j["interception_level"] = level_text(f.interception.effective);
     j["findings"] = array_of(findings, finding_json);
     j["physical_candidates"] = array_of(f.physical_candidates, physical_candidate_json);
     j["physical_gateway_v4"] = optional_of(f.physical_gateway_v4);

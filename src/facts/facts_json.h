@@ -12,8 +12,7 @@ namespace corvale {
 /// Holds no secret: no controller secret, no configuration lines (only their
 /// count), credentials removed from proxy texts and URLs, and values of
 /// secret-like options masked in command lines. Never throws.
-/// `findings` go under "findings", after the interception level.
-std::string facts_to_json(const Facts& facts, const std::string& interception_level,
-                          const std::vector<Finding>& findings = {});
+/// `findings` go under "findings", after the effective interception level.
+std::string facts_to_json(const Facts& facts, const std::vector<Finding>& findings = {});
 
 }  // namespace corvale

@@ -151,9 +151,7 @@ std::vector<std::string> resolver_evidence(const Context& c) {
   return ev;
 }
 
-std::string effective_level(const Context& c) {
-  return c.level.empty() ? c.f.interception.level : std::string(c.level);
-}
+InterceptionLevel effective_level(const Context& c) { return c.f.interception.effective; }
 
 }  // namespace diagnosis
 
@@ -209,9 +207,8 @@ std::string_view severity_text(Severity severity) {
   return "OK";
 }
 
-std::vector<Finding> diagnose(const Facts& facts, std::string_view interception_level,
-                              const ResolverResults& resolvers) {
-  Context c{facts, interception_level, resolvers, {}};
+std::vector<Finding> diagnose(const Facts& facts, const ResolverResults& resolvers) {
+  Context c{facts, resolvers, {}};
   for (const Rule& rule : kRules) {
     std::optional<Draft> d = rule.check(c);
     if (!d) continue;

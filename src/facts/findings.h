@@ -29,9 +29,8 @@ using ResolverResults = std::map<std::string, DnsProbeResult>;
 
 /// Every rule that holds, most severe first (rules of one severity in table
 /// order); exactly one "all-clear" finding when no rule finds a problem or a
-/// warning. `interception_level` is the graph's effective level (empty: the
-/// host-level one).
-std::vector<Finding> diagnose(const Facts& facts, std::string_view interception_level,
-                              const ResolverResults& resolvers);
+/// warning. The interception rules read the effective level
+/// (`interception.effective`, see decide_interception).
+std::vector<Finding> diagnose(const Facts& facts, const ResolverResults& resolvers);
 
 }  // namespace corvale

@@ -150,14 +150,14 @@ std::optional<Draft> all_clear(const Context& c) {
   std::string text = "No problem found";
   if (!parts.empty())
     text += fmt::format(": {} answer{}", list_text(parts), parts.size() > 1 ? "" : "s");
-  if (effective_level(c) == "NONE") text += "; no interception";
+  if (effective_level(c) == InterceptionLevel::kNone) text += "; no interception";
   Draft d;
   d.text = text + ".";
   for (const auto& g : f.gateway_probes) d.evidence.push_back(gateway_evidence(f, g));
   for (const auto& e : resolver_evidence(c)) d.evidence.push_back(e);
   d.evidence.push_back(internet_evidence(f, kFamilyV4));
   d.evidence.push_back(internet_evidence(f, kFamilyV6));
-  d.evidence.push_back(fmt::format("interception level: {}", effective_level(c)));
+  d.evidence.push_back(fmt::format("interception level: {}", level_text(effective_level(c))));
   return d;
 }
 

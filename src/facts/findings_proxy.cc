@@ -27,8 +27,8 @@ bool is_kernel_tunnel_name(std::string_view name) {
 // The applications a proxy core's controller lists among its connections.
 std::vector<std::string> captured_apps(const CoreControllerInfo& core) {
   std::set<std::string> apps;
-  for (const auto& text : core.connections) {
-    auto runtime = runtime_process_of(text);
+  for (const auto& conn : core.connections) {
+    auto runtime = runtime_process_of(conn);
     if (!runtime) continue;
     std::string name = runtime->process_name;
     if (name.empty()) name = std::string(file_name(runtime->process_path));
@@ -46,25 +46,26 @@ bool stale_tunnel_holds_route(const Facts& f) {
   return t && !any_core_runs(f) && !is_kernel_tunnel_name(t->name);
 }
 
-std::optional<Draft> interception_at(const Context& c, std::string_view level) {
+std::optional<Draft> interception_at(const Context& c, InterceptionLevel level) {
   if (effective_level(c) != level) return std::nullopt;
   const InterceptionAssessment& i = c.f.interception;
   std::vector<std::string> spots;
   for (const auto& l : i.protocol_proxy_listeners) {
     std::string name = process_name(c.f, l.pid).value_or("");
     if (name.empty()) name = l.process_name;
-    spots.push_back(fmt::format("{} ({}, {})", endpoint_text(l.host, l.port), name, l.protocol));
+    spots.push_back(
+        fmt::format("{} ({}, {})", endpoint_text(l.host, l.port), name, protocol_text(l.protocol)));
   }
   Draft d;
   std::string signals;
   for (size_t k = 0; k < i.signals.size() && k < 2; ++k) signals += (k ? "; " : "") + i.signals[k];
-  d.text =
-      spots.empty()
-          ? fmt::format("Traffic interception is {} (score {:g}): {}.", level, i.score, signals)
-          : fmt::format(
-                "Traffic interception is {} (score {:g}): local proxies answer on {}; "
-                "programs set to use them send their traffic there.",
-                level, i.score, join(spots, ", "));
+  d.text = spots.empty()
+               ? fmt::format("Traffic interception is {} (score {:g}): {}.", level_text(level),
+                             i.score, signals)
+               : fmt::format(
+                     "Traffic interception is {} (score {:g}): local proxies answer on {}; "
+                     "programs set to use them send their traffic there.",
+                     level_text(level), i.score, join(spots, ", "));
   d.evidence = i.signals;
   return d;
 }
@@ -89,7 +90,8 @@ std::optional<Draft> stale_tunnel(const Context& c) {
           ? ""
           : fmt::format(" and DNS still points at its resolver {}", join(fake_dns, ", ")),
       leftover_route_removal(f, *t), fake_dns.empty() ? "" : " and restore /etc/resolv.conf");
-  d.evidence = {fmt::format("IPv4 egress: {} ({}{})", t->name, a ? a->verdict : "Tunnel",
+  d.evidence = {fmt::format("IPv4 egress: {} ({}{})", t->name,
+                            verdict_text(a ? a->verdict : AdapterVerdict::kTunnel),
                             a ? fmt::format(", {:.2f}", a->confidence) : ""),
                 "proxy/VPN processes and services: none", internet_evidence(f, kFamilyV4)};
   for (const auto& s : fake_dns) d.evidence.push_back(fmt::format("DNS server {} (fake-IP)", s));
@@ -147,8 +149,8 @@ std::optional<Draft> tunnel_default_route(const Context& c) {
                     : fmt::format("; the proxy core reports {}'s connections", list_text(apps));
   Draft d;
   d.text = fmt::format("All IPv4 traffic goes through {} ({}{}), {}{}.", t->name,
-                       a ? a->verdict : "Tunnel", a ? fmt::format(", {:.2f}", a->confidence) : "",
-                       owner, apps_text);
+                       verdict_text(a ? a->verdict : AdapterVerdict::kTunnel),
+                       a ? fmt::format(", {:.2f}", a->confidence) : "", owner, apps_text);
   d.evidence = {fmt::format("IPv4 egress: {}", t->name)};
   if (a)
     for (const auto& r : a->reasons) d.evidence.push_back(fmt::format("{}: {}", t->name, r));
@@ -188,17 +190,19 @@ std::optional<Draft> proxy_setting_dead(const Context& c) {
   return d;
 }
 
-std::optional<Draft> interception_likely(const Context& c) { return interception_at(c, "LIKELY"); }
+std::optional<Draft> interception_likely(const Context& c) {
+  return interception_at(c, InterceptionLevel::kLikely);
+}
 
 std::optional<Draft> interception_possible(const Context& c) {
-  return interception_at(c, "POSSIBLE");
+  return interception_at(c, InterceptionLevel::kPossible);
 }
 
 // The graph found that the local proxies carry only the traffic of programs
 // told to use them.
 std::optional<Draft> explicit_proxy(const Context& c) {
   const Facts& f = c.f;
-  if (effective_level(c) != "EXPLICIT-PROXY") return std::nullopt;
+  if (effective_level(c) != InterceptionLevel::kExplicitProxy) return std::nullopt;
   std::vector<std::string> sources, targets;
   for (const auto& e : f.proxy_settings.endpoints) {
     if (!is_program_setting(e.source) || !accepting_listener(f, e.host, e.port)) continue;

@@ -25,7 +25,6 @@ struct Draft {
 
 struct Context {
   const Facts& f;
-  std::string_view level;
   const ResolverResults& resolvers;
   std::vector<Finding> found;  // in table order so far
 
@@ -67,7 +66,7 @@ std::vector<std::string> configured_resolvers(const Facts& f);
 // Configured resolvers (not loopback: their own rule) with an answer on record.
 std::vector<std::pair<std::string, bool>> probed_resolvers(const Context& c);
 std::vector<std::string> resolver_evidence(const Context& c);
-std::string effective_level(const Context& c);
+InterceptionLevel effective_level(const Context& c);
 
 std::optional<Draft> no_link_up(const Context& c);
 std::optional<Draft> no_default_route(const Context& c);

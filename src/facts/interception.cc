@@ -2,6 +2,11 @@
 
 #include <algorithm>
 
+#include "facts/adapter_assessment.h"
+#include "facts/lookup.h"
+#include "util/ip.h"
+#include "util/text.h"
+
 namespace corvale {
 namespace {
 
@@ -22,11 +27,11 @@ InterceptionAssessment assess_interception(const Facts& facts) {
   }
 
   double score = 0;
-  if (selected && selected->verdict == "SuspectedTunnel") {
+  if (selected && selected->verdict == AdapterVerdict::kSuspectedTunnel) {
     score = 4;
     r.signals.push_back(
         "selected default-route adapter is tunnel-like but not conclusively identified");
-  } else if (selected && selected->verdict == "Tunnel") {
+  } else if (selected && selected->verdict == AdapterVerdict::kTunnel) {
     r.signals.push_back("selected default-route adapter is an identified tunnel");
   }
 
@@ -34,11 +39,11 @@ InterceptionAssessment assess_interception(const Facts& facts) {
   // plain inventory.
   std::vector<uint32_t> protocol_pids, proxy_like_pids;
   for (const auto& a : facts.proxy_candidates.assessments) {
-    if (a.protocol == "SOCKS5" || a.protocol == "HTTP CONNECT") {
+    if (a.protocol != ProxyProtocol::kNone) {
       r.protocol_proxy_listeners.push_back(a);
       protocol_pids.push_back(a.pid);
     }
-    if (a.level == "candidate" || a.level == "investigate") proxy_like_pids.push_back(a.pid);
+    if (is_proxy_like(a.level)) proxy_like_pids.push_back(a.pid);
   }
   r.protocol_proxy_processes = sorted_unique(std::move(protocol_pids));
   r.proxy_like_processes = sorted_unique(std::move(proxy_like_pids));
@@ -66,20 +71,44 @@ InterceptionAssessment assess_interception(const Facts& facts) {
   }
 
   r.score = score;
-  if (selected && selected->verdict == "Tunnel") {
-    r.level = "VISIBLE-TUNNEL";
+  if (selected && selected->verdict == AdapterVerdict::kTunnel) {
+    r.level = InterceptionLevel::kVisibleTunnel;
     r.confidence = 1.0;
   } else if (score >= 8) {
-    r.level = "LIKELY";
+    r.level = InterceptionLevel::kLikely;
     r.confidence = 0.86;
   } else if (score >= 4) {
-    r.level = "POSSIBLE";
+    r.level = InterceptionLevel::kPossible;
     r.confidence = 0.58;
   } else {
-    r.level = "NONE";
+    r.level = InterceptionLevel::kNone;
     r.confidence = 0.2;
   }
   return r;
+}
+
+ExplicitPolicy explicit_policy_of(const Facts& facts) {
+  // The same endpoints and the same listener rule the graph's policy cards use.
+  bool listened = std::any_of(facts.proxy_settings.endpoints.begin(),
+                              facts.proxy_settings.endpoints.end(), [&](const ProxyEndpoint& e) {
+                                return is_local_host(facts, e.host) &&
+                                       accepting_listener(facts, e.host, e.port);
+                              });
+  if (!listened) return ExplicitPolicy::kNoLocalListener;
+  for (const auto& a : facts.adapters)
+    if (a.is_up && is_tunnel_interface(facts, a.if_index)) return ExplicitPolicy::kTunnelCarries;
+  for (const auto& c : facts.core_infos)
+    if (!c.connections.empty()) return ExplicitPolicy::kTunnelCarries;
+  return ExplicitPolicy::kAttributed;
+}
+
+void decide_interception(Facts& facts) {
+  InterceptionAssessment& i = facts.interception;
+  i.explicit_policy = explicit_policy_of(facts);
+  i.effective =
+      i.level != InterceptionLevel::kNone && i.explicit_policy == ExplicitPolicy::kAttributed
+          ? InterceptionLevel::kExplicitProxy
+          : i.level;
 }
 
 }  // namespace corvale

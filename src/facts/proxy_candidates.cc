@@ -296,12 +296,16 @@ ProxyCandidateAssessment score_candidate(const ListenerCandidate& c, const Probe
   a.process_name = c.process_name;
   a.remote_established = c.remote_established;
   a.live_local_clients = c.live_local_clients;
-  a.level = total >= 4 ? "candidate" : total >= 2 ? "investigate" : "inventory";
+  a.level = total >= 4   ? CandidateLevel::kCandidate
+            : total >= 2 ? CandidateLevel::kInvestigate
+                         : CandidateLevel::kInventory;
   a.score = round2(total);
   a.signals = join(phrases, " + ");
   a.common_app = c.common_app;
-  a.is_candidate = a.level == "candidate";
-  a.protocol = v.socks5 ? "SOCKS5" : !v.connect.empty() ? "HTTP CONNECT" : "";
+  a.is_candidate = a.level == CandidateLevel::kCandidate;
+  a.protocol = v.socks5             ? ProxyProtocol::kSocks5
+               : !v.connect.empty() ? ProxyProtocol::kHttpConnect
+                                    : ProxyProtocol::kNone;
   a.connect_verdict = v.connect;
   a.probed = v.probed;
   a.eligible = e.eligible;
@@ -327,7 +331,7 @@ std::vector<uint32_t> proxy_core_pids(const Facts& facts, const ProcessDetails& 
   std::vector<uint32_t> pids;
   for (const auto& p : facts.proxy_processes) pids.push_back(p.pid);
   for (const auto& a : facts.proxy_candidates.assessments)
-    if (a.level == "candidate" || a.level == "investigate") pids.push_back(a.pid);
+    if (is_proxy_like(a.level)) pids.push_back(a.pid);
   std::sort(pids.begin(), pids.end());
   pids.erase(std::unique(pids.begin(), pids.end()), pids.end());
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "facts/facts.h"
+
 namespace corvale {
 
 /// What a runtime controller says about one connection's process.
@@ -16,8 +18,11 @@ struct RuntimeProcess {
   uint16_t source_port = 0;
 };
 
-/// Reads "metadata" of one connection (compact JSON); absent when unusable.
-std::optional<RuntimeProcess> runtime_process_of(std::string_view connection_json);
+/// The process one connection names; absent when it names none.
+std::optional<RuntimeProcess> runtime_process_of(const CoreConnection& conn);
+
+/// "{rule}:{rulePayload} -> {chain}" for one connection, chains joined by " / ".
+std::string connection_summary(const CoreConnection& conn);
 
 /// The file name after the last separator; the controller of a Linux core
 /// reports "/usr/bin/x", one on the other desktop platform "C:\…\x.exe".

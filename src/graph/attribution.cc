@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <map>
-#include <nlohmann/json.hpp>
 
 #include "facts/proxy_candidates.h"
-#include "mihomo/controller.h"
 #include "util/regex.h"
 #include "util/text.h"
 
@@ -43,11 +41,11 @@ const CoreControllerInfo* core_of(const Facts& facts, uint32_t pid) {
 }
 
 bool owns_protocol_listener(const Facts& facts, uint32_t pid) {
-  return std::any_of(
-      facts.proxy_candidates.assessments.begin(), facts.proxy_candidates.assessments.end(),
-      [&](const ProxyCandidateAssessment& a) {
-        return a.pid == pid && (a.protocol == "SOCKS5" || a.protocol == "HTTP CONNECT");
-      });
+  return std::any_of(facts.proxy_candidates.assessments.begin(),
+                     facts.proxy_candidates.assessments.end(),
+                     [&](const ProxyCandidateAssessment& a) {
+                       return a.pid == pid && a.protocol != ProxyProtocol::kNone;
+                     });
 }
 
 bool has_remote_socket(const Facts& facts, uint32_t pid) {
@@ -160,8 +158,8 @@ std::vector<CapturedProcess> captured_processes(const CoreControllerInfo& core,
 
   std::vector<CapturedProcess> out;
   std::map<uint32_t, size_t> by_pid;
-  for (const std::string& text : core.connections) {
-    auto runtime = runtime_process_of(text);
+  for (const CoreConnection& conn : core.connections) {
+    auto runtime = runtime_process_of(conn);
     if (!runtime) continue;
     // The strongest rule over every local process; among equals the owner
     // of the connection's source port, else the lowest PID.
@@ -180,9 +178,7 @@ std::vector<CapturedProcess> captured_processes(const CoreControllerInfo& core,
       }
     }
     if (!best) continue;
-    std::string flow;
-    auto conn = nlohmann::json::parse(text, nullptr, false);
-    if (!conn.is_discarded()) flow = decode_utf8_lossy(connection_summary(conn));
+    std::string flow = decode_utf8_lossy(connection_summary(conn));
     auto [slot, inserted] = by_pid.try_emplace(best->pid, out.size());
     if (inserted)
       out.push_back(CapturedProcess{*best, {}, best_match.confidence, best_match.reason});

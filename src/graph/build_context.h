@@ -52,7 +52,6 @@ struct BuildContext {
   const GraphHooks& hooks;
   ProbeOnMiss<PingResult> pings;
   ProbeOnMiss<DnsProbeResult> dns;
-  size_t explicit_policy_relations = 0;
   // Cards of processes drawn as proxy cores or listener owners, by PID.
   std::map<uint32_t, std::string> process_cards;
   std::vector<OwnerCandidate> tunnel_owners;
@@ -84,9 +83,6 @@ void add_process_relations(BuildContext& ctx);
 void add_capture_trace(BuildContext& ctx, const std::string& card, uint32_t core_pid, int64_t depth,
                        std::map<uint32_t, int64_t>& seen_on_path);
 void add_interception(BuildContext& ctx);
-/// Explicit proxy policy explains the interception evidence: a configured
-/// local proxy's listener owner was resolved and no tunnel carries traffic.
-bool explicit_policy_attributed(const BuildContext& ctx);
 void add_candidates(BuildContext& ctx);
 void add_campus(BuildContext& ctx);
 
@@ -98,6 +94,8 @@ std::string add_tunnel_card(BuildContext& ctx, const RouteEntry& route);
 /// "resolver · primary" / "backup N" rows with their detail cards.
 void add_resolver_rows(BuildContext& ctx, const std::string& card,
                        const std::vector<std::string>& resolvers, const std::string& meta);
+/// The preferred (rule, then metric) default route of an up carrier adapter of `family`.
+const RouteEntry* carrier_route(const BuildContext& ctx, uint16_t family);
 /// The card of a proxy core or listener owner, created once per PID.
 std::string process_card(BuildContext& ctx, uint32_t pid);
 

@@ -76,7 +76,9 @@ std::string ensure_carrier(BuildContext& ctx, const Adapter& a, const RouteEntry
                            bool selected) {
   std::string id = fmt::format("nic-{}", a.if_index);
   const AdapterAssessment* as = ctx.assessment(a.if_index);
-  std::string verdict = as && !as->verdict.empty() ? as->verdict : "unassessed";
+  std::string verdict = as && as->verdict != AdapterVerdict::kUnassessed
+                            ? std::string(verdict_text(as->verdict))
+                            : "unassessed";
   std::string status = !a.is_up                                               ? "DOWN"
                        : a.ipv4_addresses.empty() && a.ipv6_addresses.empty() ? "WARN"
                                                                               : "OK";
@@ -273,9 +275,10 @@ std::string add_tunnel_card(BuildContext& ctx, const RouteEntry& route) {
   b.add_item(id, GraphBuilder::make_item("ipv6", "IPv6", a ? address_list(a->ipv6_addresses) : "",
                                          "", "", "addr"));
   b.add_item(id, GraphBuilder::make_item("ifindex", "ifIndex", std::to_string(route.if_index)));
-  b.add_item(id, GraphBuilder::make_item("role", "role", as ? as->verdict : "tunnel-like",
-                                         GraphBuilder::status_of(confidence),
-                                         fmt::format("confidence {}", confidence)));
+  b.add_item(id,
+             GraphBuilder::make_item(
+                 "role", "role", as ? std::string(verdict_text(as->verdict)) : "tunnel-like",
+                 GraphBuilder::status_of(confidence), fmt::format("confidence {}", confidence)));
   std::vector<std::string> services;
   for (const auto& s : ctx.facts.service_hits) services.push_back(s.name);
   b.add_item(id, GraphBuilder::make_item("service", "service",

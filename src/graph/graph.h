@@ -49,8 +49,8 @@ struct GraphEdge {
 };
 
 struct InterceptionSummary {
-  std::string level = "NONE";
-  std::string displayLevel = "NONE";
+  InterceptionLevel level = InterceptionLevel::kNone;
+  InterceptionLevel displayLevel = InterceptionLevel::kNone;
   double score = 0;
   std::vector<std::string> signals;
   uint64_t proxyLikeListeners = 0;
@@ -84,9 +84,8 @@ struct TopologyGraph {
 
 struct GraphBuildResult {
   TopologyGraph graph;
-  std::string interception_level;  // the effective level text shown in the report
-  size_t ping_misses = 0;          // hosts the probe results did not hold, probed live
-  size_t dns_misses = 0;           // resolvers the probe results did not hold, probed live
+  size_t ping_misses = 0;  // hosts the probe results did not hold, probed live
+  size_t dns_misses = 0;   // resolvers the probe results did not hold, probed live
 };
 
 /// What the build may do beyond reading its inputs: live probes on a miss

@@ -34,7 +34,6 @@
 
 namespace corvale {
 
-
 GraphHooks::GraphHooks(const Environment& e) : env(e.lookup()) {}
 
 BuildContext::BuildContext(const Facts& f, GraphBuilder& builder, const ProbeResults& results,
@@ -108,8 +107,9 @@ void add_inventory(BuildContext& ctx) {
       key = "adapter(up)", state = "up / no default route", status = "OK";
     }
     std::string meta = fmt::format("{} · ifIndex {}", state, a.if_index);
-    if (const AdapterAssessment* as = ctx.assessment(a.if_index); as && !as->verdict.empty())
-      meta += fmt::format(" · assessed {} {}", as->verdict, as->confidence);
+    if (const AdapterAssessment* as = ctx.assessment(a.if_index);
+        as && as->verdict != AdapterVerdict::kUnassessed)
+      meta += fmt::format(" · assessed {} {}", verdict_text(as->verdict), as->confidence);
     rows.push_back(
         GraphBuilder::make_item(fmt::format("if-{}", a.if_index), key, a.name, status, meta));
   }
@@ -132,7 +132,7 @@ void add_selected_v4(BuildContext& ctx) {
   const RouteEntry& route = *f.default_route_v4;
   const AdapterAssessment* as = ctx.assessment(route.if_index);
   const std::string name = adapter_label(f, route.if_index);
-  const std::string verdict = as && !as->verdict.empty() ? as->verdict : "";
+  const std::string verdict = as ? std::string(verdict_text(as->verdict)) : "";
   if (is_tunnel_interface(f, route.if_index)) {
     ctx.b.add_item("app",
                    GraphBuilder::make_item("default", "default", name, "OK",
@@ -151,7 +151,7 @@ void add_selected_v4(BuildContext& ctx) {
       ctx.b.add_edge(tun, "owner", core, owner.confidence,
                      owner.confidence >= 0.8 ? "likely" : "possible", owner.reason);
     }
-  } else if (verdict == "Carrier") {
+  } else if (as && as->verdict == AdapterVerdict::kCarrier) {
     ctx.b.add_item("app", GraphBuilder::make_item("default", "default", name, "OK",
                                                   "selected route · assessed carrier", "out"));
     std::string first = add_egress_chain(ctx, route, true);
@@ -181,7 +181,7 @@ void add_selected_v6(BuildContext& ctx) {
                                                   "selected IPv6 route", "out"));
     std::string tun = add_tunnel_card(ctx, route);
     ctx.b.add_edge("app", "default-v6", tun, 1.0, "main", "OS selected IPv6 default route");
-  } else if (as && as->verdict == "Carrier") {
+  } else if (as && as->verdict == AdapterVerdict::kCarrier) {
     ctx.b.add_item("app", GraphBuilder::make_item("default-v6", "IPv6 default", name, "OK",
                                                   "selected IPv6 route", "out"));
     std::string first = add_egress_chain(ctx, route, true);
@@ -243,7 +243,7 @@ GraphBuildResult build_graph(const Facts& facts, const ProbeResults& results,
   g.interception.signals = ia.signals;
   g.interception.proxyLikeListeners = 0;
   for (const auto& a : facts.proxy_candidates.assessments)
-    if (a.level == "candidate" || a.level == "investigate") ++g.interception.proxyLikeListeners;
+    if (is_proxy_like(a.level)) ++g.interception.proxyLikeListeners;
   std::set<uint32_t> candidate_pids;
   for (const auto& c : facts.proxy_candidates.candidates) candidate_pids.insert(c.pid);
   g.interception.proxyCandidateProcesses = candidate_pids.size();
@@ -253,8 +253,6 @@ GraphBuildResult build_graph(const Facts& facts, const ProbeResults& results,
   g.interception.serviceHits = facts.service_hits.size();
   g.interception.routeSourceMismatch = facts.route_source.mismatch;
 
-  r.interception_level =
-      ia.level != "NONE" && explicit_policy_attributed(ctx) ? "EXPLICIT-PROXY" : ia.level;
   r.ping_misses = ctx.pings.misses();
   r.dns_misses = ctx.dns.misses();
   return r;

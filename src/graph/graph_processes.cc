@@ -1,6 +1,6 @@
 // Steps of the graph build about processes: proxy policy, configured proxies
 // and their listener owners, local relations, per-process egress, the tunnel
-// capture trace, interception evidence, proxy candidates and the campus.
+// capture trace, interception evidence and proxy candidates.
 #include <algorithm>
 #include <set>
 
@@ -27,18 +27,6 @@ const CoreControllerInfo* core_of(const Facts& facts, uint32_t pid) {
   return nullptr;
 }
 
-// The preferred (rule, then metric) default route of an up carrier adapter of `family`.
-const RouteEntry* carrier_route(const BuildContext& ctx, uint16_t family) {
-  const RouteEntry* best = nullptr;
-  for (const auto& r : ctx.facts.routes) {
-    if (r.family != family || !is_default_route(r)) continue;
-    const Adapter* a = ctx.adapter(r.if_index);
-    if (!a || !a->is_up || is_tunnel_interface(ctx.facts, r.if_index)) continue;
-    if (!best || route_preferred(r, *best)) best = &r;
-  }
-  return best;
-}
-
 void add_listener_rows(BuildContext& ctx, const std::string& card, uint32_t pid) {
   size_t shown = 0, total = 0;
   for (const auto& l : ctx.facts.tcp_listeners) {
@@ -48,7 +36,7 @@ void add_listener_rows(BuildContext& ctx, const std::string& card, uint32_t pid)
     std::string protocol;
     for (const auto& a : ctx.facts.proxy_candidates.assessments)
       if (a.pid == pid && a.port == l.local_port && a.host == l.local_address)
-        protocol = a.protocol;
+        protocol = protocol_text(a.protocol);
     ctx.b.add_item(card, B::make_item(fmt::format("listen-{}-{}", l.local_address, l.local_port),
                                       "listen", fmt::format("{}:{}", l.local_address, l.local_port),
                                       protocol.empty() ? "" : "OK",
@@ -179,6 +167,17 @@ void add_env_policy(BuildContext& ctx, std::vector<NodeItem>& rows) {
 
 }  // namespace
 
+const RouteEntry* carrier_route(const BuildContext& ctx, uint16_t family) {
+  const RouteEntry* best = nullptr;
+  for (const auto& r : ctx.facts.routes) {
+    if (r.family != family || !is_default_route(r)) continue;
+    const Adapter* a = ctx.adapter(r.if_index);
+    if (!a || !a->is_up || is_tunnel_interface(ctx.facts, r.if_index)) continue;
+    if (!best || route_preferred(r, *best)) best = &r;
+  }
+  return best;
+}
+
 std::string process_card(BuildContext& ctx, uint32_t pid) {
   if (auto it = ctx.process_cards.find(pid); it != ctx.process_cards.end()) return it->second;
   std::string id = fmt::format("proc-{}-l{}", pid, kLayerCore);
@@ -279,10 +278,6 @@ void add_proxy_policy(BuildContext& ctx) {
       std::string card = process_card(ctx, listener->pid);
       ctx.b.add_edge(id, "owner", card, 0.9, "policy", evidence);
     }
-    if (static_regex(
-            R"((?i)configured endpoint.*listener owner|configured endpoint \+ local listener owner)")
-            .is_match(evidence))
-      ++ctx.explicit_policy_relations;
   }
   ctx.b.add_item(policy,
                  B::make_item("direct", "direct/bypass",
@@ -405,38 +400,28 @@ void add_capture_trace(BuildContext& ctx, const std::string& card, uint32_t core
   }
 }
 
-bool explicit_policy_attributed(const BuildContext& ctx) {
-  const Facts& f = ctx.facts;
-  bool tunnel_carries = false;
-  for (const auto& a : f.adapters)
-    if (a.is_up && is_tunnel_interface(f, a.if_index)) tunnel_carries = true;
-  for (const auto& c : f.core_infos)
-    if (!c.connections.empty()) tunnel_carries = true;
-  return ctx.explicit_policy_relations > 0 && !tunnel_carries;
-}
-
 void add_interception(BuildContext& ctx) {
   const Facts& f = ctx.facts;
   const InterceptionAssessment& ia = f.interception;
-  if (ia.level == "NONE") return;
+  if (ia.level == InterceptionLevel::kNone) return;
   if (f.default_route_v4)
     if (const AdapterAssessment* as = ctx.assessment(f.default_route_v4->if_index);
-        as && as->verdict == "Tunnel")
+        as && as->verdict == AdapterVerdict::kTunnel)
       return;
-  if (explicit_policy_attributed(ctx)) return;
+  if (ia.explicit_policy == ExplicitPolicy::kAttributed) return;
   double score = round2(ia.score);
   ctx.b.add_item("app", B::make_item("intercept-evidence", "evidence",
-                                     fmt::format("{} · score {}", ia.level, score), "",
+                                     fmt::format("{} · score {}", level_text(ia.level), score), "",
                                      "host-level interception evidence", "out"));
   const std::string id = "intercept-evidence";
   ctx.b.add_node(id, "Interception evidence", "diagnostic sidecar · NOT a traffic hop", "core",
-                 ia.level == "LIKELY" ? "WARN" : "");
+                 ia.level == InterceptionLevel::kLikely ? "WARN" : "");
   if (GraphNode* n = ctx.b.node(id)) {
     n->layoutLane = "evidence";
     n->layer = kLayerCore;
   }
   ctx.b.add_item(
-      id, B::make_item("score", "assessment", ia.level, "",
+      id, B::make_item("score", "assessment", std::string(level_text(ia.level)), "",
                        fmt::format("diagnostic only · score {} · not a traffic hop", score)));
   for (size_t i = 0; i < ia.signals.size() && i < kMaxSignalRows; ++i)
     ctx.b.add_item(id, B::make_item(fmt::format("signal-{}", i + 1), "signal", ia.signals[i]));
@@ -449,8 +434,8 @@ void add_candidates(BuildContext& ctx) {
   for (const auto& c : ctx.facts.proxy_candidates.candidates) by_pid[c.pid].push_back(&c);
   for (const auto& [pid, list] : by_pid) {
     std::string id = fmt::format("candidate-{}", pid);
-    bool answered =
-        std::any_of(list.begin(), list.end(), [](const auto* c) { return !c->protocol.empty(); });
+    bool answered = std::any_of(list.begin(), list.end(),
+                                [](const auto* c) { return c->protocol != ProxyProtocol::kNone; });
     ctx.b.add_node(id, process_label(ctx.facts, pid),
                    fmt::format("proxy candidate · PID {} · collapsed by process", pid), "core",
                    answered ? "OK" : "WARN");
@@ -461,15 +446,16 @@ void add_candidates(BuildContext& ctx) {
     std::set<std::string> protocols;
     for (size_t i = 0; i < list.size() && i < kMaxEndpointRows; ++i) {
       const auto* c = list[i];
-      if (!c->protocol.empty()) protocols.insert(c->protocol);
-      ctx.b.add_item(
-          id,
-          B::make_item(
-              fmt::format("ep-{}-{}", c->host, c->port), "endpoint",
-              fmt::format("{}:{}", c->host, c->port), c->protocol.empty() ? "" : "OK",
-              fmt::format("{} · score {}",
-                          c->protocol.empty() ? "no proxy protocol answer" : c->protocol, c->score),
-              "addr"));
+      if (c->protocol != ProxyProtocol::kNone) protocols.emplace(protocol_text(c->protocol));
+      ctx.b.add_item(id, B::make_item(fmt::format("ep-{}-{}", c->host, c->port), "endpoint",
+                                      fmt::format("{}:{}", c->host, c->port),
+                                      c->protocol == ProxyProtocol::kNone ? "" : "OK",
+                                      fmt::format("{} · score {}",
+                                                  c->protocol == ProxyProtocol::kNone
+                                                      ? "no proxy protocol answer"
+                                                      : protocol_text(c->protocol),
+                                                  c->score),
+                                      "addr"));
     }
     if (list.size() > kMaxEndpointRows)
       ctx.b.add_item(
@@ -480,83 +466,6 @@ void add_candidates(BuildContext& ctx) {
     ctx.b.add_edge("app", "", id, answered ? 0.7 : 0.5, "possible",
                    answered ? "proxy candidate answered " + join(names, ", ")
                             : "proxy candidate · passive evidence only");
-  }
-}
-
-void add_campus(BuildContext& ctx) {
-  const Facts& f = ctx.facts;
-  const CampusTargets t;
-  const CampusProbes& cp = f.campus_probes;
-  PingResult portal_ping = ctx.ping(t.portal_host);
-  bool portal_ok = cp.portal_ok || portal_ping.ok;
-  ctx.b.add_node("zekportal", "ZEK Portal", "HTTP probe · srun login", "zek",
-                 cp.portal_ok     ? "OK"
-                 : portal_ping.ok ? "WARN"
-                                  : "FAIL");
-  ctx.b.add_item("zekportal", B::make_item("address", "portal", t.portal_host, "", "", "addr"));
-  NodeItem ping = B::make_item("ping", "ping", portal_ping.ok ? "reachable" : "no reply",
-                               portal_ping.ok ? "OK" : "FAIL", "ZEK reachability", "addr");
-  ping.probe = true;
-  ctx.b.add_item("zekportal", std::move(ping));
-  NodeItem login =
-      B::make_item("login", "login", cp.login.recognized ? "srun_portal" : "not detected",
-                   cp.login.recognized ? "OK" : "", "login-status service");
-  login.probe = true;
-  ctx.b.add_item("zekportal", std::move(login));
-  if (!cp.portal_title.empty())
-    ctx.b.add_item("zekportal", B::make_item("title", "title", cp.portal_title));
-
-  const RouteEntry* carrier = carrier_route(ctx, kFamilyV4);
-  if (carrier && has_conventional_gateway(*carrier)) {
-    std::string gw = fmt::format("gw-v4-{}-{}", carrier->if_index, carrier->gateway);
-    if (ctx.b.has_node(gw)) {
-      ctx.b.add_item("zekportal",
-                     B::make_item("carrier", "carrier", carrier->gateway, "",
-                                  "no target-specific carrier evidence; existing gateway "
-                                  "candidate"));
-      ctx.b.add_edge(gw, "", "zekportal", 0.6, "zek",
-                     "no target-specific carrier evidence; existing gateway candidate", !portal_ok);
-    }
-  }
-
-  bool api_ok = false;
-  if (cp.probes.size() > 4) {
-    const CampusProbeResult& api = cp.probes[4];
-    api_ok = api.http.has_value() || api.tcp_fallback == TcpFallback::kConnected;
-  }
-  PingResult api_ping = ctx.ping(t.api_host);
-  ctx.b.add_node("zekapi", "ZEK API", fmt::format("{}:{} · self-service", t.api_host, t.api_port),
-                 "zek", api_ok ? "OK" : "FAIL");
-  NodeItem api = B::make_item("api", fmt::format("HTTP:{}", t.api_port), api_ok ? "open" : "closed",
-                              api_ok ? "OK" : "FAIL", "ZEK probes", "addr");
-  api.probe = true;
-  ctx.b.add_item("zekapi", std::move(api));
-  NodeItem aping = B::make_item("ping", "ping", api_ping.ok ? "reachable" : "no reply",
-                                api_ping.ok ? "OK" : "FAIL", "ZEK reachability", "addr");
-  aping.probe = true;
-  ctx.b.add_item("zekapi", std::move(aping));
-  ctx.b.add_edge("zekportal", "", "zekapi", 1.0, "zek", "Portal-associated API probe", !api_ok);
-
-  const std::pair<const char*, std::string> resolvers[] = {{"primary", t.resolver_a},
-                                                           {"backup", t.resolver_b}};
-  for (const auto& [which, r] : resolvers) {
-    DnsProbeResult d = ctx.resolve(r);
-    auto detail = std::make_shared<ItemDetail>();
-    detail->label = fmt::format("DNS {}", r);
-    detail->sub = "ZEK resolver";
-    detail->kind = "dns";
-    detail->status = d.ok ? "OK" : "FAIL";
-    detail->items = {
-        B::make_item("resolve", "resolve", kDnsProbeName, d.ok ? "OK" : "FAIL"),
-        B::make_item("answer", "answer", d.answer.empty() ? "no answer" : d.answer),
-        B::make_item("time", "time",
-                     d.elapsed_ms == kNoReplyMs ? "---" : fmt::format("{} ms", d.elapsed_ms)),
-    };
-    NodeItem row =
-        B::make_item(fmt::format("zekportal-dns-{}", which),
-                     fmt::format("ZEK resolver · {}", which), r, d.ok ? "OK" : "FAIL", "", "addr");
-    row.detail = std::move(detail);
-    ctx.b.add_item("zekportal", std::move(row));
   }
 }
 

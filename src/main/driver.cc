@@ -15,6 +15,7 @@
 #include "facts/adapter_assessment.h"
 #include "facts/facts_json.h"
 #include "facts/findings.h"
+#include "facts/interception.h"
 #include "graph/graph.h"
 #include "main/interrupt.h"
 #include "main/output_file.h"
@@ -260,18 +261,20 @@ int run(int argc, char** argv) {
 
   prewarm(facts, probes);
 
+  // Whether explicit proxy settings explain the interception evidence is
+  // decided from the facts before anything is drawn or diagnosed.
+  decide_interception(facts);
   GraphBuildResult built = build_graph(facts, probes, live_graph_hooks(env));
   // What is wrong, in words: the same findings go to the report, the console
   // and the JSON.
-  std::vector<Finding> findings = diagnose(facts, built.interception_level, probes.dns);
+  std::vector<Finding> findings = diagnose(facts, probes.dns);
   timing_mark("graph-build");
   // Not a timing mark: how many lookups the probe results could not answer.
   if (timing_enabled())
     std::fprintf(stderr, "  [cache] graph-build cache misses: ping %zu, dns %zu\n",
                  built.ping_misses, built.dns_misses);
   progress_tick("rendering report");
-  std::string report =
-      render_report(facts, built.graph, built.interception_level, probes, kVersion, findings);
+  std::string report = render_report(facts, built.graph, probes, kVersion, findings);
   timing_mark("render-doc");
 
   progress_finish();
@@ -282,8 +285,8 @@ int run(int argc, char** argv) {
   if (opts.json_path) {
     // The graph goes in as the very object the report embeds, so scripts
     // can read it without parsing HTML.
-    std::string json = json_with_graph(facts_to_json(facts, built.interception_level, findings),
-                                       graph_payload_json(built.graph));
+    std::string json =
+        json_with_graph(facts_to_json(facts, findings), graph_payload_json(built.graph));
     if (json_to_stdout) {
       Console doc;
       doc.put(json);
@@ -300,8 +303,7 @@ int run(int argc, char** argv) {
                        std::chrono::duration_cast<std::chrono::seconds>(
                            std::chrono::system_clock::now().time_since_epoch())
                            .count()};
-    std::string text =
-        render_prometheus(facts, findings, built.interception_level, probes, metrics);
+    std::string text = render_prometheus(facts, findings, probes, metrics);
     if (auto err = replace_file(*opts.prometheus_path, text))
       std::fprintf(stderr, "corvale: failed to write %s: %s\n",
                    terminal_safe(*opts.prometheus_path).c_str(), err->c_str());

@@ -10,7 +10,6 @@
 #include "parallel/pmap.h"
 #include "util/file.h"
 #include "util/ip.h"
-#include "util/json_depth.h"
 #include "util/regex.h"
 #include "util/text.h"
 #include "util/userinfo.h"
@@ -19,10 +18,6 @@ namespace corvale {
 namespace {
 
 using json = nlohmann::json;
-
-// A connection record nests three levels; one far deeper is dropped, since
-// dumping it recurses once per level and could exhaust the stack.
-constexpr size_t kMaxConnectionDepth = 32;
 
 std::string endpoint_label(const ControllerEndpoint& e) {
   if (e.host.find(':') != std::string::npos) return fmt::format("http://[{}]:{}", e.host, e.port);
@@ -141,22 +136,6 @@ bool is_local_controller_host(std::string_view host, const std::set<std::string>
   return false;
 }
 
-std::string connection_summary(const json& conn) {
-  std::string rule = text_member(conn, "rule");
-  std::string payload = text_member(conn, "rulePayload");
-  std::string head = !rule.empty() && !payload.empty() ? rule + ":" + payload : rule;
-  std::vector<std::string> chain_parts;
-  if (conn.is_object()) {
-    auto it = conn.find("chains");
-    if (it != conn.end() && it->is_array())
-      for (const auto& c : *it)
-        if (c.is_string()) chain_parts.push_back(c.get<std::string>());
-  }
-  std::string chain = join(chain_parts, " / ");
-  if (!head.empty() && !chain.empty()) return head + " -> " + chain;
-  return chain.empty() ? head : chain;
-}
-
 ControllerFns::ControllerFns()
     : get(controller_get),
       read_config(read_config_file),
@@ -229,13 +208,7 @@ CoreControllerInfo discover_core(const ProcessInfo& core,
   info.version = text_member(parse_json(replies[*selected]->body), "version");
   auto conns = fns.get(chosen.host, chosen.port, "/connections", headers, kConnectionsTimeoutMs);
   if (!conns || conns->status != 200) return info;
-  json doc = parse_json(conns->body);
-  if (!doc.is_object()) return info;
-  auto it = doc.find("connections");
-  if (it == doc.end() || !it->is_array()) return info;
-  for (const auto& c : *it)
-    if (json_depth_at_most(c, kMaxConnectionDepth))
-      info.connections.push_back(c.dump(-1, ' ', false, json::error_handler_t::replace));
+  info.connections = parse_connections(conns->body);
   return info;
 }
 

@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <set>
 #include <string>
@@ -57,8 +56,9 @@ bool is_local_controller_host(std::string_view host, const std::set<std::string>
 /// other occurrence of the controller secret in configuration lines.
 std::vector<std::string> redact_config_lines(std::vector<std::string> lines,
                                              const std::string& secret);
-/// "{rule}:{rulePayload} -> {chain}" for one element of /connections.
-std::string connection_summary(const nlohmann::json& conn);
+/// The objects of a /connections reply's "connections" list; nothing for a
+/// reply of another shape. An element nested implausibly deep is dropped.
+std::vector<CoreConnection> parse_connections(std::string_view body);
 
 /// Side effects of discover_core, replaceable in tests.
 struct ControllerFns {

@@ -229,7 +229,8 @@ bool dns_via_proxy(const Facts& f, const std::string& resolver, const DnsProbeRe
   if (route == f.campus_routes.end()) return false;
   auto a = f.assessments_by_index.find(route->second.if_index);
   return a != f.assessments_by_index.end() &&
-         (a->second.verdict == "Tunnel" || a->second.verdict == "SuspectedTunnel");
+         (a->second.verdict == AdapterVerdict::kTunnel ||
+          a->second.verdict == AdapterVerdict::kSuspectedTunnel);
 }
 
 void section_campus(std::string& o, const Facts& f,

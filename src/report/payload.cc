@@ -154,8 +154,8 @@ void append_edge(std::string& out, const GraphEdge& e) {
 
 void append_interception(std::string& out, const InterceptionSummary& s) {
   out += '{';
-  append_string_field(out, "level", s.level, true);
-  append_string_field(out, "displayLevel", s.displayLevel);
+  append_string_field(out, "level", level_text(s.level), true);
+  append_string_field(out, "displayLevel", level_text(s.displayLevel));
   key(out, "score");
   append_json_double(out, s.score);
   key(out, "signals");

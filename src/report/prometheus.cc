@@ -125,8 +125,8 @@ void add_egress(const Facts& f, Family& family, uint16_t fam,
   }
   std::string verdict = "unknown";
   if (auto it = f.assessments_by_index.find(lookup->if_index);
-      it != f.assessments_by_index.end() && !it->second.verdict.empty())
-    verdict = it->second.verdict;
+      it != f.assessments_by_index.end() && it->second.verdict != AdapterVerdict::kUnassessed)
+    verdict = verdict_text(it->second.verdict);
   family.sample({{"family", std::string(family_text(fam))},
                  {"interface", adapter_label(f, lookup->if_index)},
                  {"verdict", verdict}},
@@ -154,8 +154,7 @@ std::string prometheus_label_value(std::string_view raw) {
 }
 
 std::string render_prometheus(const Facts& facts, const std::vector<Finding>& findings,
-                              std::string_view interception_level, const ProbeResults& probes,
-                              const MetricsRun& run) {
+                              const ProbeResults& probes, const MetricsRun& run) {
   std::string out;
   Family(out, "corvale_build_info", "The corvale version that wrote these metrics.")
       .sample({{"version", std::string(run.version)}}, "1");
@@ -190,9 +189,7 @@ std::string render_prometheus(const Facts& facts, const std::vector<Finding>& fi
   add_egress(facts, egress, kFamilyV4, facts.egress_v4);
   add_egress(facts, egress, kFamilyV6, facts.egress_v6);
   Family(out, "corvale_interception_level", "How strong the evidence of traffic interception is.")
-      .sample({{"level", std::string(interception_level.empty() ? facts.interception.level
-                                                                : interception_level)}},
-              "1");
+      .sample({{"level", std::string(level_text(facts.interception.effective))}}, "1");
   Family(out, "corvale_proxy_candidates", "Local listeners scored as proxy candidates.")
       .sample({}, fmt::format("{}", facts.proxy_candidates.candidates.size()));
   return out;

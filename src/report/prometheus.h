@@ -23,11 +23,11 @@ struct MetricsRun {
 /// The whole exposition, HELP and TYPE lines first for every metric, no
 /// timestamps (the textfile collector refuses them). `pings` are the
 /// pre-warmed ping results by host (gateway round trips); `resolvers` the DNS
-/// answers by resolver. A label set appears at most once per metric. Never
-/// fails.
+/// answers by resolver. The interception level is the effective one
+/// (`interception.effective`). A label set appears at most once per metric.
+/// Never fails.
 std::string render_prometheus(const Facts& facts, const std::vector<Finding>& findings,
-                              std::string_view interception_level, const ProbeResults& probes,
-                              const MetricsRun& run);
+                              const ProbeResults& probes, const MetricsRun& run);
 
 /// A label value as the format wants it: credentials removed, invalid UTF-8
 /// replaced, backslash, double quote and line feed escaped.

@@ -166,14 +166,17 @@ std::string chip_classed(std::string_view label, std::string_view cls, std::stri
                      html_text(value));
 }
 
-std::string chips(const Facts& f, const std::string& level) {
+std::string chips(const Facts& f) {
+  InterceptionLevel level = f.interception.effective;
   std::string egress_v6;
   if (f.egress_v6)
     if (const Adapter* a = find_adapter(f, f.egress_v6->if_index)) egress_v6 = a->name;
   const ProxySettings& ps = f.proxy_settings;
   std::string wininet =
       ps.proxy_enabled ? fmt::format("on ({})", redact_proxy_credentials(ps.proxy_server)) : "off";
-  std::string_view level_class = level == "LIKELY" ? "fail" : level == "POSSIBLE" ? "warn" : "ok";
+  std::string_view level_class = level == InterceptionLevel::kLikely     ? "fail"
+                                 : level == InterceptionLevel::kPossible ? "warn"
+                                                                         : "ok";
   std::vector<uint32_t> pids;
   for (const auto& c : f.proxy_candidates.candidates) pids.push_back(c.pid);
   std::sort(pids.begin(), pids.end());
@@ -188,7 +191,7 @@ std::string chips(const Facts& f, const std::string& level) {
   out += chip("WinINET proxy", wininet);
   out += chip("Graph", "V5.2 entity-compact");
   out += chip("TCP evidence", "3 snapshots");
-  out += chip_classed("Interception", level_class, level);
+  out += chip_classed("Interception", level_class, level_text(level));
   out += chip("Proxy candidates", fmt::format("{} proc / {} endpoints", pids.size(),
                                               f.proxy_candidates.candidates.size()));
   return out;
@@ -209,14 +212,13 @@ std::string findings_block(const std::vector<Finding>& findings) {
 
 // Everything between the header's title and its closing tag. Blocks that
 // belong under the chips go here, before the external links.
-std::string header_body(const Facts& f, const std::string& level,
-                        const std::vector<Finding>& findings) {
+std::string header_body(const Facts& f, const std::vector<Finding>& findings) {
   std::string host = html_text(f.hostname);
   return fmt::format(
       "<div class=\"sub\">{} &middot; {} &middot; generated {}</div>\n"
       "<div class=\"chips\">{}</div>\n{}{}",
-      host, html_text(f.os_name), html_text(f.collected_at), chips(f, level),
-      findings_block(findings), report_extlinks());
+      host, html_text(f.os_name), html_text(f.collected_at), chips(f), findings_block(findings),
+      report_extlinks());
 }
 
 std::string chain_view(const Facts& f, const ProbeResults& probes) {
@@ -236,8 +238,8 @@ std::vector<ChainBlock> egress_chain_blocks(const Facts& facts, const ProbeResul
 }
 
 std::string render_report(const Facts& facts, const TopologyGraph& graph,
-                          const std::string& interception_level, const ProbeResults& probes,
-                          std::string_view version, const std::vector<Finding>& findings) {
+                          const ProbeResults& probes, std::string_view version,
+                          const std::vector<Finding>& findings) {
   std::string host = html_text(facts.hostname);
   std::string payload = graph_payload_json(graph);
   std::string chain = chain_view(facts, probes);
@@ -250,7 +252,7 @@ std::string render_report(const Facts& facts, const TopologyGraph& graph,
       "<title>Corvale Report - {}</title>\n<style>\n{}\n</style>\n</head>\n<body>\n<header>\n"
       "<h1>Corvale Report <small>default egress + evidence graph</small></h1>\n",
       host, report_stylesheet());
-  out += header_body(facts, interception_level, findings);
+  out += header_body(facts, findings);
   out +=
       "\n</header>\n<main>\n<div class=\"tabs\">\n"
       "<button class=\"tab on\" data-view=\"chain\">Detail chain</button>\n"

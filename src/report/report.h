@@ -17,8 +17,8 @@ namespace corvale {
 /// reads the ping results of `probes`;
 /// `version` is named in the footer; `findings` are listed under the chips.
 std::string render_report(const Facts& facts, const TopologyGraph& graph,
-                          const std::string& interception_level, const ProbeResults& probes,
-                          std::string_view version, const std::vector<Finding>& findings = {});
+                          const ProbeResults& probes, std::string_view version,
+                          const std::vector<Finding>& findings = {});
 
 /// The default egress chain of the report, numbered and hashed.
 std::vector<ChainBlock> egress_chain_blocks(const Facts& facts, const ProbeResults& probes);

@@ -103,9 +103,7 @@ std::string processes_table(const Facts& f) {
   return html_table({"Name", "Id", "Path"}, rows);
 }
 
-bool is_proxy_like(const ProxyCandidateAssessment& a) {
-  return a.level == "candidate" || a.level == "investigate";
-}
+bool is_proxy_like(const ProxyCandidateAssessment& a) { return is_proxy_like(a.level); }
 
 std::string proxy_ports_table(const Facts& f) {
   std::vector<TableRow> rows;
@@ -172,7 +170,7 @@ std::string adapter_roles_table(const Facts& f) {
     }
     std::vector<std::string> fake_dns = a.fake_ip_dns;
     fake_dns.insert(fake_dns.end(), a.loopback_dns.begin(), a.loopback_dns.end());
-    rows.push_back({a.verdict, score_text(a.confidence),
+    rows.push_back({std::string(verdict_text(a.verdict)), score_text(a.confidence),
                     adapter ? std::to_string(adapter->if_index) : "", a.name,
                     physical_text(a.physical), bool_text(a.is_virtual), service,
                     adapter ? adapter->description : "", a.fake_ip_addresses_text,
@@ -181,12 +179,6 @@ std::string adapter_roles_table(const Facts& f) {
   return html_table({"Role", "Confidence", "ifIndex", "Name", "Physical", "Virtual", "Service",
                      "Driver", "FakeIP", "FakeDNS", "Signals"},
                     rows);
-}
-
-int level_rank(const std::string& level) {
-  if (level == "candidate") return 2;
-  if (level == "investigate") return 1;
-  return 0;
 }
 
 // One row per process that owns a proxy-like listener; its listeners are
@@ -204,16 +196,15 @@ std::string candidate_processes_table(const Facts& f) {
     bool common_app = false;
     for (const auto* a : list) {
       if (a->score > best->score) best = a;
-      if (a->level == "candidate") ++candidates;
-      if (!a->protocol.empty()) ++protocol;
+      if (a->level == CandidateLevel::kCandidate) ++candidates;
+      if (a->protocol != ProxyProtocol::kNone) ++protocol;
       local_clients += a->live_local_clients;
       remote = std::max(remote, a->remote_established);
       common_app = common_app || a->common_app;
     }
     const ProxyCandidateAssessment* top = *std::max_element(
-        list.begin(), list.end(),
-        [](auto* a, auto* b) { return level_rank(a->level) < level_rank(b->level); });
-    rows.push_back({top->level, std::to_string(pid),
+        list.begin(), list.end(), [](auto* a, auto* b) { return a->level < b->level; });
+    rows.push_back({std::string(level_text(top->level)), std::to_string(pid),
                     best->process_name.empty() ? process_cell(f, pid) : best->process_name,
                     score_text(best->score), std::to_string(list.size()),
                     std::to_string(candidates), std::to_string(protocol),
@@ -229,7 +220,8 @@ std::string candidate_processes_table(const Facts& f) {
 std::string listener_inventory_table(const Facts& f) {
   std::vector<TableRow> rows;
   for (const auto& a : f.proxy_candidates.assessments)
-    rows.push_back({a.level, endpoint_text(a.host, a.port), std::to_string(a.pid),
+    rows.push_back({std::string(level_text(a.level)), endpoint_text(a.host, a.port),
+                    std::to_string(a.pid),
                     a.process_name.empty() ? process_cell(f, a.pid) : a.process_name,
                     score_text(a.score), std::to_string(a.live_local_clients),
                     std::to_string(a.remote_established), bool_text(a.common_app), a.signals});
@@ -259,7 +251,7 @@ std::string route_source_table(const Facts& f) {
 
 std::string raw_evidence_list(const Facts& f) {
   const InterceptionAssessment& i = f.interception;
-  return kv_list({{"Raw evidence level", i.level},
+  return kv_list({{"Raw evidence level", std::string(level_text(i.level))},
                   {"Score", score_text(i.score)},
                   {"Signals", join(i.signals, " | ")}});
 }

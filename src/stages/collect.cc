@@ -254,8 +254,8 @@ void read_details(const std::vector<uint32_t>& pids, ProcessDetails& details) {
 void read_captured_details(Facts& f) {
   std::set<std::string> names;
   for (const auto& core : f.core_infos)
-    for (const std::string& text : core.connections)
-      if (auto runtime = runtime_process_of(text)) {
+    for (const CoreConnection& conn : core.connections)
+      if (auto runtime = runtime_process_of(conn)) {
         if (!runtime->process_name.empty()) names.insert(runtime->process_name);
         if (auto file = file_name(runtime->process_path); !file.empty()) names.emplace(file);
       }

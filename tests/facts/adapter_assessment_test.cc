@@ -88,7 +88,7 @@ TEST(AssessAdapter, FakeIpTunnelWithGatewaylessDefaultRouteIsTunnel) {
   auto a = assess_adapter(tun, devices, {default_v4(7, "")});
   EXPECT_DOUBLE_EQ(a.tunnel_score, 17.5);
   EXPECT_DOUBLE_EQ(a.carrier_score, 1);
-  EXPECT_EQ(a.verdict, "Tunnel");
+  EXPECT_EQ(a.verdict, AdapterVerdict::kTunnel);
   EXPECT_DOUBLE_EQ(a.confidence, 0.98);
   EXPECT_TRUE(a.is_virtual);
   EXPECT_EQ(a.physical, 0);
@@ -109,7 +109,7 @@ TEST(AssessAdapter, PhysicalEthernetWithGatewayIsCarrier) {
   auto a = assess_adapter(eth, devices, {default_v4(2, "10.1.2.1"), default_v4(9, "")});
   EXPECT_DOUBLE_EQ(a.carrier_score, 12.5);
   EXPECT_DOUBLE_EQ(a.tunnel_score, 0);
-  EXPECT_EQ(a.verdict, "Carrier");
+  EXPECT_EQ(a.verdict, AdapterVerdict::kCarrier);
   EXPECT_DOUBLE_EQ(a.confidence, 0.98);
   EXPECT_EQ(a.physical, 1);
   EXPECT_FALSE(a.is_virtual);
@@ -134,14 +134,14 @@ TEST(AssessAdapter, PhysicalAdapterWithoutDefaultRouteIsOther) {
   EXPECT_FALSE(a.has_default_route);
   EXPECT_DOUBLE_EQ(a.carrier_score, 11.5);
   // Without a default route a physical adapter is not the carrier.
-  EXPECT_EQ(a.verdict, "Other");
+  EXPECT_EQ(a.verdict, AdapterVerdict::kOther);
   EXPECT_DOUBLE_EQ(a.confidence, 0.35);
 
   Adapter bare = make_adapter("eth2", 4, kIfTypeEthernet);
   auto b = assess_adapter(bare, {}, {});
   EXPECT_EQ(b.physical, 2);
   EXPECT_DOUBLE_EQ(b.carrier_score, 2);
-  EXPECT_EQ(b.verdict, "Other");
+  EXPECT_EQ(b.verdict, AdapterVerdict::kOther);
   EXPECT_DOUBLE_EQ(b.confidence, 0.35);
 }
 
@@ -166,7 +166,7 @@ TEST(AssessAdapter, TunnelMediaStartsAtSix) {
   auto a = assess_adapter(make_adapter("wg0", 5, kIfTypeTunnel), {}, {});
   EXPECT_DOUBLE_EQ(a.tunnel_score, 6);
   EXPECT_EQ(a.reasons, std::vector<std::string>{"MediaType=IP"});
-  EXPECT_EQ(a.verdict, "Other");
+  EXPECT_EQ(a.verdict, AdapterVerdict::kOther);
 }
 
 TEST(AssessAdapter, TunnelIdentityNeedsWordBoundaries) {
@@ -178,7 +178,7 @@ TEST(AssessAdapter, TunnelIdentityNeedsWordBoundaries) {
   auto named = assess_adapter(wg, {}, {default_v4(5, "")});
   EXPECT_DOUBLE_EQ(named.tunnel_score, 8);
   EXPECT_DOUBLE_EQ(named.carrier_score, 1);
-  EXPECT_EQ(named.verdict, "Tunnel");
+  EXPECT_EQ(named.verdict, AdapterVerdict::kTunnel);
   EXPECT_DOUBLE_EQ(named.confidence, 0.9);
 }
 
@@ -189,7 +189,7 @@ TEST(AssessAdapter, VirtualAdapterOwningDefaultRouteIsSuspected) {
   auto a = assess_adapter(veth, devices, {default_v4(11, "")});
   EXPECT_DOUBLE_EQ(a.tunnel_score, 5.5);
   EXPECT_DOUBLE_EQ(a.carrier_score, 3);
-  EXPECT_EQ(a.verdict, "SuspectedTunnel");
+  EXPECT_EQ(a.verdict, AdapterVerdict::kSuspectedTunnel);
   EXPECT_DOUBLE_EQ(a.confidence, 0.69);
 }
 
@@ -198,11 +198,11 @@ TEST(AssessAdapter, FallbackRulesForAdaptersWithDefaultRoute) {
   auto w =
       assess_adapter(make_adapter("wlp2s0", 3, kIfTypeWireless), {}, {default_v4(3, "10.0.0.1")});
   EXPECT_DOUBLE_EQ(w.carrier_score, 3);
-  EXPECT_EQ(w.verdict, "Carrier");
+  EXPECT_EQ(w.verdict, AdapterVerdict::kCarrier);
   EXPECT_DOUBLE_EQ(w.confidence, 0.68);
   // Unknown media type: nothing to go by.
   auto u = assess_adapter(make_adapter("x0", 4, 53), {}, {default_v4(4, "10.0.0.1")});
-  EXPECT_EQ(u.verdict, "AmbiguousRoute");
+  EXPECT_EQ(u.verdict, AdapterVerdict::kAmbiguousRoute);
   EXPECT_DOUBLE_EQ(u.confidence, 0.45);
 }
 
@@ -213,7 +213,7 @@ TEST(AssessAdapter, BridgeAndCarrierIdentitiesSuppressVirtualRouteSignals) {
   auto a = assess_adapter(docker, devices, {default_v4(6, "")});
   EXPECT_DOUBLE_EQ(a.tunnel_score, 1.5);
   EXPECT_DOUBLE_EQ(a.carrier_score, 5);
-  EXPECT_EQ(a.verdict, "Carrier");
+  EXPECT_EQ(a.verdict, AdapterVerdict::kCarrier);
   EXPECT_DOUBLE_EQ(a.confidence, 0.81);
 
   Adapter usb = make_adapter("usb0", 8, kIfTypeEthernet);
@@ -221,7 +221,7 @@ TEST(AssessAdapter, BridgeAndCarrierIdentitiesSuppressVirtualRouteSignals) {
   auto b = assess_adapter(usb, {}, {default_v4(8, "")});
   EXPECT_DOUBLE_EQ(b.tunnel_score, 0);
   EXPECT_DOUBLE_EQ(b.carrier_score, 8);
-  EXPECT_EQ(b.verdict, "Carrier");
+  EXPECT_EQ(b.verdict, AdapterVerdict::kCarrier);
 }
 
 }  // namespace

@@ -94,8 +94,8 @@ Facts carrier_facts() {
   f.adapters = {adapter("wlan0", 3), adapter("eth0", 2), adapter("eth1", 4, false),
                 adapter("tun0", 9)};
   f.adapters[1].dns_servers = {"10.0.0.53", "1.1.1.1"};
-  for (uint32_t i : {2u, 3u, 4u}) f.assessments_by_index[i].verdict = "Carrier";
-  f.assessments_by_index[9].verdict = "Tunnel";
+  for (uint32_t i : {2u, 3u, 4u}) f.assessments_by_index[i].verdict = AdapterVerdict::kCarrier;
+  f.assessments_by_index[9].verdict = AdapterVerdict::kTunnel;
   return f;
 }
 

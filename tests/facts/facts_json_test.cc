@@ -17,8 +17,8 @@ Facts planted_facts() {
   eth.if_index = 2;
   eth.ipv4_addresses = {{"10.0.0.2", 24}};
   f.adapters = {eth};
-  f.assessments_by_index[10].verdict = "Other";
-  f.assessments_by_index[2].verdict = "Carrier";
+  f.assessments_by_index[10].verdict = AdapterVerdict::kOther;
+  f.assessments_by_index[2].verdict = AdapterVerdict::kCarrier;
   f.processes_by_pid[42] = {42, "mihomo", "/usr/bin/mihomo",
                             "/usr/bin/mihomo -d /etc/mihomo -secret PLANTED_SECRET"};
   f.proxy_processes = {
@@ -30,8 +30,13 @@ Facts planted_facts() {
   core.config_lines = {"secret: PLANTED_CONFIG_SECRET", "mixed-port: 7890"};
   core.has_secret = true;
   core.controller_text = "127.0.0.1:9090";
-  core.connections = {R"({"id":"1","chains":["DIRECT"]})", "not json"};
+  CoreConnection conn;
+  conn.id = "1";
+  conn.source_port = 5000;
+  conn.chains = {"DIRECT"};
+  core.connections = {conn};
   f.core_infos = {core};
+  f.interception.effective = InterceptionLevel::kPossible;
   f.campus_probes.probes.resize(2);
   f.campus_probes.probes[0].http = HttpResponse{"PLANTED_BODY", 12, 200};
   f.campus_probes.probes[1].dns = DnsProbeResult{};
@@ -39,7 +44,7 @@ Facts planted_facts() {
 }
 
 TEST(FactsJson, TopLevelFieldsFollowTheRecord) {
-  auto j = nlohmann::ordered_json::parse(facts_to_json(Facts{}, "NONE"));
+  auto j = nlohmann::ordered_json::parse(facts_to_json(Facts{}));
   std::vector<std::string> keys;
   for (const auto& [k, v] : j.items()) keys.push_back(k);
   std::vector<std::string> want = {"corvale_version",
@@ -98,18 +103,18 @@ TEST(FactsJson, FindingsAndLoginError) {
   std::vector<Finding> findings = {
       {Severity::kProblem, "campus-logged-out", "Not logged in.", {"login status error: x"}},
       {Severity::kOk, "all-clear", "No problem found.", {}}};
-  auto j = nlohmann::ordered_json::parse(facts_to_json(f, "NONE", findings));
+  auto j = nlohmann::ordered_json::parse(facts_to_json(f, findings));
   ASSERT_EQ(j["findings"].size(), 2u);
   EXPECT_EQ(j["findings"][0].dump(),
             R"({"severity":"PROBLEM","code":"campus-logged-out","text":"Not logged in.",)"
             R"("evidence":["login status error: x"]})");
   EXPECT_EQ(j["findings"][1]["severity"], "OK");
   EXPECT_EQ(j["campus_probes"]["login"]["error"], "not_online_error");
-  EXPECT_TRUE(nlohmann::ordered_json::parse(facts_to_json(f, "NONE"))["findings"].empty());
+  EXPECT_TRUE(nlohmann::ordered_json::parse(facts_to_json(f))["findings"].empty());
 }
 
 TEST(FactsJson, NoPlantedSecretSurvives) {
-  std::string text = facts_to_json(planted_facts(), "POSSIBLE");
+  std::string text = facts_to_json(planted_facts());
   for (const char* s : {"PLANTED_SECRET", "PLANTED_PASSWORD", "PLANTED_USER", "PLANTED_PW",
                         "PLANTED_CONFIG_SECRET", "PLANTED_BODY"})
     EXPECT_EQ(text.find(s), std::string::npos) << s;
@@ -122,7 +127,7 @@ TEST(FactsJson, NoPlantedSecretSurvives) {
 }
 
 TEST(FactsJson, ProbeResultsAndOrderedMaps) {
-  auto j = nlohmann::ordered_json::parse(facts_to_json(planted_facts(), "POSSIBLE"));
+  auto j = nlohmann::ordered_json::parse(facts_to_json(planted_facts()));
   const auto& http = j["campus_probes"]["probes"][0]["http"];
   EXPECT_EQ(http["status"], 200);
   EXPECT_EQ(http["body_bytes"], 12);
@@ -135,8 +140,9 @@ TEST(FactsJson, ProbeResultsAndOrderedMaps) {
   std::vector<std::string> keys;
   for (const auto& [k, v] : j["assessments_by_index"].items()) keys.push_back(k);
   EXPECT_EQ(keys, (std::vector<std::string>{"2", "10"}));
-  EXPECT_EQ(j["core_infos"][0]["connections"][0]["chains"][0], "DIRECT");
-  EXPECT_EQ(j["core_infos"][0]["connections"][1], "not json");
+  const auto& conn = j["core_infos"][0]["connections"][0];
+  EXPECT_EQ(conn["chains"][0], "DIRECT");
+  EXPECT_EQ(conn["metadata"]["sourcePort"], "5000");  // text, as mihomo sends it
   EXPECT_EQ(j["interception_level"], "POSSIBLE");
 
   std::vector<std::string> adapter_keys;
@@ -152,10 +158,10 @@ TEST(FactsJson, InvalidUtf8IsReplacedAndOutputIsStable) {
   Facts f = planted_facts();
   f.hostname = "bad\xff\xfehost";
   f.processes_by_pid[42].command_line = "x --token \xc3";
-  f.core_infos[0].connections = {"{\"host\":\"\xff\"}"};
+  f.core_infos[0].connections[0].host = "\xff";
   std::string a, b;
-  ASSERT_NO_THROW(a = facts_to_json(f, "\xff"));
-  b = facts_to_json(f, "\xff");
+  ASSERT_NO_THROW(a = facts_to_json(f));
+  b = facts_to_json(f);
   EXPECT_EQ(a, b);
   auto j = nlohmann::json::parse(a, nullptr, false);
   ASSERT_FALSE(j.is_discarded());

@@ -7,6 +7,8 @@
 
 #include "captured_host.h"
 #include "facts/adapter_assessment.h"
+#include "facts/interception.h"
+#include "mihomo/controller.h"
 #include "util/text.h"
 
 namespace corvale {
@@ -70,12 +72,20 @@ ResolverResults resolvers_of(const Facts& f, bool answer) {
 struct Lab {
   Facts facts;
   ResolverResults dns;
-  std::string level = "NONE";
-  std::vector<Finding> run() const { return diagnose(facts, level, dns); }
+  // The effective interception level; absent: decided from the facts, as the driver does.
+  std::optional<InterceptionLevel> level = InterceptionLevel::kNone;
+  std::vector<Finding> run() const {
+    Facts f = facts;
+    if (level)
+      f.interception.effective = *level;
+    else
+      decide_interception(f);
+    return diagnose(f, dns);
+  }
 };
 
 Lab lab(const std::string& scenario, const Outcome& o = {}) {
-  Lab l{captured_host(scenario), {}, "NONE"};
+  Lab l{captured_host(scenario), {}, InterceptionLevel::kNone};
   set_outcome(l.facts, o);
   l.dns = resolvers_of(l.facts, o.campus && o.internet_v4);
   return l;
@@ -136,10 +146,11 @@ TEST_F(Findings, ExplicitProxiesAreANoteNotAProblem) {
       a.port = s.local_port;
       a.pid = s.pid;
       a.process_name = s.local_port == 1080 ? "microsocks" : "v2ray";
-      a.protocol = "SOCKS5";
+      a.protocol = ProxyProtocol::kSocks5;
       l.facts.interception.protocol_proxy_listeners.push_back(a);
     }
-  l.facts.interception.level = l.level = "POSSIBLE";
+  l.facts.interception.level = InterceptionLevel::kPossible;
+  l.level = InterceptionLevel::kPossible;  // as if the explicit policy did not explain it
   l.facts.interception.score = 5;
   auto all = l.run();
   EXPECT_TRUE(problems(all).empty()) << ::testing::PrintToString(codes(all));
@@ -150,8 +161,9 @@ TEST_F(Findings, ExplicitProxiesAreANoteNotAProblem) {
   EXPECT_EQ(find(all, "all-clear")->text,
             "No problem found: link, gateway, DNS, Internet and campus portal answer.");
 
-  // The graph attributes the proxies to the explicit setting.
-  l.level = "EXPLICIT-PROXY";
+  // Decided from the facts: tinyproxy listens where HTTP_PROXY points and no
+  // tunnel carries traffic, so the explicit setting explains the evidence.
+  l.level.reset();
   l.facts.processes_by_pid[tinyproxy_pid(l.facts)] = {tinyproxy_pid(l.facts), "tinyproxy", "", ""};
   auto attributed = l.run();
   EXPECT_EQ(codes(attributed), (std::vector<std::string>{"explicit-proxy", "all-clear"}));
@@ -419,7 +431,7 @@ TEST_F(Findings, DesktopSystemProxy) {
 
 TEST_F(Findings, TunnelWithItsCoreAndWithout) {
   Lab tun = lab("tun", {.internet_v4 = false, .campus = false});
-  tun.level = "VISIBLE-TUNNEL";
+  tun.level = InterceptionLevel::kVisibleTunnel;
   tun.dns = resolvers_of(tun.facts, false);
   ProcessInfo mihomo{3, "mihomo", "/usr/bin/python3.11", "mihomo -d /tmp/m"};
   tun.facts.proxy_processes = {mihomo};
@@ -427,11 +439,9 @@ TEST_F(Findings, TunnelWithItsCoreAndWithout) {
   CoreControllerInfo core;
   core.pid = 3;
   core.process_name = "mihomo";
-  // The controller's real answer, one compact object per connection.
-  auto conns = read_capture("captures/tun/mihomo_connections.json");
-  size_t at = conns.find("[{");
-  ASSERT_NE(at, std::string::npos);
-  core.connections = {conns.substr(at + 1, conns.rfind("}]") - at)};
+  // The controller's real answer.
+  core.connections = parse_connections(read_capture("captures/tun/mihomo_connections.json"));
+  ASSERT_EQ(core.connections.size(), 1u);
   tun.facts.core_infos = {core};
   auto all = tun.run();
   EXPECT_FALSE(find(all, "stale-tunnel"));
@@ -620,12 +630,12 @@ TEST_F(Findings, RouteSourceMismatch) {
 
 TEST_F(Findings, InterceptionLevelsTakeTheEffectiveLevel) {
   Lab l = lab("direct");
-  l.facts.interception.level = "NONE";
+  l.facts.interception.level = InterceptionLevel::kNone;
   l.facts.interception.score = 9;
   l.facts.interception.signals = {"running VPN/TUN/redirect/filter driver or service identity",
                                   "active TCP socket source interface disagrees with "
                                   "Find-NetRoute"};
-  l.level = "LIKELY";  // the graph's level wins over the host-level one
+  l.level = InterceptionLevel::kLikely;  // the effective level wins over the assessed one
   auto all = l.run();
   ASSERT_TRUE(find(all, "interception-likely"));
   EXPECT_EQ(find(all, "interception-likely")->severity, Severity::kWarning);
@@ -633,9 +643,9 @@ TEST_F(Findings, InterceptionLevelsTakeTheEffectiveLevel) {
             "Traffic interception is LIKELY (score 9): running VPN/TUN/redirect/filter driver or "
             "service identity; active TCP socket source interface disagrees with Find-NetRoute.");
   EXPECT_FALSE(find(all, "all-clear"));
-  l.level = "";
+  l.level = InterceptionLevel::kNone;
   EXPECT_FALSE(find(l.run(), "interception-likely"));
-  l.level = "VISIBLE-TUNNEL";
+  l.level = InterceptionLevel::kVisibleTunnel;
   auto v = l.run();
   EXPECT_FALSE(find(v, "interception-likely"));
   EXPECT_FALSE(find(v, "interception-possible"));
@@ -682,7 +692,7 @@ TEST_F(Findings, MostSevereFirstAndStable) {
               {.gateways = false, .internet_v4 = false, .internet_v6 = false, .campus = false});
   l.facts.proxy_settings.endpoints = {{"HTTP_PROXY", "127.0.0.1", "http", 7890}};
   l.facts.route_source.mismatch = true;
-  l.level = "POSSIBLE";
+  l.level = InterceptionLevel::kPossible;
   auto all = l.run();
   EXPECT_EQ(codes(all),
             (std::vector<std::string>{"gateway-silent", "proxy-setting-dead",
@@ -715,7 +725,7 @@ TEST_F(Findings, HostTextsAreShownInTheirSafeRendering) {
       {"process name", lab("tun", {.internet_v4 = false, .campus = false}), "tunnel-default-route"},
       {"adapter name", lab("direct", {.gateways = false}), "gateway-ignores-ping"},
   };
-  rows[1].lab.level = "VISIBLE-TUNNEL";
+  rows[1].lab.level = InterceptionLevel::kVisibleTunnel;
   rows[1].lab.facts.proxy_processes = {{21, "openvpn" + hostile, "", ""}};
   for (auto& a : rows[2].lab.facts.adapters)
     if (a.name == "enp3s0") a.name += hostile;
@@ -732,7 +742,7 @@ TEST_F(Findings, HostTextsAreShownInTheirSafeRendering) {
 }
 
 TEST(FindingsEdge, EmptyFactsClaimNothingWithoutEvidence) {
-  auto all = diagnose(Facts{}, "", {});
+  auto all = diagnose(Facts{}, {});
   ASSERT_EQ(codes(all), std::vector<std::string>{"all-clear"});
   EXPECT_EQ(all[0].text, "No problem found; no interception.");
   EXPECT_EQ(severity_text(Severity::kProblem), "PROBLEM");

@@ -23,7 +23,7 @@ TEST(ScoreCandidate, RulesAddUpInTableOrder) {
     ListenerCandidate c;
     ProbeVerdicts v;
     double score;
-    const char* level;
+    CandidateLevel level;
     const char* signals;
   };
   auto with = [](auto change) {
@@ -39,7 +39,7 @@ TEST(ScoreCandidate, RulesAddUpInTableOrder) {
        }),
        {true, "", true},
        12.5,
-       "candidate",
+       CandidateLevel::kCandidate,
        "SOCKS5 negotiation + known proxy/tunnel process identity + common proxy port (weak)"},
       {"connect with policy",
        with([](auto& c) {
@@ -48,7 +48,7 @@ TEST(ScoreCandidate, RulesAddUpInTableOrder) {
        }),
        {false, "HTTP CONNECT / 407", true},
        12,
-       "candidate",
+       CandidateLevel::kCandidate,
        "HTTP CONNECT / 407 + explicit proxy policy references listener (HTTP_PROXY, https_proxy)"},
       {"silent generic with clients",
        with([](auto& c) {
@@ -58,33 +58,33 @@ TEST(ScoreCandidate, RulesAddUpInTableOrder) {
        }),
        {false, "", true},
        3.25,
-       "investigate",
+       CandidateLevel::kInvestigate,
        "generic proxy/vpn-like process identity (weak) + 2 live local client connection(s) + 3 "
        "remote established socket(s), ranking only + active proxy protocol probe negative"},
       {"silent known core keeps its weight",
        with([](auto& c) { c.known_identity = true; }),
        {false, "", true},
        4,
-       "candidate",
+       CandidateLevel::kCandidate,
        "known proxy/tunnel process identity"},
       {"browser never probed",
        with([](auto& c) { c.common_app = true; }),
        {false, "", false},
        -2.5,
-       "inventory",
+       CandidateLevel::kInventory,
        "common interactive application negative prior + active probe skipped by common-app "
        "negative prior"},
       {"beyond the budget",
        listener(7, 40000),
        {false, "", false},
        0,
-       "inventory",
+       CandidateLevel::kInventory,
        "protocol probe budget not reached"},
       {"verdict text stays literal",
        listener(7, 40000),
        {false, "{remote} {}", true},
        7,
-       "candidate",
+       CandidateLevel::kCandidate,
        "{remote} {}"},
   };
   for (const Row& r : rows) {
@@ -92,7 +92,7 @@ TEST(ScoreCandidate, RulesAddUpInTableOrder) {
     EXPECT_DOUBLE_EQ(a.score, r.score) << r.name;
     EXPECT_EQ(a.level, r.level) << r.name;
     EXPECT_EQ(a.signals, r.signals) << r.name;
-    EXPECT_EQ(a.is_candidate, std::string(r.level) == "candidate") << r.name;
+    EXPECT_EQ(a.is_candidate, r.level == CandidateLevel::kCandidate) << r.name;
   }
 }
 
@@ -168,11 +168,11 @@ TEST(ProxyCorePids, FiltersByCoreIdentity) {
   for (uint32_t pid : {12u, 13u, 14u, 15u, 13u}) {
     ProxyCandidateAssessment a;
     a.pid = pid;
-    a.level = pid == 15 ? "inventory" : "investigate";
+    a.level = pid == 15 ? CandidateLevel::kInventory : CandidateLevel::kInvestigate;
     h.facts.proxy_candidates.assessments.push_back(a);
   }
   ProxyCandidateAssessment unknown_owner;
-  unknown_owner.level = "candidate";
+  unknown_owner.level = CandidateLevel::kCandidate;
   h.facts.proxy_candidates.assessments.push_back(unknown_owner);  // pid 0
   EXPECT_EQ(proxy_core_pids(h.facts, h.details), (std::vector<uint32_t>{10, 11, 13, 14}));
 }

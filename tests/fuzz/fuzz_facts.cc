@@ -44,7 +44,7 @@ Facts fuzz_facts(Bytes& in, const std::string& secret) {
   }
   for (const auto& a : f.adapters) {
     AdapterAssessment& s = f.assessments_by_index[a.if_index];
-    s.verdict = in.text({"Tunnel", "Carrier", "SuspectedTunnel", "Other"});
+    s.verdict = static_cast<AdapterVerdict>(1 + in.below(5));
     s.confidence = in.byte() / 100.0;
     s.name = a.name;
     if (in.flag()) s.reasons = {in.text()};
@@ -93,12 +93,16 @@ Facts fuzz_facts(Bytes& in, const std::string& secret) {
     c.endpoint_candidates = {in.text(kAddresses)};
     c.endpoint_results = {{in.text(), in.flag()}};
     c.proxies = {{in.text(), in.text(), in.text(), in.text()}};
-    for (size_t n = in.below(3); n > 0; --n)
-      c.connections.push_back(in.flag()
-                                  ? R"({"metadata":{"process":")" + in.text(kNames) +
-                                        R"(","processPath":")" + in.text() + R"("},"rule":")" +
-                                        in.text() + R"(","chains":[")" + in.text() + "\"]}"
-                                  : in.text());
+    for (size_t n = in.below(3); n > 0; --n) {
+      CoreConnection conn;
+      conn.process = in.text(kNames);
+      conn.process_path = in.text();
+      conn.host = in.text();
+      conn.rule = in.text();
+      conn.rule_payload = in.text();
+      conn.chains = {in.text()};
+      c.connections.push_back(std::move(conn));
+    }
     f.core_infos.push_back(std::move(c));
   }
   for (const auto& r : f.routes)
@@ -125,15 +129,15 @@ Facts fuzz_facts(Bytes& in, const std::string& secret) {
     a.port = in.port();
     a.pid = static_cast<uint32_t>(in.below(9));
     a.process_name = in.text(kNames);
-    a.level = in.text({"candidate", "investigate", "inventory"});
+    a.level = static_cast<CandidateLevel>(in.below(3));
     a.signals = in.text();
-    a.protocol = in.text({"SOCKS5", "HTTP CONNECT", ""});
-    a.is_candidate = a.level == "candidate";
+    a.protocol = static_cast<ProxyProtocol>(in.below(3));
+    a.is_candidate = a.level == CandidateLevel::kCandidate;
     f.proxy_candidates.assessments.push_back(a);
     if (a.is_candidate) f.proxy_candidates.candidates.push_back(a);
   }
   InterceptionAssessment& i = f.interception;
-  i.level = in.text({"NONE", "POSSIBLE", "LIKELY", "VISIBLE-TUNNEL"});
+  i.level = static_cast<InterceptionLevel>(in.below(4));
   i.score = in.byte();
   if (in.flag()) i.signals = {in.text()};
   return f;

@@ -2,6 +2,7 @@
 // always says something, and every sentence and piece of evidence is free of
 // control and bidirectional characters and of the planted secret.
 #include "facts/findings.h"
+#include "facts/interception.h"
 #include "fuzz_facts.h"
 #include "fuzz_support.h"
 #include "util/text.h"
@@ -13,11 +14,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string secret = fuzz::planted_password(text);
   fuzz::Bytes in(text);
   Facts f = fuzz::fuzz_facts(in, secret);
-  std::string level = in.text({"NONE", "POSSIBLE", "LIKELY", "VISIBLE-TUNNEL", ""});
+  decide_interception(f);
+  // Any effective level, including one the facts alone would not reach.
+  if (in.flag()) f.interception.effective = static_cast<InterceptionLevel>(in.below(5));
   ResolverResults resolvers;
   for (const auto& a : f.adapters)
     for (const auto& s : a.dns_servers) resolvers[s] = {in.text(), in.byte(), in.flag()};
-  auto all = diagnose(f, level, resolvers);
+  auto all = diagnose(f, resolvers);
   fuzz::check(!all.empty(), "the diagnosis says something");
   auto clean = [&](const std::string& s) {
     fuzz::check(terminal_safe(s) == s, "finding text holds a control character", s);

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "facts/findings.h"
+#include "facts/interception.h"
 #include "fuzz_facts.h"
 #include "fuzz_support.h"
 #include "graph/graph.h"
@@ -41,9 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (std::string_view(name) == "ALL_PROXY") return "socks5h://" + secret + "@[::1]:1080";
     return std::nullopt;
   };
+  decide_interception(f);
   GraphBuildResult g = build_graph(f, probes, hooks);
-  auto findings = diagnose(f, g.interception_level, {});
-  const std::string html = render_report(f, g.graph, g.interception_level, probes, "fuzz", findings);
+  auto findings = diagnose(f, {});
+  const std::string html = render_report(f, g.graph, probes, "fuzz", findings);
 
   fuzz::check(is_valid_utf8(html), "the page is valid UTF-8");
   size_t leak = html.find(fuzz::kMarker);

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "graph_support.h"
+#include "mihomo/controller.h"
 
 namespace corvale {
 namespace {
@@ -63,8 +64,7 @@ Facts tun_host() {
                        "  stack: gvisor",  "  device: tun0", "proxies:"};
   core.tun_stack = "gvisor";
   core.selected_controller = "http://127.0.0.1:9090";
-  auto reply = nlohmann::json::parse(read_data("captures/tun/mihomo_connections.json"));
-  for (const auto& c : reply["connections"]) core.connections.push_back(c.dump());
+  core.connections = parse_connections(read_data("captures/tun/mihomo_connections.json"));
   f.core_infos.push_back(core);
   CoreControllerInfo idle;
   idle.pid = 29001;
@@ -161,13 +161,15 @@ TEST(CapturedProcesses, MergedByPidAndSourcePortPicksAmongEquals) {
   f.processes_by_pid[41] = {41, "firefox", "", ""};
   f.tcp_sockets = {{"127.0.0.1", 50001, "127.0.0.1", 7890, kTcpEstablished, 41}};
   CoreControllerInfo core;
-  auto conn = [](const char* port, const char* rule) {
-    return nlohmann::json{{"metadata", {{"process", "firefox"}, {"sourcePort", port}}},
-                          {"rule", rule},
-                          {"chains", {"DIRECT"}}}
-        .dump();
+  auto conn = [](uint16_t port, const char* rule) {
+    CoreConnection c;
+    c.source_port = port;
+    c.process = "firefox";
+    c.chains = {"DIRECT"};
+    c.rule = rule;
+    return c;
   };
-  core.connections = {conn("50001", "MATCH"), conn("50001", "GEOIP"), conn("1", "FINAL")};
+  core.connections = {conn(50001, "MATCH"), conn(50001, "GEOIP"), conn(1, "FINAL")};
   auto captured = captured_processes(core, f);
   ASSERT_EQ(captured.size(), 2u);
   EXPECT_EQ(captured[0].process.pid, 41u);  // owns source port 50001
@@ -179,14 +181,14 @@ TEST(CapturedProcesses, HostileAnswersAreSkipped) {
   Facts f;
   f.processes_by_pid[5] = {5, "firefox", "/usr/bin/firefox", ""};
   CoreControllerInfo core;
-  core.connections = {"not json",
-                      "{}",
-                      "[]",
-                      R"({"metadata":5})",
-                      R"({"metadata":{"process":7,"processPath":null}})",
-                      R"({"metadata":{"process":"ghost","processPath":"/usr/bin/ghost"}})",
-                      R"({"metadata":{"process":"firefox","sourcePort":99999999}})",
-                      std::string(1, '\xff')};
+  // Read through the controller module's parser, as the collect stage does.
+  core.connections =
+      parse_connections(R"({"connections":["not json",{},[],{"metadata":5},)"
+                        R"({"metadata":{"process":7,"processPath":null}},)"
+                        R"({"metadata":{"process":"ghost","processPath":"/usr/bin/ghost"}},)"
+                        R"({"metadata":{"process":"firefox","sourcePort":99999999}},)"
+                        "\"\xff\"]}");
+  ASSERT_EQ(core.connections.size(), 5u);
   auto captured = captured_processes(core, f);
   ASSERT_EQ(captured.size(), 1u);  // only the one naming firefox
   EXPECT_EQ(captured[0].process.pid, 5u);

@@ -312,7 +312,7 @@ TEST(AdapterKind, WireGuardHoldingTheDefaultRouteIsATunnel) {
   for (const auto& r : rows) {
     AdapterAssessment a = assess_adapter(*r.adapter, devices, routes);
     EXPECT_EQ(a.tunnel_score, r.tunnel_score) << r.adapter->link_kind;
-    EXPECT_EQ(a.verdict, r.verdict) << r.adapter->link_kind;
+    EXPECT_EQ(verdict_text(a.verdict), r.verdict) << r.adapter->link_kind;
     EXPECT_EQ(a.confidence, r.confidence) << r.adapter->link_kind;
   }
   // The kind matches nothing for a bridge or veth: their scores are unchanged.

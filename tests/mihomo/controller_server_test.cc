@@ -77,7 +77,7 @@ TEST_F(ControllerServer, RightSecretAnswersAndConnectionsAreFetched) {
   EXPECT_EQ(info.selected_controller, "http://" + ctl(server));
   EXPECT_EQ(info.version, "v1.18.5");
   ASSERT_EQ(info.connections.size(), 2u);
-  EXPECT_NE(info.connections[0].find("\"processPath\":\"/usr/bin/curl\""), std::string::npos);
+  EXPECT_EQ(info.connections[0].process_path, "/usr/bin/curl");
   auto reqs = server.requests();
   ASSERT_EQ(reqs.size(), 2u);
   EXPECT_EQ(path_of(reqs[0]), "/version");

@@ -12,6 +12,8 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "facts/runtime_process.h"
+
 namespace corvale {
 namespace {
 
@@ -33,7 +35,10 @@ TEST(ConnectionSummary, JoinsRuleAndChain) {
       {R"([1,2])", ""},
       {R"("text")", ""},
   };
-  for (const auto& r : rows) EXPECT_EQ(connection_summary(json::parse(r.conn)), r.want) << r.conn;
+  for (const auto& r : rows) {
+    auto conns = parse_connections(std::string(R"({"connections":[)") + r.conn + "]}");
+    EXPECT_EQ(conns.empty() ? "" : connection_summary(conns[0]), r.want) << r.conn;
+  }
 }
 
 TEST(ControllerCandidates, DefaultsControllerAndOwnLocalListeners) {
@@ -194,8 +199,10 @@ std::string everything(const CoreControllerInfo& i) {
   std::string s = i.process_name + i.config_path.value_or("") + i.controller_text.value_or("") +
                   i.find_process_mode.value_or("") + i.tun_stack.value_or("") +
                   i.selected_controller.value_or("") + i.version;
-  for (const auto& v : {i.config_lines, i.endpoint_candidates, i.skipped_endpoints, i.connections})
+  for (const auto& v : {i.config_lines, i.endpoint_candidates, i.skipped_endpoints})
     for (const auto& x : v) s += x + "\n";
+  for (const auto& c : i.connections)
+    s += c.id + c.host + c.process + c.process_path + connection_summary(c) + "\n";
   for (const auto& r : i.endpoint_results) s += r.label;
   for (const auto& p : i.proxies) s += p.name + p.type + p.server + p.port;
   return s;
@@ -223,8 +230,10 @@ TEST(DiscoverCore, SecretFromConfigIsSentButNeverKept) {
   EXPECT_EQ(info.selected_controller, "http://127.0.0.1:9097");
   EXPECT_EQ(info.version, "v1.19.0");
   ASSERT_EQ(info.connections.size(), 2u);
-  EXPECT_EQ(connection_summary(json::parse(info.connections[0])), "Match -> DIRECT");
-  EXPECT_EQ(info.connections[1], R"({"id":"b"})");
+  EXPECT_EQ(connection_summary(info.connections[0]), "Match -> DIRECT");
+  EXPECT_EQ(info.connections[0].process_path, "/usr/bin/curl");
+  EXPECT_EQ(info.connections[1].id, "b");
+  EXPECT_EQ(connection_summary(info.connections[1]), "");
 
   bool sent = false;
   for (const auto& c : http.calls)
@@ -394,7 +403,7 @@ TEST(DiscoverCore, DeeplyNestedConnectionIsDropped) {
   auto info = discover_core(core, {}, {}, http.fns());
   EXPECT_EQ(info.selected_controller, "http://127.0.0.1:9090");
   ASSERT_EQ(info.connections.size(), 1u);
-  EXPECT_EQ(info.connections[0], "{\"rule\":\"MATCH\"}");
+  EXPECT_EQ(info.connections[0].rule, "MATCH");
 }
 
 }  // namespace

@@ -76,11 +76,11 @@ TEST(ProxyCandidates, ClashAnsweringSocks5IsACandidate) {
   auto r = assess_proxy_candidates(h.facts, h.details, s.fns());
   const auto& a = find(r, 100, 7890);
   EXPECT_DOUBLE_EQ(a.score, 12.5);
-  EXPECT_EQ(a.level, "candidate");
+  EXPECT_EQ(a.level, CandidateLevel::kCandidate);
   EXPECT_TRUE(a.is_candidate);
   EXPECT_EQ(a.signals,
             "SOCKS5 negotiation + known proxy/tunnel process identity + common proxy port (weak)");
-  EXPECT_EQ(a.protocol, "SOCKS5");
+  EXPECT_EQ(a.protocol, ProxyProtocol::kSocks5);
   EXPECT_TRUE(a.probed);
   EXPECT_TRUE(s.connect_calls.empty());  // SOCKS5 answered: no CONNECT probe
   ASSERT_EQ(r.candidates.size(), 1u);
@@ -94,7 +94,7 @@ TEST(ProxyCandidates, BrowserOnARandomPortIsNeverProbed) {
   auto r = assess_proxy_candidates(h.facts, h.details, s.fns());
   const auto& a = find(r, 200, 41517);
   EXPECT_DOUBLE_EQ(a.score, -2.5);
-  EXPECT_EQ(a.level, "inventory");
+  EXPECT_EQ(a.level, CandidateLevel::kInventory);
   EXPECT_FALSE(a.eligible);
   EXPECT_FALSE(a.probed);
   EXPECT_TRUE(a.common_app);
@@ -112,11 +112,11 @@ TEST(ProxyCandidates, SilentUnknownOnCommonPortScoresNegative) {
   auto r = assess_proxy_candidates(h.facts, h.details, s.fns());
   const auto& a = find(r, 300, 8080);
   EXPECT_DOUBLE_EQ(a.score, -0.25);
-  EXPECT_EQ(a.level, "inventory");
+  EXPECT_EQ(a.level, CandidateLevel::kInventory);
   EXPECT_EQ(a.signals, "common proxy port (weak) + active proxy protocol probe negative");
   EXPECT_EQ(s.socks_calls, std::vector<uint16_t>{8080});
   EXPECT_EQ(s.connect_calls, std::vector<uint16_t>{8080});
-  EXPECT_EQ(a.protocol, "");
+  EXPECT_EQ(a.protocol, ProxyProtocol::kNone);
 }
 
 TEST(ProxyCandidates, EnvironmentProxyAnswering407IsACandidate) {
@@ -128,8 +128,8 @@ TEST(ProxyCandidates, EnvironmentProxyAnswering407IsACandidate) {
   auto r = assess_proxy_candidates(h.facts, h.details, s.fns());
   const auto& a = find(r, 400, 31280);
   EXPECT_DOUBLE_EQ(a.score, 12);
-  EXPECT_EQ(a.level, "candidate");
-  EXPECT_EQ(a.protocol, "HTTP CONNECT");
+  EXPECT_EQ(a.level, CandidateLevel::kCandidate);
+  EXPECT_EQ(a.protocol, ProxyProtocol::kHttpConnect);
   EXPECT_EQ(a.connect_verdict, "HTTP CONNECT / 407");
   EXPECT_EQ(a.signals,
             "HTTP CONNECT / 407 + explicit proxy policy references listener (HTTP_PROXY)");
@@ -184,13 +184,13 @@ TEST(ProxyCandidates, ConnectBudgetAndOrderingByEvidence) {
   EXPECT_EQ(daemon.live_local_clients, 2u);
   EXPECT_EQ(daemon.remote_established, 1u);
   EXPECT_DOUBLE_EQ(daemon.score, 3 - 0.75);
-  EXPECT_EQ(daemon.level, "investigate");
+  EXPECT_EQ(daemon.level, CandidateLevel::kInvestigate);
   EXPECT_EQ(daemon.signals,
             "2 live local client connection(s) + 1 remote established socket(s), ranking only + "
             "active proxy protocol probe negative");
   const auto& xray = find(r, 9999, 45000);
   EXPECT_DOUBLE_EQ(xray.score, 4);  // known identity, no probe penalty
-  EXPECT_EQ(xray.level, "candidate");
+  EXPECT_EQ(xray.level, CandidateLevel::kCandidate);
 
   // Output order: pid, then port.
   for (size_t i = 1; i < r.assessments.size(); ++i)
@@ -269,10 +269,10 @@ TEST(ProxyCandidatesLive, RealProbesAgainstLoopbackPeers) {
     return std::nullopt;
   };
   auto r = assess_proxy_candidates(h.facts, h.details, fns);
-  EXPECT_EQ(find(r, 1, socks.port()).protocol, "SOCKS5");
-  EXPECT_EQ(find(r, 2, proxy.port()).protocol, "HTTP CONNECT");
-  EXPECT_EQ(find(r, 2, proxy.port()).level, "candidate");
-  EXPECT_EQ(find(r, 3, web.port()).protocol, "");
+  EXPECT_EQ(find(r, 1, socks.port()).protocol, ProxyProtocol::kSocks5);
+  EXPECT_EQ(find(r, 2, proxy.port()).protocol, ProxyProtocol::kHttpConnect);
+  EXPECT_EQ(find(r, 2, proxy.port()).level, CandidateLevel::kCandidate);
+  EXPECT_EQ(find(r, 3, web.port()).protocol, ProxyProtocol::kNone);
 }
 
 }  // namespace

@@ -107,8 +107,8 @@ TEST(Summary, CampusSection) {
 TEST(Summary, CampusHostsByTheirOwnRoutes) {
   Facts f = sample_facts();
   f.egress_v4 = RouteLookup{7, std::nullopt, "198.18.0.1", kFamilyV4};
-  f.assessments_by_index[2].verdict = "Carrier";
-  f.assessments_by_index[7].verdict = "Tunnel";
+  f.assessments_by_index[2].verdict = AdapterVerdict::kCarrier;
+  f.assessments_by_index[7].verdict = AdapterVerdict::kTunnel;
   const RouteLookup campus_route{2, "192.168.50.1", "192.168.50.10", kFamilyV4};
   f.campus_routes = {{"10.0.0.55", campus_route},
                      {"10.0.32.32", campus_route},

@@ -24,8 +24,8 @@ std::vector<std::string> keys_of(const Json& object) {
 
 TopologyGraph sample_graph() {
   TopologyGraph g;
-  g.interception.level = "POSSIBLE";
-  g.interception.displayLevel = "POSSIBLE";
+  g.interception.level = InterceptionLevel::kPossible;
+  g.interception.displayLevel = InterceptionLevel::kPossible;
   g.interception.score = 0.45;
   g.interception.signals = {"fake-ip DNS", "loopback DNS"};
   g.interception.driverHits = 2;

@@ -25,7 +25,7 @@ CampusProbeResult http_reply(uint16_t status, uint64_t ms) {
 Facts probed_host() {
   Facts f;
   f.adapters = {named("eth0", 2), named("tun\"x\\\n", 9)};
-  f.assessments_by_index[9].verdict = "Tunnel";
+  f.assessments_by_index[9].verdict = AdapterVerdict::kTunnel;
   f.egress_v4 = RouteLookup{9, std::nullopt, "198.18.0.1", kFamilyV4};
   f.gateway_probes = {{"192.168.1.1", 2, kFamilyV4, true},
                       {"192.168.1.1", 2, kFamilyV4, true},
@@ -35,7 +35,9 @@ Facts probed_host() {
   f.campus_probes.probes = {http_reply(302, 40), http_reply(200, 15), {}, {}, {}};
   f.campus_probes.probes[4].tcp_fallback = TcpFallback::kConnected;
   f.campus_probes.probes[4].tcp_ms = 7;
-  f.interception.level = "HIGH";
+  // The metric shows the effective level, not the one assessed from the evidence.
+  f.interception.level = InterceptionLevel::kLikely;
+  f.interception.effective = InterceptionLevel::kExplicitProxy;
   f.proxy_candidates.candidates.resize(2);
   return f;
 }
@@ -50,8 +52,8 @@ TEST(Prometheus, WholeExposition) {
   ProbeResults probes;
   probes.pings = {{"192.168.1.1", {true, 3}}};
   probes.dns = {{"10.0.32.32", {"", kNoReplyMs, false}}, {"192.168.1.1", {"1.2.3.4", 25, true}}};
-  std::string text = render_prometheus(probed_host(), findings, "", probes,
-                                       {"0.1.0", 8.0184, 1796784081});
+  std::string text =
+      render_prometheus(probed_host(), findings, probes, {"0.1.0", 8.0184, 1796784081});
   EXPECT_EQ(text, R"(# HELP corvale_build_info The corvale version that wrote these metrics.
 # TYPE corvale_build_info gauge
 corvale_build_info{version="0.1.0"} 1
@@ -90,7 +92,7 @@ corvale_egress_info{family="ipv4",interface="tun\"x\\\n",verdict="Tunnel"} 1
 corvale_egress_info{family="ipv6",interface="",verdict="none"} 1
 # HELP corvale_interception_level How strong the evidence of traffic interception is.
 # TYPE corvale_interception_level gauge
-corvale_interception_level{level="HIGH"} 1
+corvale_interception_level{level="EXPLICIT-PROXY"} 1
 # HELP corvale_proxy_candidates Local listeners scored as proxy candidates.
 # TYPE corvale_proxy_candidates gauge
 corvale_proxy_candidates 2

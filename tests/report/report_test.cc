@@ -37,7 +37,7 @@ Facts direct_host() {
   f.collected_at = "2026-12-08 12:00:00";
   f.adapters = {adapter("eth0", 2, "192.168.1.10")};
   f.routes = {{"0.0.0.0", "192.168.1.1", 2, 100, kFamilyV4, 0}};
-  f.assessments_by_index[2].verdict = "Carrier";
+  f.assessments_by_index[2].verdict = AdapterVerdict::kCarrier;
   f.egress_v4 = RouteLookup{2, "192.168.1.1", "192.168.1.10", kFamilyV4};
   f.egress_v4_adapter = f.adapters[0];
   f.default_route_v4 = f.routes[0];
@@ -54,7 +54,7 @@ Facts tun_host() {
   tun.dns_servers = {"198.18.0.2", "192.168.1.1"};
   tun.ipv6_addresses = {{"fdfe:dcba:9876::1", 126}};
   f.adapters.push_back(tun);
-  f.assessments_by_index[7].verdict = "Tunnel";
+  f.assessments_by_index[7].verdict = AdapterVerdict::kTunnel;
   f.egress_v4 = RouteLookup{7, std::nullopt, "198.18.0.1", kFamilyV4};
   f.egress_v6 = RouteLookup{7, std::nullopt, std::nullopt, kFamilyV6};
   f.egress_v4_adapter = tun;
@@ -73,8 +73,11 @@ ProbeResults pinged(std::map<std::string, PingResult> pings) { return {std::move
 ProbeResults gateway_answers() { return pinged({{"192.168.1.1", PingResult{true, 1}}}); }
 
 std::string render(const Facts& f, const ProbeResults& pings = gateway_answers(),
-                   const TopologyGraph& g = TopologyGraph{}, const std::string& level = "NONE") {
-  return render_report(f, g, level, pings, "1.2.3");
+                   const TopologyGraph& g = TopologyGraph{},
+                   InterceptionLevel level = InterceptionLevel::kNone) {
+  Facts decided = f;
+  decided.interception.effective = level;
+  return render_report(decided, g, pings, "1.2.3");
 }
 
 std::vector<std::string> titles(const std::vector<ChainBlock>& blocks) {
@@ -145,7 +148,7 @@ TEST(ReportChain, TunnelWithoutCoreAndCoreChoice) {
   EXPECT_EQ(egress_chain_blocks(f, {}).size(), 5u);
   // A tunnel that is not the IPv4 egress is no block.
   f = tun_host();
-  f.assessments_by_index[7].verdict = "Other";
+  f.assessments_by_index[7].verdict = AdapterVerdict::kOther;
   EXPECT_EQ(egress_chain_blocks(f, {}).size(), 4u);
 }
 
@@ -222,7 +225,7 @@ TEST(ReportDocument, Chips) {
   c.pid = 310;
   f.proxy_candidates.candidates = {c, c, c};
   f.proxy_candidates.candidates[2].pid = 320;
-  std::string html = render(f, {}, TopologyGraph{}, "LIKELY");
+  std::string html = render(f, {}, TopologyGraph{}, InterceptionLevel::kLikely);
   EXPECT_NE(html.find("<div class=\"chips\"><span class=\"chip\">Host <b>campus-laptop</b></span>"
                       "<span class=\"chip\">Egress IPv4 <b>Meta</b></span>"
                       "<span class=\"chip\">Egress IPv6 <b>eth1</b></span>"
@@ -235,15 +238,18 @@ TEST(ReportDocument, Chips) {
                       "</div>"),
             std::string::npos);
   struct Case {
-    const char* level;
+    InterceptionLevel level;
+    const char* text;
     const char* cls;
-  } levels[] = {
-      {"POSSIBLE", "warn"}, {"NONE", "ok"}, {"VISIBLE-TUNNEL", "ok"}, {"EXPLICIT-PROXY", "ok"}};
+  } levels[] = {{InterceptionLevel::kPossible, "POSSIBLE", "warn"},
+                {InterceptionLevel::kNone, "NONE", "ok"},
+                {InterceptionLevel::kVisibleTunnel, "VISIBLE-TUNNEL", "ok"},
+                {InterceptionLevel::kExplicitProxy, "EXPLICIT-PROXY", "ok"}};
   for (const auto& l : levels)
     EXPECT_NE(render(direct_host(), {}, TopologyGraph{}, l.level)
-                  .find(std::string("Interception <b class=\"") + l.cls + "\">" + l.level),
+                  .find(std::string("Interception <b class=\"") + l.cls + "\">" + l.text),
               std::string::npos)
-        << l.level;
+        << l.text;
   Facts none;
   none.internet_probes.v4.ok = false;
   html = render(none, {});
@@ -261,7 +267,7 @@ TEST(ReportDocument, FindingsBlockAfterTheChips) {
       {Severity::kProblem, "gateway-silent", "Gateway <b>192.168.1.1</b> & co.", {"ev"}},
       {Severity::kOk, "all-clear", "No problem found.", {}}};
   std::string html =
-      render_report(direct_host(), TopologyGraph{}, "NONE", gateway_answers(), "1.2.3", findings);
+      render_report(direct_host(), TopologyGraph{}, gateway_answers(), "1.2.3", findings);
   std::string block =
       "</div>\n<div class=\"findings\"><div class=\"finding problem\" data-code=\"gateway-silent\">"
       "<b>PROBLEM</b> Gateway &lt;b&gt;192.168.1.1&lt;/b&gt; &amp; co.</div>"
@@ -296,7 +302,7 @@ TEST(ReportDocument, HostileHostTextIsEscapedEverywhere) {
   f.proxy_settings.winhttp_text = evil;
   TopologyGraph g;
   g.nodes.push_back(testing::node("n", "</script>" + evil, "", "core"));
-  std::string html = render(f, gateway_answers(), g, evil);
+  std::string html = render(f, gateway_answers(), g);
   EXPECT_EQ(count(html, "</script>"), 2u);  // the payload's and the viewer's own
   // Inside the payload the name is a JavaScript string; everywhere else it is escaped text.
   size_t start = html.find("window.ND = ") + 12;
@@ -327,7 +333,7 @@ TEST(ReportDocument, ControlAndBidiCharactersOfHostTextsAreShownVisibly) {
   f.driver_hits = {{evil, evil, "Running", evil}};
   f.proxy_settings.winhttp_text = evil + "\nline two " + evil;
   std::vector<Finding> findings = {{Severity::kNote, "n", "finding " + evil, {}}};
-  std::string html = render_report(f, TopologyGraph{}, "NONE", gateway_answers(), "1", findings);
+  std::string html = render_report(f, TopologyGraph{}, gateway_answers(), "1", findings);
   EXPECT_EQ(html.find("\u202e"), std::string::npos);
   EXPECT_EQ(html.find('\x1b'), std::string::npos);
   EXPECT_EQ(html.find('\x07'), std::string::npos);

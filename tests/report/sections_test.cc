@@ -140,26 +140,27 @@ TEST(DetailSections, ProxySettingTextsLoseTheirCredentials) {
 
 Facts candidate_host() {
   Facts f;
-  auto listener = [](uint32_t pid, std::string name, uint16_t port, double score, std::string level,
-                     std::string protocol) {
+  auto listener = [](uint32_t pid, std::string name, uint16_t port, double score,
+                     CandidateLevel level, ProxyProtocol protocol) {
     ProxyCandidateAssessment a;
     a.host = port == 7891 ? "::1" : "127.0.0.1";
     a.port = port;
     a.pid = pid;
     a.process_name = std::move(name);
     a.score = score;
-    a.level = std::move(level);
-    a.protocol = std::move(protocol);
+    a.level = level;
+    a.protocol = protocol;
     a.signals = "SOCKS5 negotiation + known proxy/tunnel process identity";
     a.live_local_clients = 1;
     a.remote_established = 4;
     return a;
   };
   f.proxy_candidates.assessments = {
-      listener(100, "mihomo", 7890, 12.5, "candidate", "SOCKS5"),
-      listener(100, "mihomo", 7891, 2.5, "investigate", ""),
-      listener(100, "mihomo", 9090, 0.5, "inventory", ""),
-      listener(200, "<img src=x onerror=alert(1)>", 8080, -0.25, "inventory", ""),
+      listener(100, "mihomo", 7890, 12.5, CandidateLevel::kCandidate, ProxyProtocol::kSocks5),
+      listener(100, "mihomo", 7891, 2.5, CandidateLevel::kInvestigate, ProxyProtocol::kNone),
+      listener(100, "mihomo", 9090, 0.5, CandidateLevel::kInventory, ProxyProtocol::kNone),
+      listener(200, "<img src=x onerror=alert(1)>", 8080, -0.25, CandidateLevel::kInventory,
+               ProxyProtocol::kNone),
   };
   f.proxy_candidates.candidates = {f.proxy_candidates.assessments[0]};
   return f;
@@ -167,7 +168,7 @@ Facts candidate_host() {
 
 TEST(InterceptionSections, CandidatesCollapsePerProcessAndInventoryListsAll) {
   Facts f = candidate_host();
-  f.interception.level = "POSSIBLE";
+  f.interception.level = InterceptionLevel::kPossible;
   f.interception.score = 4;
   f.interception.signals = {"a", "b"};
   f.driver_hits = {{"wg-quick@wg0.service", "loaded", "Running", ""}};
