@@ -64,7 +64,7 @@ std::optional<Draft> system_proxy_on(const Context& c) {
   auto t = system_proxy_targets(c.f);
   // The explicit-proxy note already names the system proxy among the
   // settings programs follow.
-  if (!t || t->working.empty() || !t->dead.empty() || effective_level(c) == "EXPLICIT-PROXY")
+  if (!t || t->working.empty() || !t->dead.empty() || effective_level(c) == InterceptionLevel::kExplicitProxy)
     return std::nullopt;
   Draft d;
   d.text = fmt::format(
