@@ -4,6 +4,7 @@
 
 #include "facts/lookup.h"
 #include "facts/proxy_settings.h"
+#include "util/ip.h"
 #include "util/text.h"
 #include "util/userinfo.h"
 
@@ -13,13 +14,19 @@ namespace {
 
 // A host fit for the "scheme=host:port;..." form: a name or an address, so
 // that no hostile value can add a proxy of its own or break the list. A zone
-// ("fe80::1%eth0") is left out: the endpoint reader could not take it back.
+// ("fe80::1%eth0") is left out: the endpoint reader could not take it back;
+// so is anything with a colon that is not an IPv6 address ("[:a:1]"), which
+// would read back as another host and port.
 bool is_plain_host(std::string_view host) {
   if (host.empty() || host.size() > 253) return false;
-  return std::all_of(host.begin(), host.end(), [](char c) {
+  bool plain = std::all_of(host.begin(), host.end(), [](char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_' ||
            c == ':';
   });
+  if (!plain) return false;
+  if (host.find(':') == std::string_view::npos) return true;
+  auto ip = parse_ip(host);
+  return ip && !ip->is_v4();
 }
 
 void add_server(DesktopProxy& d, std::string_view scheme, std::string_view host,

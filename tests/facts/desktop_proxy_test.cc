@@ -92,7 +92,8 @@ TEST(DesktopProxy, KioslavercForms) {
       {head + "ProxyType=0\nhttpProxy=http://127.0.0.1:7897\n", "KDE|0||||0"},
       {head + "ProxyType=4\nhttpProxy=HTTP_PROXY\n", "KDE|0||||0"},
       {head + "ProxyType=1\nhttpProxy=http://127.0.0.1:99999\nhttpsProxy=::1\n"
-              "socksProxy=http://a;b=c:1\nftpProxy=x\nsocksProxy=[fe80::1%eth0]:9\n",
+              "socksProxy=http://a;b=c:1\nftpProxy=x\nsocksProxy=[fe80::1%eth0]:9\n"
+              "socksProxy=socks://[:httpPrIoxy:1]:1080\n",
        "KDE|0||||0"},
       {head + "ProxyType=banana\nhttpProxy=http://h:1\n", "KDE|0||||0"},
       {"[General]\nProxyType=1\nhttpProxy=http://h:1\n", "absent"},
