@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "facts/proxy_settings.h"
+#include "util/enum_text.h"
 #include "util/version.h"
 
 namespace corvale {
@@ -253,16 +254,12 @@ Json http_json(const HttpResponse& h) {
   return {{"status", h.status}, {"elapsed_ms", h.elapsed_ms}, {"body_bytes", h.body.size()}};
 }
 
-const char* fallback_text(TcpFallback f) {
-  switch (f) {
-    case TcpFallback::kConnected:
-      return "connected";
-    case TcpFallback::kFailed:
-      return "failed";
-    case TcpFallback::kNotTried:
-      break;
-  }
-  return "not-tried";
+std::string_view fallback_text(TcpFallback f) {
+  static constexpr EnumWords<TcpFallback> kWords[] = {
+      {TcpFallback::kConnected, "connected"},
+      {TcpFallback::kFailed, "failed"},
+  };
+  return enum_text(kWords, f, "not-tried");
 }
 
 Json campus_json(const CampusProbes& c) {

@@ -11,6 +11,7 @@
 #include "facts/lookup.h"
 #include "facts/policy_routing.h"
 #include "facts/runtime_process.h"
+#include "util/enum_text.h"
 #include "util/ip.h"
 #include "util/text.h"
 
@@ -194,17 +195,12 @@ constexpr Rule kRules[] = {
 }  // namespace
 
 std::string_view severity_text(Severity severity) {
-  switch (severity) {
-    case Severity::kProblem:
-      return "PROBLEM";
-    case Severity::kWarning:
-      return "WARNING";
-    case Severity::kNote:
-      return "NOTE";
-    case Severity::kOk:
-      break;
-  }
-  return "OK";
+  static constexpr EnumWords<Severity> kWords[] = {
+      {Severity::kProblem, "PROBLEM"},
+      {Severity::kWarning, "WARNING"},
+      {Severity::kNote, "NOTE"},
+  };
+  return enum_text(kWords, severity, "OK");
 }
 
 std::vector<Finding> diagnose(const Facts& facts, const ResolverResults& resolvers) {

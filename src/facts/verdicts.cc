@@ -1,63 +1,42 @@
 #include "facts/verdicts.h"
 
+#include "util/enum_text.h"
+
 namespace corvale {
 
 std::string_view verdict_text(AdapterVerdict verdict) {
-  switch (verdict) {
-    case AdapterVerdict::kTunnel:
-      return "Tunnel";
-    case AdapterVerdict::kSuspectedTunnel:
-      return "SuspectedTunnel";
-    case AdapterVerdict::kCarrier:
-      return "Carrier";
-    case AdapterVerdict::kAmbiguousRoute:
-      return "AmbiguousRoute";
-    case AdapterVerdict::kOther:
-      return "Other";
-    case AdapterVerdict::kUnassessed:
-      break;
-  }
-  return "";
+  static constexpr EnumWords<AdapterVerdict> kWords[] = {
+      {AdapterVerdict::kTunnel, "Tunnel"},   {AdapterVerdict::kSuspectedTunnel, "SuspectedTunnel"},
+      {AdapterVerdict::kCarrier, "Carrier"}, {AdapterVerdict::kAmbiguousRoute, "AmbiguousRoute"},
+      {AdapterVerdict::kOther, "Other"},
+  };
+  return enum_text(kWords, verdict);
 }
 
 std::string_view level_text(InterceptionLevel level) {
-  switch (level) {
-    case InterceptionLevel::kPossible:
-      return "POSSIBLE";
-    case InterceptionLevel::kLikely:
-      return "LIKELY";
-    case InterceptionLevel::kVisibleTunnel:
-      return "VISIBLE-TUNNEL";
-    case InterceptionLevel::kExplicitProxy:
-      return "EXPLICIT-PROXY";
-    case InterceptionLevel::kNone:
-      break;
-  }
-  return "NONE";
+  static constexpr EnumWords<InterceptionLevel> kWords[] = {
+      {InterceptionLevel::kPossible, "POSSIBLE"},
+      {InterceptionLevel::kLikely, "LIKELY"},
+      {InterceptionLevel::kVisibleTunnel, "VISIBLE-TUNNEL"},
+      {InterceptionLevel::kExplicitProxy, "EXPLICIT-PROXY"},
+  };
+  return enum_text(kWords, level, "NONE");
 }
 
 std::string_view protocol_text(ProxyProtocol protocol) {
-  switch (protocol) {
-    case ProxyProtocol::kSocks5:
-      return "SOCKS5";
-    case ProxyProtocol::kHttpConnect:
-      return "HTTP CONNECT";
-    case ProxyProtocol::kNone:
-      break;
-  }
-  return "";
+  static constexpr EnumWords<ProxyProtocol> kWords[] = {
+      {ProxyProtocol::kSocks5, "SOCKS5"},
+      {ProxyProtocol::kHttpConnect, "HTTP CONNECT"},
+  };
+  return enum_text(kWords, protocol);
 }
 
 std::string_view level_text(CandidateLevel level) {
-  switch (level) {
-    case CandidateLevel::kCandidate:
-      return "candidate";
-    case CandidateLevel::kInvestigate:
-      return "investigate";
-    case CandidateLevel::kInventory:
-      break;
-  }
-  return "inventory";
+  static constexpr EnumWords<CandidateLevel> kWords[] = {
+      {CandidateLevel::kCandidate, "candidate"},
+      {CandidateLevel::kInvestigate, "investigate"},
+  };
+  return enum_text(kWords, level, "inventory");
 }
 
 }  // namespace corvale

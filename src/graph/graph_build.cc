@@ -126,6 +126,17 @@ void add_inventory(BuildContext& ctx) {
   ctx.b.add_item("app", std::move(item));
 }
 
+// The application's main edge into a selected route's chain: its row on the
+// applications card, the chain that `first_hop` draws, then the edge to it.
+template <typename Draw>
+void add_main_edge(BuildContext& ctx, const std::string& item_id, const std::string& label,
+                   const std::string& name, const std::string& meta, const std::string& evidence,
+                   Draw first_hop) {
+  ctx.b.add_item("app", GraphBuilder::make_item(item_id, label, name, "OK", meta, "out"));
+  std::string first = first_hop();
+  ctx.b.add_edge("app", item_id, first, 1.0, "main", evidence);
+}
+
 void add_selected_v4(BuildContext& ctx) {
   const Facts& f = ctx.facts;
   if (!f.default_route_v4) return;
@@ -152,10 +163,8 @@ void add_selected_v4(BuildContext& ctx) {
                      owner.confidence >= 0.8 ? "likely" : "possible", owner.reason);
     }
   } else if (as && as->verdict == AdapterVerdict::kCarrier) {
-    ctx.b.add_item("app", GraphBuilder::make_item("default", "default", name, "OK",
-                                                  "selected route · assessed carrier", "out"));
-    std::string first = add_egress_chain(ctx, route, true);
-    ctx.b.add_edge("app", "default", first, 1.0, "main", "OS selected default route");
+    add_main_edge(ctx, "default", "default", name, "selected route · assessed carrier",
+                  "OS selected default route", [&] { return add_egress_chain(ctx, route, true); });
   } else {
     ctx.b.add_item("app", GraphBuilder::make_item(
                               "default", "OS route", name, "WARN",
@@ -177,15 +186,12 @@ void add_selected_v6(BuildContext& ctx) {
   }
   const AdapterAssessment* as = ctx.assessment(route.if_index);
   if (is_tunnel_interface(f, route.if_index)) {
-    ctx.b.add_item("app", GraphBuilder::make_item("default-v6", "IPv6 default", name, "OK",
-                                                  "selected IPv6 route", "out"));
-    std::string tun = add_tunnel_card(ctx, route);
-    ctx.b.add_edge("app", "default-v6", tun, 1.0, "main", "OS selected IPv6 default route");
+    add_main_edge(ctx, "default-v6", "IPv6 default", name, "selected IPv6 route",
+                  "OS selected IPv6 default route", [&] { return add_tunnel_card(ctx, route); });
   } else if (as && as->verdict == AdapterVerdict::kCarrier) {
-    ctx.b.add_item("app", GraphBuilder::make_item("default-v6", "IPv6 default", name, "OK",
-                                                  "selected IPv6 route", "out"));
-    std::string first = add_egress_chain(ctx, route, true);
-    ctx.b.add_edge("app", "default-v6", first, 1.0, "main", "OS selected IPv6 default route");
+    add_main_edge(ctx, "default-v6", "IPv6 default", name, "selected IPv6 route",
+                  "OS selected IPv6 default route",
+                  [&] { return add_egress_chain(ctx, route, true); });
   } else {
     ctx.b.add_item("app", GraphBuilder::make_item("default-v6", "OS route", name, "WARN",
                                                   "selected IPv6 route · interface type "

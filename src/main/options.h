@@ -11,14 +11,17 @@
 
 namespace corvale {
 
-/// Exit status of a run that went through (also when the report could not be
-/// written) and of a command line that was refused before the run.
-inline constexpr int kExitOk = 0;
-/// A finding at the --fail-on level or worse exists.
-inline constexpr int kExitFindings = 1;
-inline constexpr int kExitUsage = 2;
-/// Standard output could not be written (a full disk, a closed pipe's end).
-inline constexpr int kExitOutput = 3;
+/// Exit statuses of the run (signals end it with 128 + the signal's number).
+enum ExitStatus : int {
+  /// The run went through, also when the report could not be written.
+  kExitOk = 0,
+  /// A finding at the --fail-on level or worse exists.
+  kExitFindings = 1,
+  /// The command line was refused before anything was sent.
+  kExitUsage = 2,
+  /// Standard output could not be written (a full disk, a closed pipe's end).
+  kExitOutput = 3,
+};
 
 /// The --json value that sends the document to standard output.
 inline constexpr std::string_view kStdoutPath = "-";
