@@ -117,10 +117,22 @@ bool any_core_runs(const Facts& f) {
          !f.service_hits.empty();
 }
 
-std::string list_text(const std::vector<std::string>& items) {
-  if (items.size() <= 1) return items.empty() ? "" : items[0];
-  std::vector<std::string> head(items.begin(), items.end() - 1);
-  return join(head, ", ") + " and " + items.back();
+Phrase list_phrase(const Context& c, const std::vector<Phrase>& items) {
+  if (items.size() <= 1) return items.empty() ? Phrase{} : items[0];
+  Phrase head = items[0];
+  // TRANSLATORS: between the items of a list, before its last "and".
+  std::string comma = c.phrase(", ").shown;
+  for (size_t k = 1; k + 1 < items.size(); ++k) {
+    head.text += ", " + items[k].text;
+    head.shown += comma + items[k].shown;
+  }
+  return c.phrase("{} and {}", head, items.back());
+}
+
+Phrase list_phrase(const Context& c, const std::vector<std::string>& items) {
+  std::vector<Phrase> phrases;
+  for (const auto& x : items) phrases.push_back({x, x});
+  return list_phrase(c, phrases);
 }
 
 std::vector<std::string> configured_resolvers(const Facts& f) {
@@ -203,8 +215,9 @@ std::string_view severity_text(Severity severity) {
   return enum_text(kWords, severity, "OK");
 }
 
-std::vector<Finding> diagnose(const Facts& facts, const ResolverResults& resolvers) {
-  Context c{facts, resolvers, {}};
+std::vector<Finding> diagnose(const Facts& facts, const ResolverResults& resolvers,
+                              const Translate& translate) {
+  Context c{facts, resolvers, {}, translate};
   for (const Rule& rule : kRules) {
     std::optional<Draft> d = rule.check(c);
     if (!d) continue;
@@ -213,7 +226,8 @@ std::vector<Finding> diagnose(const Facts& facts, const ResolverResults& resolve
     // reader of a finding meets a raw control or bidirectional character.
     for (auto& e : d->evidence) e = terminal_safe(e);
     c.found.push_back(Finding{d->severity.value_or(rule.severity), std::string(rule.code),
-                              terminal_safe(d->text), std::move(d->evidence)});
+                              terminal_safe(d->text()), std::move(d->evidence),
+                              terminal_safe(d->shown())});
   }
   std::stable_sort(c.found.begin(), c.found.end(),
                    [](const Finding& a, const Finding& b) { return a.severity < b.severity; });

@@ -20,10 +20,10 @@ std::optional<Draft> campus_logged_out(const Context& c) {
   if (f.campus_probes.login.error.find("not_online") == std::string::npos) return std::nullopt;
   std::string portal = campus_host(f, 0, "the campus portal");
   Draft d;
-  d.text = fmt::format(
-      "The campus portal {} answers, but says this host is not logged in (\"{}\"): the Internet "
-      "stays blocked until you log in. Open http://{}/ in a browser and log in.",
-      portal, f.campus_probes.login.error, portal);
+  d.say(c,
+        "The campus portal {} answers, but says this host is not logged in (\"{}\"): the Internet "
+        "stays blocked until you log in. Open http://{}/ in a browser and log in.",
+        portal, f.campus_probes.login.error, portal);
   d.evidence = {
       fmt::format("portal {}: {}", portal, f.campus_probes.portal_ok ? "HTTP 200" : "answers"),
       fmt::format("login status error: {}", f.campus_probes.login.error),
@@ -49,10 +49,16 @@ std::optional<Draft> campus_dns_silent(const Context& c) {
   }
   if (silent.empty()) return std::nullopt;
   Draft d;
-  d.text = fmt::format(
-      "Campus DNS {} {} not answer while the portal does: campus names may not resolve. Tell "
-      "the campus network's help desk.",
-      join(silent, ", "), silent.size() > 1 ? "do" : "does");
+  if (silent.size() > 1)
+    d.say(c,
+          "Campus DNS {} do not answer while the portal does: campus names may not resolve. Tell "
+          "the campus network's help desk.",
+          join(silent, ", "));
+  else
+    d.say(c,
+          "Campus DNS {} does not answer while the portal does: campus names may not resolve. "
+          "Tell the campus network's help desk.",
+          silent[0]);
   d.evidence = {fmt::format("portal {}: HTTP 200", campus_host(f, 0, "portal"))};
   for (const auto& s : silent) d.evidence.push_back(fmt::format("campus DNS {}: no answer", s));
   return d;
@@ -68,10 +74,10 @@ std::optional<Draft> campus_api_silent(const Context& c) {
   std::string host = campus_host(f, 3, "the campus API");
   if (captured_locally(f, host)) return std::nullopt;
   Draft d;
-  d.text = fmt::format(
-      "The campus API {} does not answer while the portal does: logging in with the campus "
-      "client may fail; log in through the portal page instead.",
-      host);
+  d.say(c,
+        "The campus API {} does not answer while the portal does: logging in with the campus "
+        "client may fail; log in through the portal page instead.",
+        host);
   d.evidence = {fmt::format("portal {}: HTTP 200", campus_host(f, 0, "portal")),
                 fmt::format("campus API {}: no HTTP answer, TCP connect failed", host)};
   return d;

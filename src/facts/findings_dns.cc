@@ -34,10 +34,10 @@ std::optional<Draft> stale_fake_dns(const Context& c) {
     if (is_fake_ip_style(s)) fake.push_back(s);
   if (fake.empty()) return std::nullopt;
   Draft d;
-  d.text = fmt::format(
-      "DNS points at {}, a fake-IP resolver of a proxy core that no longer runs: name lookups "
-      "through it fail. Point /etc/resolv.conf back at the network's DNS servers.",
-      join(fake, ", "));
+  d.say(c,
+        "DNS points at {}, a fake-IP resolver of a proxy core that no longer runs: name lookups "
+        "through it fail. Point /etc/resolv.conf back at the network's DNS servers.",
+        join(fake, ", "));
   d.evidence = {fmt::format("DNS servers: {}", join(configured_resolvers(f), ", ")),
                 "proxy/VPN processes and services: none"};
   return d;
@@ -56,10 +56,18 @@ std::optional<Draft> dns_loopback_dead(const Context& c) {
   if (dead.empty()) return std::nullopt;
   Draft d;
   bool only = dead.size() == all.size();
-  d.text = fmt::format(
-      "DNS points at {}, but nothing listens on port 53 there: {}. Start the local resolver "
-      "(for example systemd-resolved) or point /etc/resolv.conf at a working server.",
-      join(dead, ", "), only ? "name lookups fail" : "lookups that try it first are slowed down");
+  if (only)
+    d.say(c,
+          "DNS points at {}, but nothing listens on port 53 there: name lookups fail. Start the "
+          "local resolver (for example systemd-resolved) or point /etc/resolv.conf at a working "
+          "server.",
+          join(dead, ", "));
+  else
+    d.say(c,
+          "DNS points at {}, but nothing listens on port 53 there: lookups that try it first are "
+          "slowed down. Start the local resolver (for example systemd-resolved) or point "
+          "/etc/resolv.conf at a working server.",
+          join(dead, ", "));
   if (!only) d.severity = Severity::kWarning;
   for (const auto& s : dead) d.evidence.push_back(fmt::format("no UDP/TCP listener on {}:53", s));
   d.evidence.push_back(fmt::format("DNS servers: {}", join(all, ", ")));
@@ -74,11 +82,16 @@ std::optional<Draft> dns_silent(const Context& c) {
   std::vector<std::string> names;
   for (const auto& p : probed) names.push_back(p.first);
   Draft d;
-  d.text = fmt::format(
-      "DNS server{} {} {} not answer, though the Internet ({}) does: names do not resolve, so "
-      "web pages do not load. Use another DNS server or ask the network's admin.",
-      names.size() > 1 ? "s" : "", join(names, ", "), names.size() > 1 ? "do" : "does",
-      kInternetTargetV4);
+  if (names.size() > 1)
+    d.say(c,
+          "DNS servers {} do not answer, though the Internet ({}) does: names do not resolve, so "
+          "web pages do not load. Use another DNS server or ask the network's admin.",
+          join(names, ", "), kInternetTargetV4);
+  else
+    d.say(c,
+          "DNS server {} does not answer, though the Internet ({}) does: names do not resolve, so "
+          "web pages do not load. Use another DNS server or ask the network's admin.",
+          names[0], kInternetTargetV4);
   d.evidence = resolver_evidence(c);
   d.evidence.push_back(internet_evidence(c.f, kFamilyV4));
   return d;
@@ -90,11 +103,16 @@ std::optional<Draft> dns_server_silent(const Context& c) {
   for (const auto& [s, ok] : probed) (ok ? answering : silent).push_back(s);
   if (silent.empty() || answering.empty()) return std::nullopt;
   Draft d;
-  d.text = fmt::format(
-      "DNS server{} {} {} not answer ({} does): lookups that try it first wait for a time-out. "
-      "Remove it from the network settings.",
-      silent.size() > 1 ? "s" : "", join(silent, ", "), silent.size() > 1 ? "do" : "does",
-      answering[0]);
+  if (silent.size() > 1)
+    d.say(c,
+          "DNS servers {} do not answer ({} does): lookups that try it first wait for a time-out. "
+          "Remove it from the network settings.",
+          join(silent, ", "), answering[0]);
+  else
+    d.say(c,
+          "DNS server {} does not answer ({} does): lookups that try it first wait for a "
+          "time-out. Remove it from the network settings.",
+          silent[0], answering[0]);
   d.evidence = resolver_evidence(c);
   return d;
 }
@@ -111,10 +129,10 @@ std::optional<Draft> dns_fake_ip(const Context& c) {
     }
   if (fake.empty()) return std::nullopt;
   Draft d;
-  d.text = fmt::format(
-      "DNS server {} answers with the fake-IP address {}: a proxy core answers name lookups, and "
-      "those addresses only work through it.",
-      fake[0].first, fake[0].second);
+  d.say(c,
+        "DNS server {} answers with the fake-IP address {}: a proxy core answers name lookups, "
+        "and those addresses only work through it.",
+        fake[0].first, fake[0].second);
   for (const auto& [s, a] : fake) d.evidence.push_back(fmt::format("DNS {} -> {}", s, a));
   return d;
 }

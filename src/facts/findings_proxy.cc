@@ -59,13 +59,15 @@ std::optional<Draft> interception_at(const Context& c, InterceptionLevel level) 
   Draft d;
   std::string signals;
   for (size_t k = 0; k < i.signals.size() && k < 2; ++k) signals += (k ? "; " : "") + i.signals[k];
-  d.text = spots.empty()
-               ? fmt::format("Traffic interception is {} (score {:g}): {}.", level_text(level),
-                             i.score, signals)
-               : fmt::format(
-                     "Traffic interception is {} (score {:g}): local proxies answer on {}; "
-                     "programs set to use them send their traffic there.",
-                     level_text(level), i.score, join(spots, ", "));
+  // The level's word stays the one the report's chip shows, in any language.
+  std::string_view word = level_text(level);
+  if (spots.empty())
+    d.say(c, "Traffic interception is {} (score {:g}): {}.", word, i.score, signals);
+  else
+    d.say(c,
+          "Traffic interception is {} (score {:g}): local proxies answer on {}; programs set to "
+          "use them send their traffic there.",
+          word, i.score, join(spots, ", "));
   d.evidence = i.signals;
   return d;
 }
@@ -81,15 +83,19 @@ std::optional<Draft> stale_tunnel(const Context& c) {
   for (const auto& s : configured_resolvers(f))
     if (is_fake_ip_style(s)) fake_dns.push_back(s);
   Draft d;
-  d.text = fmt::format(
-      "{} holds the IPv4 default route, but no proxy core or VPN program runs: a core that "
-      "stopped left its tunnel behind{}, so traffic goes nowhere. Restart the proxy core, or "
-      "remove the route ({}){}.",
-      t->name,
-      fake_dns.empty()
-          ? ""
-          : fmt::format(" and DNS still points at its resolver {}", join(fake_dns, ", ")),
-      leftover_route_removal(f, *t), fake_dns.empty() ? "" : " and restore /etc/resolv.conf");
+  if (fake_dns.empty())
+    d.say(c,
+          "{} holds the IPv4 default route, but no proxy core or VPN program runs: a core that "
+          "stopped left its tunnel behind, so traffic goes nowhere. Restart the proxy core, or "
+          "remove the route ({}).",
+          t->name, leftover_route_removal(f, *t));
+  else
+    d.say(c,
+          "{} holds the IPv4 default route, but no proxy core or VPN program runs: a core that "
+          "stopped left its tunnel behind and DNS still points at its resolver {}, so traffic "
+          "goes nowhere. Restart the proxy core, or remove the route ({}) and restore "
+          "/etc/resolv.conf.",
+          t->name, join(fake_dns, ", "), leftover_route_removal(f, *t));
   d.evidence = {fmt::format("IPv4 egress: {} ({}{})", t->name,
                             verdict_text(a ? a->verdict : AdapterVerdict::kTunnel),
                             a ? fmt::format(", {:.2f}", a->confidence) : ""),
@@ -104,20 +110,20 @@ std::optional<Draft> tunnel_internet_silent(const Context& c) {
   if (!t || f.internet_probes.v4.ok || stale_tunnel_holds_route(f)) return std::nullopt;
   // A core with a controller is a proxy core; anything else (a VPN client)
   // is only named as the tunnel's program.
-  std::string who = "program";
-  std::string advice = "Check its configuration and its log.";
+  Phrase who = c.phrase("program");
+  Phrase advice = c.phrase("Check its configuration and its log.");
   if (!f.core_infos.empty()) {
     std::string name = process_name(f, f.core_infos[0].pid).value_or("");
-    who = "proxy core (" + (name.empty() ? f.core_infos[0].process_name : name) + ")";
-    advice = "Check the core's proxies and its log.";
+    who = c.phrase("proxy core ({})", name.empty() ? f.core_infos[0].process_name : name);
+    advice = c.phrase("Check the core's proxies and its log.");
   } else if (!f.proxy_processes.empty()) {
-    who = "program (" + f.proxy_processes[0].name + ")";
+    who = c.phrase("program ({})", f.proxy_processes[0].name);
   }
   Draft d;
-  d.text = fmt::format(
-      "{} does not answer through {}: the tunnel's {} may have no working upstream, or it does "
-      "not pass ping. {}",
-      kInternetTargetV4, t->name, who, advice);
+  d.say(c,
+        "{} does not answer through {}: the tunnel's {} may have no working upstream, or it does "
+        "not pass ping. {}",
+        kInternetTargetV4, t->name, who, advice);
   d.evidence = {fmt::format("IPv4 egress: {}", t->name), internet_evidence(f, kFamilyV4)};
   if (const GatewayProbe* g = answering_gateway(f, kFamilyV4))
     d.evidence.push_back(gateway_evidence(f, *g));
@@ -129,28 +135,28 @@ std::optional<Draft> tunnel_default_route(const Context& c) {
   const Adapter* t = egress_tunnel(f);
   if (!t || stale_tunnel_holds_route(f)) return std::nullopt;
   const AdapterAssessment* a = assessment_of(f, t->if_index);
-  std::string owner;
+  Phrase owner;
   std::vector<std::string> apps;
   if (!f.core_infos.empty()) {
     const CoreControllerInfo& core = f.core_infos[0];
     std::string name = process_name(f, core.pid).value_or("");
-    owner = fmt::format("owned by {} (pid {})", name.empty() ? core.process_name : name, core.pid);
+    owner = c.phrase("owned by {} (pid {})", name.empty() ? core.process_name : name, core.pid);
     apps = captured_apps(core);
   } else if (!f.proxy_processes.empty()) {
-    owner = fmt::format("probably owned by {} (pid {})", f.proxy_processes[0].name,
-                        f.proxy_processes[0].pid);
+    owner = c.phrase("probably owned by {} (pid {})", f.proxy_processes[0].name,
+                     f.proxy_processes[0].pid);
   } else {
-    owner = "owned by a kernel tunnel or a service";
+    owner = c.phrase("owned by a kernel tunnel or a service");
   }
-  std::string apps_text;
+  Phrase apps_text;
   if (!f.core_infos.empty())
     apps_text = apps.empty()
-                    ? "; the proxy core reports no connections"
-                    : fmt::format("; the proxy core reports {}'s connections", list_text(apps));
+                    ? c.phrase("; the proxy core reports no connections")
+                    : c.phrase("; the proxy core reports {}'s connections", list_phrase(c, apps));
   Draft d;
-  d.text = fmt::format("All IPv4 traffic goes through {} ({}{}), {}{}.", t->name,
-                       verdict_text(a ? a->verdict : AdapterVerdict::kTunnel),
-                       a ? fmt::format(", {:.2f}", a->confidence) : "", owner, apps_text);
+  d.say(c, "All IPv4 traffic goes through {} ({}{}), {}{}.", t->name,
+        verdict_text(a ? a->verdict : AdapterVerdict::kTunnel),
+        a ? fmt::format(", {:.2f}", a->confidence) : "", owner, apps_text);
   d.evidence = {fmt::format("IPv4 egress: {}", t->name)};
   if (a)
     for (const auto& r : a->reasons) d.evidence.push_back(fmt::format("{}: {}", t->name, r));
@@ -181,10 +187,16 @@ std::optional<Draft> proxy_setting_dead(const Context& c) {
   if (dead.empty()) return std::nullopt;
   Draft d;
   const auto& [where, sources] = dead[0];
-  d.text = fmt::format(
-      "{} point{} at {}, but nothing listens there: programs that use it cannot connect. Start "
-      "the proxy or unset {}.",
-      list_text(sources), sources.size() > 1 ? "" : "s", where, list_text(sources));
+  if (sources.size() > 1)
+    d.say(c,
+          "{} point at {}, but nothing listens there: programs that use it cannot connect. Start "
+          "the proxy or unset {}.",
+          list_phrase(c, sources), where, list_phrase(c, sources));
+  else
+    d.say(c,
+          "{} points at {}, but nothing listens there: programs that use it cannot connect. Start "
+          "the proxy or unset {}.",
+          sources[0], where, sources[0]);
   for (const auto& [w, s] : dead)
     d.evidence.push_back(fmt::format("{} -> {}: no listener", join(s, ", "), w));
   return d;
@@ -216,14 +228,18 @@ std::optional<Draft> explicit_proxy(const Context& c) {
   }
   Draft d;
   std::string egress = f.egress_v4 ? adapter_label(f, f.egress_v4->if_index) : "";
-  d.text =
-      targets.empty()
-          ? "Programs set to use a local proxy send their traffic through it; other "
-            "traffic leaves directly."
-          : fmt::format(
-                "Programs that follow {} send their traffic to {}; other traffic leaves "
-                "directly{}.",
-                list_text(sources), list_text(targets), egress.empty() ? "" : " through " + egress);
+  if (targets.empty())
+    d.say(c,
+          "Programs set to use a local proxy send their traffic through it; other traffic leaves "
+          "directly.");
+  else if (egress.empty())
+    d.say(c, "Programs that follow {} send their traffic to {}; other traffic leaves directly.",
+          list_phrase(c, sources), list_phrase(c, targets));
+  else
+    d.say(c,
+          "Programs that follow {} send their traffic to {}; other traffic leaves directly "
+          "through {}.",
+          list_phrase(c, sources), list_phrase(c, targets), egress);
   d.evidence = f.interception.signals;
   for (const auto& s : sources) d.evidence.push_back(fmt::format("proxy setting {}", s));
   return d;

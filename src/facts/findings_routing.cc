@@ -38,7 +38,8 @@ bool in_prefix(const IpAddress& a, const IpAddress& net, uint8_t len) {
   return true;
 }
 
-// The narrowest route of `if_index` that holds `address`, as "A/N".
+// The narrowest route of `if_index` that holds `address`, as "A/N"; empty
+// when none does.
 std::string subnet_of(const Facts& f, const std::string& address, uint32_t if_index) {
   auto a = parse_ip(address);
   const RouteEntry* best = nullptr;
@@ -47,7 +48,7 @@ std::string subnet_of(const Facts& f, const std::string& address, uint32_t if_in
     if (!a || !net || r.if_index != if_index || !in_prefix(*a, *net, r.prefix_length)) continue;
     if (!best || r.prefix_length > best->prefix_length) best = &r;
   }
-  return best ? fmt::format("{}/{}", best->destination, best->prefix_length) : "its subnet";
+  return best ? fmt::format("{}/{}", best->destination, best->prefix_length) : "";
 }
 
 const RouteLookup* route_of(const Facts& f, const std::string& address) {
@@ -67,20 +68,22 @@ const Adapter* capturing_adapter(const Facts& f, const std::string& address) {
 }
 
 // Every address we probe, named by its role, each once.
-std::vector<std::pair<std::string, std::string>> probed_addresses(const Facts& f) {
-  std::vector<std::pair<std::string, std::string>> out;
-  auto add = [&out](const std::string& address, std::string role) {
+std::vector<std::pair<std::string, Phrase>> probed_addresses(const Context& c) {
+  const Facts& f = c.f;
+  std::vector<std::pair<std::string, Phrase>> out;
+  auto add = [&out](const std::string& address, Phrase role) {
     for (const auto& [a, r] : out)
       if (a == address) return;
     out.emplace_back(address, std::move(role));
   };
-  static constexpr const char* kCampusRoles[] = {"the campus portal", "campus DNS server",
-                                                 "campus DNS server", "the campus API"};
+  // The collect stage lists the campus hosts portal, resolver, resolver, API.
+  const Phrase campus_roles[] = {c.phrase("the campus portal"), c.phrase("campus DNS server"),
+                                 c.phrase("campus DNS server"), c.phrase("the campus API")};
   const auto& reach = f.campus_probes.reachability;
-  for (size_t i = 0; i < reach.size() && i < 4; ++i) add(reach[i].host, kCampusRoles[i]);
-  for (const auto& [address, lookup] : f.resolver_routes) add(address, "DNS server");
-  add(kInternetTargetV4, "the Internet target");
-  add(kInternetTargetV6, "the Internet target");
+  for (size_t i = 0; i < reach.size() && i < 4; ++i) add(reach[i].host, campus_roles[i]);
+  for (const auto& [address, lookup] : f.resolver_routes) add(address, c.phrase("DNS server"));
+  add(kInternetTargetV4, c.phrase("the Internet target"));
+  add(kInternetTargetV6, c.phrase("the Internet target"));
   return out;
 }
 
@@ -113,24 +116,26 @@ std::optional<Draft> local_route_capture(const Context& c) {
   const Facts& f = c.f;
   std::vector<std::string> lines;
   Draft d;
-  for (const auto& [address, role] : probed_addresses(f)) {
+  for (const auto& [address, role] : probed_addresses(c)) {
     const Adapter* a = capturing_adapter(f, address);
     if (!a) continue;
     std::string subnet = subnet_of(f, address, a->if_index);
-    d.evidence.push_back(fmt::format("route to {}: dev {} ({}{})", address, a->name, subnet,
+    d.evidence.push_back(fmt::format("route to {}: dev {} ({}{})", address, a->name,
+                                     subnet.empty() ? "its subnet" : subnet,
                                      a->link_kind.empty() ? "" : ", " + a->link_kind));
-    if (d.text.empty()) {
-      d.text = fmt::format(
-          "{} ({}) is routed into {}, a local container or VM network ({}), instead of the "
-          "network: it cannot be reached from this host. Remove or re-address that network (for "
-          "Docker, choose other ranges with \"default-address-pools\" in "
-          "/etc/docker/daemon.json).",
-          address, role, a->name, subnet);
+    if (d.text().empty()) {
+      d.say(c,
+            "{} ({}) is routed into {}, a local container or VM network ({}), instead of the "
+            "network: it cannot be reached from this host. Remove or re-address that network "
+            "(for Docker, choose other ranges with \"default-address-pools\" in "
+            "/etc/docker/daemon.json).",
+            address, role, a->name,
+            subnet.empty() ? c.phrase("its subnet") : Phrase{subnet, subnet});
     }
   }
-  if (d.text.empty()) return std::nullopt;
+  if (d.text().empty()) return std::nullopt;
   if (d.evidence.size() > 1)
-    d.text += fmt::format(" It captures {} probed addresses in all.", d.evidence.size());
+    d.say_more(c, " It captures {} probed addresses in all.", d.evidence.size());
   return d;
 }
 
@@ -149,10 +154,10 @@ std::optional<Draft> policy_rule_empty_table(const Context& c) {
     d.evidence.push_back(fmt::format("{}rule {}: lookup {} (no routes)",
                                      r->family == kFamilyV6 ? "IPv6 " : "", r->priority, r->table));
   }
-  d.text = fmt::format(
-      "Policy rule {} names table {}, which holds no routes: traffic falls through to the main "
-      "table. A tunnel that stopped probably left it behind; remove it ({}).",
-      empty[0]->priority, empty[0]->table, join(dels, "; "));
+  d.say(c,
+        "Policy rule {} names table {}, which holds no routes: traffic falls through to the main "
+        "table. A tunnel that stopped probably left it behind; remove it ({}).",
+        empty[0]->priority, empty[0]->table, join(dels, "; "));
   return d;
 }
 

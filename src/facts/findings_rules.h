@@ -12,26 +12,58 @@
 #include <vector>
 
 #include "facts/findings.h"
+#include "facts/phrase.h"
 
 namespace corvale::diagnosis {
-
-// What one rule found; the table row adds the code and, unless the rule
-// overrides it, the severity.
-struct Draft {
-  std::string text;
-  std::vector<std::string> evidence;
-  std::optional<Severity> severity;
-};
 
 struct Context {
   const Facts& f;
   const ResolverResults& resolvers;
   std::vector<Finding> found;  // in table order so far
+  Translate translate;         // empty: English only
 
   bool fired(std::string_view code) const {
     return std::any_of(found.begin(), found.end(),
                        [&](const Finding& x) { return x.code == code; });
   }
+
+  /// A part of a sentence (a word, a clause) in English and the user's language.
+  template <class... Args>
+  Phrase phrase(fmt::format_string<phrase_detail::English<Args>...> format, Args&&... args) const {
+    return phrase_detail::localize_checked(translate, format, args...);
+  }
+};
+
+// What one rule found; the table row adds the code and, unless the rule
+// overrides it, the severity. The sentence is written only through say(), so
+// that every sentence reaches the catalog and the user's language.
+class Draft {
+ public:
+  std::vector<std::string> evidence;
+  std::optional<Severity> severity;
+
+  /// Sets the sentence: `format` is its English text and the catalog's msgid.
+  template <class... Args>
+  void say(const Context& c, fmt::format_string<phrase_detail::English<Args>...> format,
+           Args&&... args) {
+    Phrase p = phrase_detail::localize_checked(c.translate, format, args...);
+    text_ = std::move(p.text);
+    shown_ = std::move(p.shown);
+  }
+  /// Adds a sentence to the one said.
+  template <class... Args>
+  void say_more(const Context& c, fmt::format_string<phrase_detail::English<Args>...> format,
+                Args&&... args) {
+    Phrase p = phrase_detail::localize_checked(c.translate, format, args...);
+    text_ += p.text;
+    shown_ += p.shown;
+  }
+  const std::string& text() const { return text_; }
+  const std::string& shown() const { return shown_; }
+
+ private:
+  std::string text_;
+  std::string shown_;
 };
 
 using Check = std::optional<Draft> (*)(const Context&);
@@ -61,7 +93,10 @@ const AdapterAssessment* assessment_of(const Facts& f, uint32_t if_index);
 // The tunnel adapter that carries IPv4 to the Internet, if it is one.
 const Adapter* egress_tunnel(const Facts& f);
 bool any_core_runs(const Facts& f);
-std::string list_text(const std::vector<std::string>& items);
+// "a, b and c" in English and the user's language; items that are host texts
+// (names, addresses) stay as they are.
+Phrase list_phrase(const Context& c, const std::vector<Phrase>& items);
+Phrase list_phrase(const Context& c, const std::vector<std::string>& items);
 std::vector<std::string> configured_resolvers(const Facts& f);
 // Configured resolvers (not loopback: their own rule) with an answer on record.
 std::vector<std::pair<std::string, bool>> probed_resolvers(const Context& c);

@@ -39,10 +39,11 @@ std::optional<SystemProxyTargets> system_proxy_targets(const Facts& f) {
   return t;
 }
 
-std::string how_to_turn_off(std::string_view desktop) {
-  if (desktop == "KDE") return "in System Settings → Network → Proxy";
-  return "in Settings → Network → Network Proxy (or: gsettings set org.gnome.system.proxy mode "
-         "'none')";
+Phrase how_to_turn_off(const Context& c, std::string_view desktop) {
+  if (desktop == "KDE") return c.phrase("in System Settings → Network → Proxy");
+  return c.phrase(
+      "in Settings → Network → Network Proxy (or: gsettings set org.gnome.system.proxy mode "
+      "'none')");
 }
 
 }  // namespace
@@ -51,11 +52,12 @@ std::optional<Draft> system_proxy_dead(const Context& c) {
   auto t = system_proxy_targets(c.f);
   if (!t || t->dead.empty()) return std::nullopt;
   Draft d;
-  d.text = fmt::format(
-      "The {} system proxy points at {}, where nothing accepts the connection: browsers and "
-      "desktop programs that follow it cannot connect (a proxy GUI that quit may have left it "
-      "on). Start the proxy, or turn the system proxy off {}.",
-      c.f.proxy_settings.desktop, list_text(t->dead), how_to_turn_off(c.f.proxy_settings.desktop));
+  d.say(c,
+        "The {} system proxy points at {}, where nothing accepts the connection: browsers and "
+        "desktop programs that follow it cannot connect (a proxy GUI that quit may have left it "
+        "on). Start the proxy, or turn the system proxy off {}.",
+        c.f.proxy_settings.desktop, list_phrase(c, t->dead),
+        how_to_turn_off(c, c.f.proxy_settings.desktop));
   d.evidence = t->evidence;
   return d;
 }
@@ -64,13 +66,14 @@ std::optional<Draft> system_proxy_on(const Context& c) {
   auto t = system_proxy_targets(c.f);
   // The explicit-proxy note already names the system proxy among the
   // settings programs follow.
-  if (!t || t->working.empty() || !t->dead.empty() || effective_level(c) == InterceptionLevel::kExplicitProxy)
+  if (!t || t->working.empty() || !t->dead.empty() ||
+      effective_level(c) == InterceptionLevel::kExplicitProxy)
     return std::nullopt;
   Draft d;
-  d.text = fmt::format(
-      "The {} system proxy sends browsers and desktop programs to {}; programs that ignore it "
-      "connect as the routes say.",
-      c.f.proxy_settings.desktop, list_text(t->working));
+  d.say(c,
+        "The {} system proxy sends browsers and desktop programs to {}; programs that ignore it "
+        "connect as the routes say.",
+        c.f.proxy_settings.desktop, list_phrase(c, t->working));
   d.evidence = t->evidence;
   return d;
 }

@@ -18,6 +18,7 @@
 #include "facts/interception.h"
 #include "graph/graph.h"
 #include "main/interrupt.h"
+#include "main/language.h"
 #include "main/output_file.h"
 #include "parallel/pmap.h"
 #include "parallel/progress.h"
@@ -242,6 +243,8 @@ int run(int argc, char** argv) {
   }
 
   const auto started = std::chrono::steady_clock::now();
+  // The findings' language, from the locale; setlocale wants no thread running yet.
+  const Translate translate = user_language();
   // Before any thread or child exists, so that all of them inherit the mask.
   start_interrupt_watch();
   bool json_to_stdout = opts.json_path == kStdoutPath;
@@ -267,7 +270,7 @@ int run(int argc, char** argv) {
   GraphBuildResult built = build_graph(facts, probes, live_graph_hooks(env));
   // What is wrong, in words: the same findings go to the report, the console
   // and the JSON.
-  std::vector<Finding> findings = diagnose(facts, probes.dns);
+  std::vector<Finding> findings = diagnose(facts, probes.dns, translate);
   timing_mark("graph-build");
   // Not a timing mark: how many lookups the probe results could not answer.
   if (timing_enabled())

@@ -286,7 +286,7 @@ void section_diagnosis(std::string& o, const std::vector<Finding>& findings, boo
   o += banner_text("12. Diagnosis");
   for (const auto& x : findings)
     o += fmt::format("{} {}\n", padded_status(severity_text(x.severity), 8, colour),
-                     terminal_safe(x.text));
+                     terminal_safe(x.display()));
 }
 
 }  // namespace

@@ -205,7 +205,7 @@ std::string findings_block(const std::vector<Finding>& findings) {
   for (const auto& x : findings) {
     std::string word(severity_text(x.severity));
     out += fmt::format("<div class=\"finding {}\" data-code=\"{}\"><b>{}</b> {}</div>",
-                       to_lower(word), html_escape(x.code), word, html_text(x.text));
+                       to_lower(word), html_escape(x.code), word, html_text(x.display()));
   }
   return out + "</div>\n";
 }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "captured_host.h"
 #include "facts/adapter_assessment.h"
 #include "facts/interception.h"
@@ -128,6 +130,30 @@ TEST_F(Findings, HealthyHostGivesExactlyOneOk) {
             "No problem found: link, gateway, DNS, Internet and campus portal answer; no "
             "interception.");
   EXPECT_FALSE(all[0].evidence.empty());
+}
+
+// The sentence goes to the console in the translator's language, built from
+// translated parts; parts the catalog lacks stay English, and --json's text
+// stays English whatever the catalog says.
+TEST_F(Findings, SentencesAreShownInTheTranslatorsLanguage) {
+  Lab l = lab("direct");
+  std::map<std::string, std::string> zh = {{"No problem found{}{}.", "未发现问题{}{}。"},
+                                           {": {} answer", "：{}均有应答"},
+                                           {"link", "链路"},
+                                           {"Internet", "互联网"},
+                                           {", ", "、"},
+                                           {"{} and {}", "{} 和 {}"},
+                                           {"; no interception", "；没有流量拦截"}};
+  auto all = diagnose(l.facts, l.dns, [&](const char* msgid) {
+    auto it = zh.find(msgid);
+    return it == zh.end() ? std::string(msgid) : it->second;
+  });
+  ASSERT_EQ(codes(all), std::vector<std::string>{"all-clear"});
+  EXPECT_EQ(all[0].display(),
+            "未发现问题：链路、gateway、DNS、互联网 和 campus portal均有应答；没有流量拦截。");
+  EXPECT_EQ(all[0].text,
+            "No problem found: link, gateway, DNS, Internet and campus portal answer; no "
+            "interception.");
 }
 
 uint32_t tinyproxy_pid(const Facts& f) {

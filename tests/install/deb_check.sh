@@ -53,7 +53,8 @@ for f in ./usr/bin/corvale ./usr/share/man/man1/corvale.1.gz \
   ./usr/share/bash-completion/completions/corvale ./usr/share/doc/corvale/copyright \
   ./usr/share/doc/corvale/changelog.gz ./usr/share/corvale/facts.schema.json \
   ./usr/share/zsh/vendor-completions/_corvale ./usr/share/fish/vendor_completions.d/corvale.fish \
-  ./usr/lib/systemd/system/corvale-monitor.service ./usr/lib/systemd/system/corvale-monitor.timer; do
+  ./usr/lib/systemd/system/corvale-monitor.service ./usr/lib/systemd/system/corvale-monitor.timer \
+  ./usr/share/locale/zh_CN/LC_MESSAGES/corvale.mo; do
   if grep -qxF "$f" "$E2E_TMP/contents.txt"; then pass "package holds $f"; else fail "package lacks $f"; fi
 done
 

@@ -16,9 +16,13 @@ for f in bin/corvale share/man/man1/corvale.1.gz share/bash-completion/completio
   share/zsh/vendor-completions/_corvale share/fish/vendor_completions.d/corvale.fish \
   share/doc/corvale/README.md share/doc/corvale/changelog.gz share/doc/corvale/copyright \
   share/corvale/facts.schema.json lib/systemd/system/corvale-monitor.service \
-  lib/systemd/system/corvale-monitor.timer; do
+  lib/systemd/system/corvale-monitor.timer share/locale/zh_CN/LC_MESSAGES/corvale.mo; do
   if [[ -f $prefix/$f ]]; then pass "installed $f"; else fail "missing $f"; fi
 done
+# The installed catalog is po/zh_CN.po compiled: every sentence of it there.
+mo_count=$(msgunfmt "$prefix/share/locale/zh_CN/LC_MESSAGES/corvale.mo" 2>/dev/null | grep -c '^msgid ')
+po_count=$(msgattrib --translated --no-obsolete "$(dirname "$0")/../../po/zh_CN.po" | grep -c '^msgid ')
+expect_eq "$po_count" "$mo_count" "installed catalog holds every translated sentence"
 # The licence is shipped once, inside copyright.
 if [[ -e $prefix/share/doc/corvale/LICENSE ]]; then fail "LICENSE beside copyright"; else pass "no second licence file"; fi
 if readelf -S "$prefix/bin/corvale" | grep -qE ' \.comment| \.note '; then
