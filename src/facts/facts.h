@@ -164,6 +164,8 @@ struct ProxySettings {
   std::string desktop;          // "GNOME" or "KDE" when the desktop's setting filled these
   std::string winhttp_text;
   std::vector<ProxyEndpoint> endpoints;
+  // Controllers that proxy cores' configuration files name: no proxies.
+  std::vector<ProxyEndpoint> config_controllers;
 };
 
 struct RouteSourceProbe {

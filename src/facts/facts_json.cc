@@ -151,7 +151,8 @@ Json proxy_settings_json(const ProxySettings& p) {
           {"auto_detect", p.auto_detect},
           {"desktop", p.desktop},
           {"winhttp_text", redact_proxy_credentials(p.winhttp_text)},
-          {"endpoints", array_of(p.endpoints, endpoint_json)}};
+          {"endpoints", array_of(p.endpoints, endpoint_json)},
+          {"config_controllers", array_of(p.config_controllers, endpoint_json)}};
 }
 
 Json route_source_json(const RouteSourceProbe& r) {
