@@ -226,6 +226,8 @@ Json core_info_json(const CoreControllerInfo& c) {
           // The lines themselves may hold the controller secret.
           {"config_line_count", c.config_lines.size()},
           {"controller_text", controller},
+          {"unix_controller", optional_of(c.unix_controller)},
+          {"tcp_controller_off", c.tcp_controller_off},
           {"has_secret", c.has_secret},
           {"find_process_mode", optional_of(c.find_process_mode)},
           {"tun_stack", optional_of(c.tun_stack)},
