@@ -7,6 +7,7 @@
 #include "facts/desktop_proxy.h"
 #include "facts/findings_rules.h"
 #include "facts/lookup.h"
+#include "facts/products.h"
 #include "facts/runtime_process.h"
 #include "util/ip.h"
 #include "util/text.h"
@@ -98,6 +99,21 @@ std::optional<Draft> stale_tunnel(const Context& c) {
   return d;
 }
 
+// The proxy core: the one whose controller answered, else the first found.
+const CoreControllerInfo* main_core(const Facts& f) {
+  for (const auto& c : f.core_infos)
+    if (c.selected_controller) return &c;
+  return f.core_infos.empty() ? nullptr : &f.core_infos[0];
+}
+
+// The proxy program named when no controller is known: a GUI front end only
+// when nothing else runs.
+const ProcessInfo* main_proxy_process(const Facts& f) {
+  for (const auto& p : f.proxy_processes)
+    if (!is_gui_front_end(p.name)) return &p;
+  return f.proxy_processes.empty() ? nullptr : &f.proxy_processes[0];
+}
+
 std::optional<Draft> tunnel_internet_silent(const Context& c) {
   const Facts& f = c.f;
   const Adapter* t = egress_tunnel(f);
@@ -106,12 +122,12 @@ std::optional<Draft> tunnel_internet_silent(const Context& c) {
   // is only named as the tunnel's program.
   std::string who = "program";
   std::string advice = "Check its configuration and its log.";
-  if (!f.core_infos.empty()) {
-    std::string name = process_name(f, f.core_infos[0].pid).value_or("");
-    who = "proxy core (" + (name.empty() ? f.core_infos[0].process_name : name) + ")";
+  if (const CoreControllerInfo* core = main_core(f)) {
+    std::string name = process_name(f, core->pid).value_or("");
+    who = "proxy core (" + (name.empty() ? core->process_name : name) + ")";
     advice = "Check the core's proxies and its log.";
-  } else if (!f.proxy_processes.empty()) {
-    who = "program (" + f.proxy_processes[0].name + ")";
+  } else if (const ProcessInfo* p = main_proxy_process(f)) {
+    who = "program (" + p->name + ")";
   }
   Draft d;
   d.text = fmt::format(
@@ -131,19 +147,22 @@ std::optional<Draft> tunnel_default_route(const Context& c) {
   const AdapterAssessment* a = assessment_of(f, t->if_index);
   std::string owner;
   std::vector<std::string> apps;
-  if (!f.core_infos.empty()) {
-    const CoreControllerInfo& core = f.core_infos[0];
-    std::string name = process_name(f, core.pid).value_or("");
-    owner = fmt::format("owned by {} (pid {})", name.empty() ? core.process_name : name, core.pid);
-    apps = captured_apps(core);
-  } else if (!f.proxy_processes.empty()) {
-    owner = fmt::format("probably owned by {} (pid {})", f.proxy_processes[0].name,
-                        f.proxy_processes[0].pid);
+  const CoreControllerInfo* core = main_core(f);
+  if (core) {
+    std::string name = process_name(f, core->pid).value_or("");
+    owner =
+        fmt::format("owned by {} (pid {})", name.empty() ? core->process_name : name, core->pid);
+    apps = captured_apps(*core);
+  } else if (const ProcessInfo* p = main_proxy_process(f)) {
+    owner = fmt::format("probably owned by {} (pid {})", p->name, p->pid);
   } else {
     owner = "owned by a kernel tunnel or a service";
   }
   std::string apps_text;
-  if (!f.core_infos.empty())
+  // Without an answer the core's connections are unknown, not absent.
+  if (core && !core->selected_controller && core->connections.empty())
+    apps_text = "; the proxy core's controller did not answer";
+  else if (core)
     apps_text = apps.empty()
                     ? "; the proxy core reports no connections"
                     : fmt::format("; the proxy core reports {}'s connections", list_text(apps));

@@ -27,6 +27,9 @@ struct ProductPatterns {
   Regex proxy_core;
   /// Cores that serve a mihomo/clash-style controller interface.
   Regex controller_core;
+  /// Desktop front ends (process names) that start a core as their child and
+  /// carry no traffic themselves: never the proxy core.
+  Regex gui_front_end;
   /// Process names (comm) of proxy and VPN clients; case-sensitive.
   Regex proxy_process_name;
   /// Running system services of tunnel drivers and proxy products.
@@ -55,6 +58,9 @@ std::string process_identity(const ProcessInfo& p);
 bool is_proxy_core_identity(std::string_view identity);
 /// Processes whose controller is queried: "(?i)mihomo|clash|verge-mihomo".
 bool is_controller_core(std::string_view identity);
+/// Whether a process name is a proxy GUI's front end ("clash-verge"), which
+/// starts the core ("verge-mihomo") but is not it.
+bool is_gui_front_end(std::string_view name);
 /// Whether a process name holds a proxy, tunnel or VPN product name; case
 /// matters ("Clash-Verge" is a desktop front end, not a core).
 bool is_proxy_process_name(std::string_view name);

@@ -55,6 +55,18 @@ TEST(ControllerCoreIdentity, MatchesTheMihomoFamily) {
   EXPECT_FALSE(is_controller_core("sing-box /usr/bin/sing-box run"));
 }
 
+TEST(GuiFrontEnd, TheGuiIsNotItsCore) {
+  struct Row {
+    const char* name;
+    bool gui;
+  } rows[] = {
+      {"clash-verge", true},    {"clash-verge-service", true}, {"mihomo-party", true},
+      {"FlClash", true},        {"verge-mihomo", false},       {"mihomo", false},
+      {"clash-verge-x", false}, {"sing-box", false},           {"", false},
+  };
+  for (const auto& r : rows) EXPECT_EQ(is_gui_front_end(r.name), r.gui) << r.name;
+}
+
 TEST(ProxyName, CaseSensitivePattern) {
   struct Row {
     const char* name;
