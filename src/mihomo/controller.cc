@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "facts/lookup.h"
+#include "facts/products.h"
 #include "parallel/pmap.h"
 #include "util/file.h"
 #include "util/ip.h"
@@ -78,9 +79,10 @@ std::optional<std::string> default_config_path(const std::map<std::string, std::
 
 std::vector<std::string> config_lines_for(const ProcessInfo& core, const ControllerFns& fns,
                                           const std::map<std::string, std::string>& env,
-                                          std::optional<std::string>& path) {
-  path = config_path_from_cmdline(core.command_line);
-  if (!path) path = default_config_path(env);
+                                          bool singbox, std::optional<std::string>& path) {
+  path = singbox ? singbox_config_path(core.command_line)
+                 : config_path_from_cmdline(core.command_line);
+  if (!path && !singbox) path = default_config_path(env);
   if (!path) return {};
   if (!path->starts_with("/")) {
     // The core resolves a relative path against its own working directory, not ours.
@@ -169,7 +171,8 @@ CoreControllerInfo discover_core(const ProcessInfo& core,
   // the file, as the core itself decides.
   const std::map<std::string, std::string> env =
       fns.process_environ ? fns.process_environ(core.pid) : std::map<std::string, std::string>();
-  std::vector<std::string> lines = config_lines_for(core, fns, env, info.config_path);
+  const bool singbox = is_singbox_core(process_identity(core));
+  std::vector<std::string> lines = config_lines_for(core, fns, env, singbox, info.config_path);
 
   auto setting = [&](std::initializer_list<std::string_view> options, const char* variable,
                      std::string_view key) -> std::optional<std::string> {
@@ -186,6 +189,14 @@ CoreControllerInfo discover_core(const ProcessInfo& core,
   if (unix_path && unix_path->starts_with("/")) info.unix_controller = unix_path;
   // Held only in this frame: it goes into the request header and nowhere else.
   std::string secret = setting({"secret"}, "CLASH_OVERRIDE_SECRET", "secret").value_or("");
+  if (singbox) {
+    // sing-box takes neither mihomo's options nor its variables: its JSON says all.
+    SingboxApi api = singbox_clash_api(lines);
+    info.controller_text = api.controller;
+    info.tcp_controller_off = api.controller && trim_view(*api.controller).empty();
+    info.unix_controller.reset();
+    secret = api.secret;
+  }
   info.has_secret = !secret.empty();
   info.find_process_mode = config_value(lines, "find-process-mode");
   info.tun_stack = parse_tun_stack(lines);

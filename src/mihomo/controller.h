@@ -43,6 +43,16 @@ std::optional<std::string> config_value(const std::vector<std::string>& lines,
 std::optional<std::string> parse_tun_stack(const std::vector<std::string>& lines);
 /// Entries of the top-level `proxies:` list (name, type, server, port).
 std::vector<ProxyEntry> parse_proxies(const std::vector<std::string>& lines);
+/// sing-box's configuration: -c/--config, else "config.json", relative to
+/// -D/--directory when that is given; possibly relative.
+std::optional<std::string> singbox_config_path(std::string_view cmdline);
+/// The controller sing-box's `experimental.clash_api` names: absent without
+/// clash_api, empty when its external_controller is.
+struct SingboxApi {
+  std::optional<std::string> controller;
+  std::string secret;
+};
+SingboxApi singbox_clash_api(const std::vector<std::string>& lines);
 /// Configuration path named by the -f / -d options, possibly relative.
 std::optional<std::string> config_path_from_cmdline(std::string_view cmdline);
 /// Candidate endpoint texts: the discovered controller, the two usual

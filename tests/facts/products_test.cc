@@ -52,7 +52,9 @@ TEST(IdentityPatterns, MatchWhatTheyShould) {
 TEST(ControllerCoreIdentity, MatchesTheMihomoFamily) {
   EXPECT_TRUE(is_controller_core("verge-mihomo /opt/verge-mihomo verge-mihomo -d x"));
   EXPECT_TRUE(is_controller_core("Clash.Meta  "));
-  EXPECT_FALSE(is_controller_core("sing-box /usr/bin/sing-box run"));
+  // sing-box serves the same controller when its clash_api is configured.
+  EXPECT_TRUE(is_controller_core("sing-box /usr/bin/sing-box run"));
+  EXPECT_FALSE(is_controller_core("xray /usr/bin/xray run"));
 }
 
 TEST(GuiFrontEnd, TheGuiIsNotItsCore) {

@@ -509,5 +509,57 @@ TEST(CoreVariables, OnlyTheCoresSettingsAreKept) {
   EXPECT_TRUE(core_variables("").empty());
 }
 
+// sing-box: its JSON file (-c, relative to -D or its working directory, or
+// config.json there) names the controller and secret under clash_api.
+TEST(DiscoverCore, SingboxControllerFromItsJson) {
+  struct Case {
+    std::string name, cmdline;
+    std::map<std::string, std::string> files;
+    std::optional<std::string> config, controller;
+    std::string auth;  // the header sent to 127.0.0.1:9090, "" for none
+  };
+  const std::string api = R"({"inbounds":[{"type":"tun"}],"experimental":{"clash_api":)"
+                          R"({"external_controller":"127.0.0.1:9090","secret":"sb-secret"}}})";
+  std::vector<Case> cases = {
+      {"-D and -c",
+       "sing-box run -D /etc/sb -c config.json",
+       {{"/etc/sb/config.json", api}},
+       "/etc/sb/config.json",
+       "127.0.0.1:9090",
+       "Bearer sb-secret"},
+      {"working directory's config.json",
+       "sing-box run",
+       {{"/srv/config.json", api}},
+       "/srv/config.json",
+       "127.0.0.1:9090",
+       "Bearer sb-secret"},
+      {"no clash_api",
+       "sing-box run -c /etc/sb.json",
+       {{"/etc/sb.json", R"({"inbounds":[]})"}},
+       "/etc/sb.json",
+       std::nullopt,
+       ""},
+      {"broken JSON names nothing; mihomo's variables are ignored",
+       "sing-box run -c /etc/sb.json",
+       {{"/etc/sb.json", "{not json"}},
+       "/etc/sb.json",
+       std::nullopt,
+       ""},
+  };
+  for (const auto& c : cases) {
+    FakeHttp http;
+    http.environ = {{"CLASH_OVERRIDE_SECRET", "not-for-sing-box"}};
+    auto info = discover_core({6, "sing-box", "/usr/bin/sing-box", c.cmdline}, {}, {},
+                              http.fns(c.files, "/srv"));
+    EXPECT_EQ(info.config_path, c.config) << c.name;
+    EXPECT_EQ(info.controller_text, c.controller) << c.name;
+    std::string auth;
+    for (const auto& call : http.calls)
+      if (call.port == 9090)
+        for (const auto& [k, v] : call.headers) auth = v;
+    EXPECT_EQ(auth, c.auth) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace corvale
