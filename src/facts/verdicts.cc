@@ -1,5 +1,8 @@
 #include "facts/verdicts.h"
 
+#include <string>
+#include <utility>
+
 namespace corvale {
 
 std::string_view verdict_text(AdapterVerdict verdict) {
@@ -58,6 +61,36 @@ std::string_view level_text(CandidateLevel level) {
       break;
   }
   return "inventory";
+}
+
+CoreInbound inbound_kind(std::string_view type) {
+  // Inbound types as mihomo names them; sing-box's are lower case.
+  static constexpr std::pair<std::string_view, CoreInbound> kTypes[] = {
+      {"tun", CoreInbound::kTunnel},         {"mixed", CoreInbound::kExplicit},
+      {"http", CoreInbound::kExplicit},      {"https", CoreInbound::kExplicit},
+      {"socks", CoreInbound::kExplicit},     {"socks4", CoreInbound::kExplicit},
+      {"socks5", CoreInbound::kExplicit},    {"redir", CoreInbound::kTransparent},
+      {"tproxy", CoreInbound::kTransparent},
+  };
+  std::string lower(type);
+  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  for (const auto& [name, kind] : kTypes)
+    if (lower == name) return kind;
+  return CoreInbound::kUnknown;
+}
+
+std::string_view inbound_text(CoreInbound inbound) {
+  switch (inbound) {
+    case CoreInbound::kTunnel:
+      return "capture by the tunnel";
+    case CoreInbound::kExplicit:
+      return "explicit use of the proxy";
+    case CoreInbound::kTransparent:
+      return "transparent redirect";
+    case CoreInbound::kUnknown:
+      break;
+  }
+  return "";
 }
 
 }  // namespace corvale
