@@ -164,6 +164,8 @@ struct ProxySettings {
   std::string desktop;          // "GNOME" or "KDE" when the desktop's setting filled these
   std::string winhttp_text;
   std::vector<ProxyEndpoint> endpoints;
+  // Controllers that proxy cores' configuration files name: no proxies.
+  std::vector<ProxyEndpoint> config_controllers;
 };
 
 struct RouteSourceProbe {
@@ -294,6 +296,10 @@ struct CoreControllerInfo {
   std::optional<std::string> config_path;
   std::vector<std::string> config_lines;  // in memory only; never written out
   std::optional<std::string> controller_text;
+  // The unix socket the core serves its controller on, as it named it.
+  std::optional<std::string> unix_controller;
+  // `external-controller: ""`: the TCP controller is off on purpose.
+  bool tcp_controller_off = false;
   bool has_secret = false;
   std::optional<std::string> find_process_mode;
   std::optional<std::string> tun_stack;

@@ -152,7 +152,8 @@ Json proxy_settings_json(const ProxySettings& p) {
           {"auto_detect", p.auto_detect},
           {"desktop", p.desktop},
           {"winhttp_text", redact_proxy_credentials(p.winhttp_text)},
-          {"endpoints", array_of(p.endpoints, endpoint_json)}};
+          {"endpoints", array_of(p.endpoints, endpoint_json)},
+          {"config_controllers", array_of(p.config_controllers, endpoint_json)}};
 }
 
 Json route_source_json(const RouteSourceProbe& r) {
@@ -226,6 +227,8 @@ Json core_info_json(const CoreControllerInfo& c) {
           // The lines themselves may hold the controller secret.
           {"config_line_count", c.config_lines.size()},
           {"controller_text", controller},
+          {"unix_controller", optional_of(c.unix_controller)},
+          {"tcp_controller_off", c.tcp_controller_off},
           {"has_secret", c.has_secret},
           {"find_process_mode", optional_of(c.find_process_mode)},
           {"tun_stack", optional_of(c.tun_stack)},

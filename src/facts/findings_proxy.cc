@@ -7,6 +7,7 @@
 #include "facts/desktop_proxy.h"
 #include "facts/findings_rules.h"
 #include "facts/lookup.h"
+#include "facts/products.h"
 #include "facts/runtime_process.h"
 #include "util/ip.h"
 #include "util/text.h"
@@ -104,6 +105,21 @@ std::optional<Draft> stale_tunnel(const Context& c) {
   return d;
 }
 
+// The proxy core: the one whose controller answered, else the first found.
+const CoreControllerInfo* main_core(const Facts& f) {
+  for (const auto& c : f.core_infos)
+    if (c.selected_controller) return &c;
+  return f.core_infos.empty() ? nullptr : &f.core_infos[0];
+}
+
+// The proxy program named when no controller is known: a GUI front end only
+// when nothing else runs.
+const ProcessInfo* main_proxy_process(const Facts& f) {
+  for (const auto& p : f.proxy_processes)
+    if (!is_gui_front_end(p.name)) return &p;
+  return f.proxy_processes.empty() ? nullptr : &f.proxy_processes[0];
+}
+
 std::optional<Draft> tunnel_internet_silent(const Context& c) {
   const Facts& f = c.f;
   const Adapter* t = egress_tunnel(f);
@@ -112,12 +128,12 @@ std::optional<Draft> tunnel_internet_silent(const Context& c) {
   // is only named as the tunnel's program.
   Phrase who = c.phrase("program");
   Phrase advice = c.phrase("Check its configuration and its log.");
-  if (!f.core_infos.empty()) {
-    std::string name = process_name(f, f.core_infos[0].pid).value_or("");
-    who = c.phrase("proxy core ({})", name.empty() ? f.core_infos[0].process_name : name);
+  if (const CoreControllerInfo* core = main_core(f)) {
+    std::string name = process_name(f, core->pid).value_or("");
+    who = c.phrase("proxy core ({})", name.empty() ? core->process_name : name);
     advice = c.phrase("Check the core's proxies and its log.");
-  } else if (!f.proxy_processes.empty()) {
-    who = c.phrase("program ({})", f.proxy_processes[0].name);
+  } else if (const ProcessInfo* p = main_proxy_process(f)) {
+    who = c.phrase("program ({})", p->name);
   }
   Draft d;
   d.say(c,
@@ -137,19 +153,21 @@ std::optional<Draft> tunnel_default_route(const Context& c) {
   const AdapterAssessment* a = assessment_of(f, t->if_index);
   Phrase owner;
   std::vector<std::string> apps;
-  if (!f.core_infos.empty()) {
-    const CoreControllerInfo& core = f.core_infos[0];
-    std::string name = process_name(f, core.pid).value_or("");
-    owner = c.phrase("owned by {} (pid {})", name.empty() ? core.process_name : name, core.pid);
-    apps = captured_apps(core);
-  } else if (!f.proxy_processes.empty()) {
-    owner = c.phrase("probably owned by {} (pid {})", f.proxy_processes[0].name,
-                     f.proxy_processes[0].pid);
+  const CoreControllerInfo* core = main_core(f);
+  if (core) {
+    std::string name = process_name(f, core->pid).value_or("");
+    owner = c.phrase("owned by {} (pid {})", name.empty() ? core->process_name : name, core->pid);
+    apps = captured_apps(*core);
+  } else if (const ProcessInfo* p = main_proxy_process(f)) {
+    owner = c.phrase("probably owned by {} (pid {})", p->name, p->pid);
   } else {
     owner = c.phrase("owned by a kernel tunnel or a service");
   }
   Phrase apps_text;
-  if (!f.core_infos.empty())
+  // Without an answer the core's connections are unknown, not absent.
+  if (core && !core->selected_controller && core->connections.empty())
+    apps_text = c.phrase("; the proxy core's controller did not answer");
+  else if (core)
     apps_text = apps.empty()
                     ? c.phrase("; the proxy core reports no connections")
                     : c.phrase("; the proxy core reports {}'s connections", list_phrase(c, apps));

@@ -13,7 +13,11 @@ const ProductPatterns& product_patterns() {
           R"((?i)(^|[\\/\s])(chrome|msedge|firefox|steam|steamwebhelper|epicgameslauncher|battle\.net|discord|qq|weixin|wechat|teams|spotify|onedrive|outlook|winword|excel|powerpnt|code|devenv)(?:\.exe)?(?:$|[\\/\s]))"),
       .proxy_core = static_regex(
           R"((?i)(mihomo|clash|verge-mihomo|sing[- ]?box|singbox|xray|v2ray|gost|trojan|hysteria|naive|shadowsocks|ssr|tun2socks|wireguard|openvpn|tailscale|zerotier|proxy|tunnel))"),
-      .controller_core = static_regex("(?i)mihomo|clash|verge-mihomo"),
+      .controller_core = static_regex("(?i)mihomo|clash|verge-mihomo|sing-?box"),
+      .gui_front_end = static_regex(
+          "(?i)^(clash-verge(-service)?|clash-nyanpasu|mihomo-party|flclash|clash-for-windows|"
+          "nekoray|gui-for-clash|gui-for-singbox)$"),
+      .singbox_core = static_regex("(?i)sing-?box"),
       .proxy_process_name = static_regex(
           "clash|mihomo|verge|v2ray|xray|sing-box|singbox|shadowsocks|ssr|trojan|naive|"
           "hysteria|tun2socks|openvpn|wireguard|tailscale|zerotier|frpc|frps|natfrp|gost|"
@@ -65,6 +69,14 @@ bool is_proxy_core_identity(std::string_view identity) {
 
 bool is_controller_core(std::string_view identity) {
   return product_patterns().controller_core.is_match(identity);
+}
+
+bool is_singbox_core(std::string_view identity) {
+  return product_patterns().singbox_core.is_match(identity);
+}
+
+bool is_gui_front_end(std::string_view name) {
+  return product_patterns().gui_front_end.is_match(name);
 }
 
 bool is_proxy_process_name(std::string_view name) {

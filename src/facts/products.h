@@ -27,6 +27,11 @@ struct ProductPatterns {
   Regex proxy_core;
   /// Cores that serve a mihomo/clash-style controller interface.
   Regex controller_core;
+  /// Desktop front ends (process names) that start a core as their child and
+  /// carry no traffic themselves: never the proxy core.
+  Regex gui_front_end;
+  /// sing-box, whose controller its JSON configuration's clash_api names.
+  Regex singbox_core;
   /// Process names (comm) of proxy and VPN clients; case-sensitive.
   Regex proxy_process_name;
   /// Running system services of tunnel drivers and proxy products.
@@ -53,8 +58,13 @@ std::string process_identity(const ProcessInfo& p);
 /// A proxy core: the core pattern matches and the text is either not an
 /// interactive application or also names a proxy/tunnel product.
 bool is_proxy_core_identity(std::string_view identity);
-/// Processes whose controller is queried: "(?i)mihomo|clash|verge-mihomo".
+/// Processes whose controller is queried: the mihomo family and sing-box.
 bool is_controller_core(std::string_view identity);
+/// sing-box by its identity text.
+bool is_singbox_core(std::string_view identity);
+/// Whether a process name is a proxy GUI's front end ("clash-verge"), which
+/// starts the core ("verge-mihomo") but is not it.
+bool is_gui_front_end(std::string_view name);
 /// Whether a process name holds a proxy, tunnel or VPN product name; case
 /// matters ("Clash-Verge" is a desktop front end, not a core).
 bool is_proxy_process_name(std::string_view name);

@@ -344,7 +344,8 @@ std::vector<uint32_t> proxy_core_pids(const Facts& facts, const ProcessDetails& 
                              [&](const ProcessInfo& q) { return q.pid == pid; });
       if (it != facts.proxy_processes.end()) p = &*it;
     }
-    if (p != nullptr && is_proxy_core_identity(process_identity(*p))) out.push_back(pid);
+    if (p != nullptr && !is_gui_front_end(p->name) && is_proxy_core_identity(process_identity(*p)))
+      out.push_back(pid);
   }
   return out;
 }

@@ -1,5 +1,8 @@
 #include "facts/verdicts.h"
 
+#include <string>
+#include <utility>
+
 #include "util/enum_text.h"
 
 namespace corvale {
@@ -37,6 +40,31 @@ std::string_view level_text(CandidateLevel level) {
       {CandidateLevel::kInvestigate, "investigate"},
   };
   return enum_text(kWords, level, "inventory");
+}
+
+CoreInbound inbound_kind(std::string_view type) {
+  // Inbound types as mihomo names them; sing-box's are lower case.
+  static constexpr std::pair<std::string_view, CoreInbound> kTypes[] = {
+      {"tun", CoreInbound::kTunnel},         {"mixed", CoreInbound::kExplicit},
+      {"http", CoreInbound::kExplicit},      {"https", CoreInbound::kExplicit},
+      {"socks", CoreInbound::kExplicit},     {"socks4", CoreInbound::kExplicit},
+      {"socks5", CoreInbound::kExplicit},    {"redir", CoreInbound::kTransparent},
+      {"tproxy", CoreInbound::kTransparent},
+  };
+  std::string lower(type);
+  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  for (const auto& [name, kind] : kTypes)
+    if (lower == name) return kind;
+  return CoreInbound::kUnknown;
+}
+
+std::string_view inbound_text(CoreInbound inbound) {
+  static constexpr EnumWords<CoreInbound> kWords[] = {
+      {CoreInbound::kTunnel, "capture by the tunnel"},
+      {CoreInbound::kExplicit, "explicit use of the proxy"},
+      {CoreInbound::kTransparent, "transparent redirect"},
+  };
+  return enum_text(kWords, inbound);
 }
 
 }  // namespace corvale

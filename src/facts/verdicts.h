@@ -33,6 +33,16 @@ enum class CandidateLevel { kInventory, kInvestigate, kCandidate };
 std::string_view level_text(CandidateLevel level);
 inline bool is_proxy_like(CandidateLevel level) { return level != CandidateLevel::kInventory; }
 
+/// How a connection reached the proxy core, from its inbound type: captured
+/// by the tunnel, sent to a proxy port on purpose (mixed, HTTP, SOCKS), or
+/// diverted by the firewall (redirect, TPROXY).
+enum class CoreInbound { kUnknown, kTunnel, kExplicit, kTransparent };
+/// The kind of a /connections `type` ("Tun", "Mixed", "HTTP", "Socks5", …).
+CoreInbound inbound_kind(std::string_view type);
+/// "capture by the tunnel", "explicit use of the proxy", "transparent redirect"; empty when
+/// unknown.
+std::string_view inbound_text(CoreInbound inbound);
+
 /// What a local listener answered to the proxy probes.
 enum class ProxyProtocol { kNone, kSocks5, kHttpConnect };
 /// "SOCKS5", "HTTP CONNECT"; empty when it answered neither.

@@ -137,12 +137,15 @@ void score_owner(OwnerCandidate& c, size_t candidate_count) {
 
 std::optional<CaptureMatch> match_runtime_process(const RuntimeProcess& runtime,
                                                   const ProcessInfo& local) {
-  if (!runtime.process_path.empty() &&
-      (runtime.process_path == local.exe_path || runtime.process_path == launch_path(local)))
+  // The core reads the path from the kernel, as /proc's exe link does; the
+  // command line's program is the process's own claim, which any program can set.
+  if (!runtime.process_path.empty() && runtime.process_path == local.exe_path)
     return CaptureMatch{0.99, "runtime API exact process path"};
   std::string_view runtime_file = file_name(runtime.process_path);
   if (!runtime_file.empty() && !local.exe_path.empty() && runtime_file == file_name(local.exe_path))
     return CaptureMatch{0.92, "runtime API executable basename"};
+  if (!runtime.process_path.empty() && runtime.process_path == launch_path(local))
+    return CaptureMatch{0.88, "runtime API path of the command line's program (its own claim)"};
   if (!runtime.process_name.empty() && !local.name.empty() &&
       (runtime.process_name == local.name || runtime.process_name == local.name + ".exe"))
     return CaptureMatch{0.86, "runtime API process name"};
@@ -183,6 +186,11 @@ std::vector<CapturedProcess> captured_processes(const CoreControllerInfo& core,
     if (inserted)
       out.push_back(CapturedProcess{*best, {}, best_match.confidence, best_match.reason});
     CapturedProcess& cp = out[slot->second];
+    // One connection through the tunnel makes it a capture; explicit use
+    // only when every known inbound was a proxy port.
+    CoreInbound inbound = inbound_kind(conn.inbound_type);
+    if (cp.inbound == CoreInbound::kUnknown || inbound == CoreInbound::kTunnel)
+      cp.inbound = inbound == CoreInbound::kUnknown ? cp.inbound : inbound;
     cp.flows.push_back(std::move(flow));
     if (best_match.confidence > cp.confidence) {
       cp.confidence = best_match.confidence;

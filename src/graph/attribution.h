@@ -11,6 +11,7 @@
 #include "facts/facts.h"
 #include "facts/products.h"
 #include "facts/runtime_process.h"
+#include "facts/verdicts.h"
 
 namespace corvale {
 
@@ -35,8 +36,9 @@ struct CaptureMatch {
   std::string reason;
 };
 
-/// The first rule of exact path (0.99), executable file name (0.92), process
-/// name or name + ".exe" (0.86) that holds for `local`.
+/// The first rule of exact executable path (0.99), executable file name
+/// (0.92), the command line's program path (0.88: the process's own claim),
+/// process name or name + ".exe" (0.86) that holds for `local`.
 std::optional<CaptureMatch> match_runtime_process(const RuntimeProcess& runtime,
                                                   const ProcessInfo& local);
 
@@ -45,6 +47,7 @@ struct CapturedProcess {
   std::vector<std::string> flows;  // connection summaries, in controller order
   double confidence = 0;
   std::string reason;
+  CoreInbound inbound = CoreInbound::kUnknown;  // how its connections reached the core
 };
 
 /// Local processes whose connections `core` reports, merged by PID, in order

@@ -391,8 +391,10 @@ void add_capture_trace(BuildContext& ctx, const std::string& card, uint32_t core
         card,
         B::make_item(row, "process", fmt::format("{} · {} flows", cp.process.name, cp.flows.size()),
                      B::status_of(cp.confidence), cp.reason, "out"));
-    ctx.b.add_edge(card, row, id, cp.confidence, "main",
-                   "API-observed process capture · " + cp.reason);
+    std::string how = cp.inbound == CoreInbound::kUnknown || cp.inbound == CoreInbound::kTunnel
+                          ? "API-observed process capture"
+                          : "API-observed " + std::string(inbound_text(cp.inbound));
+    ctx.b.add_edge(card, row, id, cp.confidence, "main", how + " · " + cp.reason);
     ctx.b.record_hop(HopRecord{card, row, id, "main", cp.reason, depth, card, cp.confidence});
     if (depth < limits.maxDepth && is_capture_process(cp.process.name) && core_of(ctx.facts, pid))
       add_capture_trace(ctx, id, pid, depth + 1, seen);

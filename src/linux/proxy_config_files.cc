@@ -185,10 +185,11 @@ std::vector<std::string> default_config_roots(const Environment& env) {
 }
 
 void collect_config_endpoints(const std::vector<std::string>& files,
-                              std::vector<ProxyEndpoint>& out) {
+                              std::vector<ProxyEndpoint>& out,
+                              std::vector<ProxyEndpoint>* controllers) {
   for (const auto& path : files) {
     auto text = read_config_file(path);
-    if (text) config_text_endpoints(*text, path, out);
+    if (text) config_text_endpoints(*text, path, out, controllers);
   }
 }
 

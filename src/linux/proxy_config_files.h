@@ -27,8 +27,10 @@ std::vector<std::string> find_proxy_config_files(const std::vector<std::string>&
 std::vector<std::string> default_config_roots(const Environment& env);
 
 /// Endpoints named in each file, with the source "config:{path}". Only the
-/// endpoints are kept, never the file's text.
+/// endpoints are kept, never the file's text; a known core's controllers go
+/// to `controllers`.
 void collect_config_endpoints(const std::vector<std::string>& files,
-                              std::vector<ProxyEndpoint>& out);
+                              std::vector<ProxyEndpoint>& out,
+                              std::vector<ProxyEndpoint>* controllers = nullptr);
 
 }  // namespace corvale

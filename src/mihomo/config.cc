@@ -1,6 +1,7 @@
 // Reading a core's command line and its YAML configuration: only the few
 // scalar keys and the two blocks we report, matched line by line.
 #include <algorithm>
+#include <nlohmann/json.hpp>
 
 #include "mihomo/controller.h"
 #include "util/regex.h"
@@ -149,6 +150,35 @@ std::optional<std::string> config_path_from_cmdline(std::string_view cmdline) {
   if (f) return f;
   if (d) return dir() + "/config.yaml";
   return std::nullopt;
+}
+
+std::optional<std::string> singbox_config_path(std::string_view cmdline) {
+  std::string file = cmdline_option(cmdline, "c")
+                         .value_or(cmdline_option(cmdline, "config").value_or("config.json"));
+  auto dir = cmdline_option(cmdline, "D");
+  if (!dir) dir = cmdline_option(cmdline, "directory");
+  if (file.starts_with("/") || !dir) return file;
+  while (dir->size() > 1 && dir->ends_with("/")) dir->pop_back();
+  return *dir + "/" + file;
+}
+
+SingboxApi singbox_clash_api(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& l : lines) text += l + "\n";
+  auto doc = nlohmann::json::parse(text, nullptr, false, true);
+  SingboxApi api;
+  if (!doc.is_object()) return api;
+  auto ex = doc.find("experimental");
+  if (ex == doc.end() || !ex->is_object()) return api;
+  auto clash = ex->find("clash_api");
+  if (clash == ex->end() || !clash->is_object()) return api;
+  auto text_of = [&](const char* key) {
+    auto it = clash->find(key);
+    return it != clash->end() && it->is_string() ? it->get<std::string>() : std::string();
+  };
+  api.controller = text_of("external_controller");
+  api.secret = text_of("secret");
+  return api;
 }
 
 std::vector<std::string> redact_config_lines(std::vector<std::string> lines,

@@ -61,6 +61,10 @@ CoreConnection connection_of(const json& c) {
   r.process = text_of(*md, "processName");
   if (r.process.empty()) r.process = text_of(*md, "process");
   r.process_path = text_of(*md, "processPath");
+  // sing-box appends the owning user's name: "/usr/bin/curl (alice)".
+  if (r.process_path.ends_with(")"))
+    if (size_t open = r.process_path.rfind(" ("); open != std::string::npos && open > 0)
+      r.process_path.resize(open);
   r.special_proxy = text_of(*md, "specialProxy");
   r.special_rules = text_of(*md, "specialRules");
   r.remote_destination = text_of(*md, "remoteDestination");

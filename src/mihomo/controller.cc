@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "facts/lookup.h"
+#include "facts/products.h"
 #include "parallel/pmap.h"
 #include "util/file.h"
 #include "util/ip.h"
@@ -20,6 +21,7 @@ namespace {
 using json = nlohmann::json;
 
 std::string endpoint_label(const ControllerEndpoint& e) {
+  if (e.host.starts_with("/")) return "unix:" + e.host;
   if (e.host.find(':') != std::string::npos) return fmt::format("http://[{}]:{}", e.host, e.port);
   return fmt::format("http://{}:{}", e.host, e.port);
 }
@@ -62,9 +64,25 @@ bool owned_by_other_process(const ControllerEndpoint& e, uint32_t core_pid,
   return other;
 }
 
+// Where a core started without -d/-f reads its file: what its environment
+// names, else its user's default.
+std::optional<std::string> default_config_path(const std::map<std::string, std::string>& env) {
+  auto var = [&](const char* name) -> std::string {
+    auto it = env.find(name);
+    return it == env.end() ? std::string() : it->second;
+  };
+  if (!var("CLASH_CONFIG_FILE").empty()) return var("CLASH_CONFIG_FILE");
+  if (!var("CLASH_HOME_DIR").empty()) return var("CLASH_HOME_DIR") + "/config.yaml";
+  if (var("HOME").starts_with("/")) return var("HOME") + "/.config/mihomo/config.yaml";
+  return std::nullopt;
+}
+
 std::vector<std::string> config_lines_for(const ProcessInfo& core, const ControllerFns& fns,
-                                          std::optional<std::string>& path) {
-  path = config_path_from_cmdline(core.command_line);
+                                          const std::map<std::string, std::string>& env,
+                                          bool singbox, std::optional<std::string>& path) {
+  path = singbox ? singbox_config_path(core.command_line)
+                 : config_path_from_cmdline(core.command_line);
+  if (!path && !singbox) path = default_config_path(env);
   if (!path) return {};
   if (!path->starts_with("/")) {
     // The core resolves a relative path against its own working directory, not ours.
@@ -139,7 +157,8 @@ bool is_local_controller_host(std::string_view host, const std::set<std::string>
 ControllerFns::ControllerFns()
     : get(controller_get),
       read_config(read_config_file),
-      process_cwd([](uint32_t pid) { return read_link(fmt::format("/proc/{}/cwd", pid)); }) {}
+      process_cwd([](uint32_t pid) { return read_link(fmt::format("/proc/{}/cwd", pid)); }),
+      process_environ(read_core_environ) {}
 
 CoreControllerInfo discover_core(const ProcessInfo& core,
                                  const std::vector<SocketEntry>& tcp_listeners,
@@ -148,25 +167,50 @@ CoreControllerInfo discover_core(const ProcessInfo& core,
   CoreControllerInfo info;
   info.pid = core.pid;
   info.process_name = core.name;
-  std::vector<std::string> lines = config_lines_for(core, fns, info.config_path);
+  // The command line overrides the environment's overrides, which override
+  // the file, as the core itself decides.
+  const std::map<std::string, std::string> env =
+      fns.process_environ ? fns.process_environ(core.pid) : std::map<std::string, std::string>();
+  const bool singbox = is_singbox_core(process_identity(core));
+  std::vector<std::string> lines = config_lines_for(core, fns, env, singbox, info.config_path);
 
-  info.controller_text = cmdline_option(core.command_line, "ext-ctl");
-  if (!info.controller_text)
-    info.controller_text = cmdline_option(core.command_line, "external-controller");
-  if (!info.controller_text) info.controller_text = config_value(lines, "external-controller");
+  auto setting = [&](std::initializer_list<std::string_view> options, const char* variable,
+                     std::string_view key) -> std::optional<std::string> {
+    for (auto option : options)
+      if (auto v = cmdline_option(core.command_line, option)) return v;
+    if (auto it = env.find(variable); it != env.end()) return it->second;
+    return config_value(lines, key);
+  };
+  info.controller_text = setting({"ext-ctl", "external-controller"},
+                                 "CLASH_OVERRIDE_EXTERNAL_CONTROLLER", "external-controller");
+  info.tcp_controller_off = info.controller_text && trim_view(*info.controller_text).empty();
+  auto unix_path = setting({"ext-ctl-unix"}, "CLASH_OVERRIDE_EXTERNAL_CONTROLLER_UNIX",
+                           "external-controller-unix");
+  if (unix_path && unix_path->starts_with("/")) info.unix_controller = unix_path;
   // Held only in this frame: it goes into the request header and nowhere else.
-  std::string secret = cmdline_option(core.command_line, "secret")
-                           .value_or(config_value(lines, "secret").value_or(""));
+  std::string secret = setting({"secret"}, "CLASH_OVERRIDE_SECRET", "secret").value_or("");
+  if (singbox) {
+    // sing-box takes neither mihomo's options nor its variables: its JSON says all.
+    SingboxApi api = singbox_clash_api(lines);
+    info.controller_text = api.controller;
+    info.tcp_controller_off = api.controller && trim_view(*api.controller).empty();
+    info.unix_controller.reset();
+    secret = api.secret;
+  }
   info.has_secret = !secret.empty();
   info.find_process_mode = config_value(lines, "find-process-mode");
   info.tun_stack = parse_tun_stack(lines);
   info.proxies = parse_proxies(lines);
   info.config_lines = redact_config_lines(std::move(lines), secret);
-  info.endpoint_candidates = controller_candidates(info.controller_text, core.pid, tcp_listeners);
+  // A TCP controller switched off is not looked for on the usual ports.
+  if (!info.tcp_controller_off)
+    info.endpoint_candidates = controller_candidates(info.controller_text, core.pid, tcp_listeners);
 
   // Each distinct endpoint on this host is asked once; remote endpoints and
   // ports another process listens on are never contacted.
   std::vector<ControllerEndpoint> to_query;
+  // The socket the core named comes first: it answers without the secret.
+  if (info.unix_controller) to_query.push_back({*info.unix_controller, 0});
   std::vector<std::optional<size_t>> query_of(info.endpoint_candidates.size());
   for (size_t i = 0; i < info.endpoint_candidates.size(); ++i) {
     const std::string& text = info.endpoint_candidates[i];
@@ -184,13 +228,21 @@ CoreControllerInfo discover_core(const ProcessInfo& core,
 
   HeaderList headers;
   if (sendable(secret)) headers.emplace_back("Authorization", "Bearer " + secret);
+  auto headers_for = [&](const ControllerEndpoint& e) {
+    return e.host.starts_with("/") ? HeaderList() : headers;
+  };
   auto replies = pmap(to_query, "mihomo API", [&](const ControllerEndpoint& e) -> HttpResult {
     // An empty host (":9090") names no address to connect to.
     if (e.host.empty() || !fns.get) return std::nullopt;
-    return fns.get(e.host, e.port, "/version", headers, kVersionTimeoutMs);
+    return fns.get(e.host, e.port, "/version", headers_for(e), kVersionTimeoutMs);
   });
 
   std::optional<size_t> selected;
+  if (info.unix_controller) {
+    bool ok = answered(replies[0]);
+    info.endpoint_results.push_back({endpoint_label(to_query[0]), ok});
+    if (ok) selected = 0;
+  }
   for (size_t i = 0; i < query_of.size(); ++i) {
     if (!query_of[i]) continue;
     size_t q = *query_of[i];
@@ -206,7 +258,8 @@ CoreControllerInfo discover_core(const ProcessInfo& core,
   const ControllerEndpoint& chosen = to_query[*selected];
   info.selected_controller = endpoint_label(chosen);
   info.version = text_member(parse_json(replies[*selected]->body), "version");
-  auto conns = fns.get(chosen.host, chosen.port, "/connections", headers, kConnectionsTimeoutMs);
+  auto conns =
+      fns.get(chosen.host, chosen.port, "/connections", headers_for(chosen), kConnectionsTimeoutMs);
   if (!conns || conns->status != 200) return info;
   info.connections = parse_connections(conns->body);
   return info;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -42,6 +43,16 @@ std::optional<std::string> config_value(const std::vector<std::string>& lines,
 std::optional<std::string> parse_tun_stack(const std::vector<std::string>& lines);
 /// Entries of the top-level `proxies:` list (name, type, server, port).
 std::vector<ProxyEntry> parse_proxies(const std::vector<std::string>& lines);
+/// sing-box's configuration: -c/--config, else "config.json", relative to
+/// -D/--directory when that is given; possibly relative.
+std::optional<std::string> singbox_config_path(std::string_view cmdline);
+/// The controller sing-box's `experimental.clash_api` names: absent without
+/// clash_api, empty when its external_controller is.
+struct SingboxApi {
+  std::optional<std::string> controller;
+  std::string secret;
+};
+SingboxApi singbox_clash_api(const std::vector<std::string>& lines);
 /// Configuration path named by the -f / -d options, possibly relative.
 std::optional<std::string> config_path_from_cmdline(std::string_view cmdline);
 /// Candidate endpoint texts: the discovered controller, the two usual
@@ -71,10 +82,27 @@ struct ControllerFns {
   std::function<std::optional<std::string>(const std::string& path)> read_config;
   /// Working directory of a process, for relative configuration paths.
   std::function<std::optional<std::string>(uint32_t pid)> process_cwd;
+  /// The core's own settings variables (kCoreVariables) of a process's environment.
+  std::function<std::map<std::string, std::string>(uint32_t pid)> process_environ;
 };
+
+/// The only variables of a core's environment ever read: where its
+/// configuration is and the overrides of its controller and secret.
+inline constexpr std::string_view kCoreVariables[] = {"CLASH_HOME_DIR",
+                                                      "CLASH_CONFIG_FILE",
+                                                      "CLASH_OVERRIDE_EXTERNAL_CONTROLLER",
+                                                      "CLASH_OVERRIDE_EXTERNAL_CONTROLLER_UNIX",
+                                                      "CLASH_OVERRIDE_SECRET",
+                                                      "HOME"};
+/// Those of kCoreVariables set in a NUL-separated environment block.
+std::map<std::string, std::string> core_variables(std::string_view environ_block);
+/// core_variables of /proc/PID/environ, when it is readable.
+std::map<std::string, std::string> read_core_environ(uint32_t pid);
 
 /// One plain HTTP/1.0 GET that never follows a redirect (a redirect must not
 /// carry the bearer secret elsewhere); the whole exchange is bounded by `timeout_ms`.
+/// A `host` that is an absolute path is a unix socket, connected only when it
+/// is a socket itself, never through a link.
 HttpResult controller_get(const std::string& host, uint16_t port, const std::string& path,
                           const HeaderList& headers, uint64_t timeout_ms);
 /// Reads a configuration file: regular file, not through a final symbolic link, bounded.

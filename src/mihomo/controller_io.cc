@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -62,6 +64,34 @@ std::string read_reply(int fd, Clock::time_point deadline) {
   return out;
 }
 
+// A stream to the unix socket at `path`, which must be a socket itself (not
+// a link to one elsewhere), connected within the deadline.
+ConnectResult unix_connect(const std::string& path, Clock::time_point deadline) {
+  ConnectResult r;
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  struct stat st {};
+  if (path.size() >= sizeof addr.sun_path || ::lstat(path.c_str(), &st) != 0 ||
+      !S_ISSOCK(st.st_mode)) {
+    r.error = "not a socket";
+    return r;
+  }
+  path.copy(addr.sun_path, path.size());
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!fd.valid()) return r;
+  int rc = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+  if (rc != 0 && errno != EINPROGRESS && errno != EAGAIN) return r;
+  if (rc != 0) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (!wait_for(fd.get(), POLLOUT, deadline) ||
+        ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0)
+      return r;
+  }
+  r.fd = std::move(fd);
+  return r;
+}
+
 uint16_t status_of(std::string_view head) {
   for (auto line : split_lines(head)) {
     std::string l = to_lower(trim_view(line));
@@ -78,13 +108,19 @@ HttpResult controller_get(const std::string& host, uint16_t port, const std::str
                           const HeaderList& headers, uint64_t timeout_ms) {
   auto start = Clock::now();
   auto deadline = start + std::chrono::milliseconds(timeout_ms);
-  ConnectResult conn = tcp_connect(host, port, timeout_ms);
+  // An absolute path names a unix-socket controller; its port is unused.
+  bool unix_socket = host.starts_with("/");
+  ConnectResult conn =
+      unix_socket ? unix_connect(host, deadline) : tcp_connect(host, port, timeout_ms);
   if (!conn.ok()) return std::nullopt;
 
   bool v6 = host.find(':') != std::string::npos;
   std::string request =
       fmt::format("GET {} HTTP/1.0\r\nHost: {}\r\nConnection: close\r\nAccept: */*\r\n",
-                  path.empty() ? "/" : path, v6 ? "[" + host + "]" : host);
+                  path.empty() ? "/" : path,
+                  unix_socket ? "localhost"
+                  : v6        ? "[" + host + "]"
+                              : host);
   for (const auto& [name, value] : headers) request += fmt::format("{}: {}\r\n", name, value);
   request += "\r\n";
   if (!send_all(conn.fd.get(), request, deadline)) return std::nullopt;
@@ -101,6 +137,23 @@ HttpResult controller_get(const std::string& host, uint16_t port, const std::str
   }
   r.status = status_of(decode_utf8_lossy(head));
   return r;
+}
+
+std::map<std::string, std::string> core_variables(std::string_view environ_block) {
+  std::map<std::string, std::string> out;
+  for (std::string_view entry : split(environ_block, '\0')) {
+    size_t eq = entry.find('=');
+    if (eq == std::string_view::npos) continue;
+    std::string_view name = entry.substr(0, eq);
+    for (std::string_view wanted : kCoreVariables)
+      if (name == wanted) out.emplace(std::string(name), std::string(entry.substr(eq + 1)));
+  }
+  return out;
+}
+
+std::map<std::string, std::string> read_core_environ(uint32_t pid) {
+  auto block = read_file(fmt::format("/proc/{}/environ", pid), kMaxConfigBytes, FinalLink::kRefuse);
+  return block ? core_variables(*block) : std::map<std::string, std::string>();
 }
 
 std::optional<std::string> read_config_file(const std::string& path) {

@@ -239,7 +239,8 @@ void collect_sockets_and_endpoints(Facts& f, const Environment& env) {
       std::string var = lower ? to_lower(upper) : std::string(upper);
       if (auto v = env.get(var)) extract_proxy_endpoints(*v, var, eps);
     }
-  collect_config_endpoints(find_proxy_config_files(default_config_roots(env)), eps);
+  collect_config_endpoints(find_proxy_config_files(default_config_roots(env)), eps,
+                           &f.proxy_settings.config_controllers);
 }
 
 // Adds the full records of `pids` not read yet.

@@ -516,6 +516,45 @@ TEST_F(Findings, TunnelWithItsCoreAndWithout) {
   EXPECT_FALSE(find(lab("direct").run(), "tunnel-default-route"));
 }
 
+// A GUI (clash-verge) runs its core (verge-mihomo) as a child: the core owns
+// the tunnel, and a controller that did not answer is never "no connections".
+TEST_F(Findings, GuiFrontEndIsNotTheCore) {
+  struct Case {
+    std::string name;
+    bool core_listed, answered;
+    std::string want;
+  };
+  const std::string head = "All IPv4 traffic goes through tun0 (Tunnel, 0.98), ";
+  std::vector<Case> cases = {
+      {"controller silent", true, false,
+       head + "owned by verge-mihomo (pid 8); the proxy core's controller did not answer."},
+      {"controller answered, nothing open", true, true,
+       head + "owned by verge-mihomo (pid 8); the proxy core reports no connections."},
+      {"no controller found at all", false, false,
+       head + "probably owned by verge-mihomo (pid 8)."},
+  };
+  for (const auto& c : cases) {
+    Lab tun = lab("tun", {.internet_v4 = true, .campus = false});
+    tun.level = InterceptionLevel::kVisibleTunnel;
+    tun.dns = resolvers_of(tun.facts, false);
+    ProcessInfo gui{7, "clash-verge", "/usr/bin/clash-verge", "clash-verge"};
+    ProcessInfo core{8, "verge-mihomo", "/usr/bin/verge-mihomo", "verge-mihomo -d /app"};
+    tun.facts.proxy_processes = {gui, core};
+    tun.facts.processes_by_pid[7] = gui;
+    tun.facts.processes_by_pid[8] = core;
+    if (c.core_listed) {
+      CoreControllerInfo info;
+      info.pid = 8;
+      info.process_name = "verge-mihomo";
+      if (c.answered) info.selected_controller = "unix:/tmp/verge/verge-mihomo.sock";
+      tun.facts.core_infos = {info};
+    }
+    auto all = tun.run();
+    ASSERT_TRUE(find(all, "tunnel-default-route")) << c.name;
+    EXPECT_EQ(find(all, "tunnel-default-route")->text, c.want) << c.name;
+  }
+}
+
 // A Docker network on 10.0.32.0/24 takes the campus resolvers' route.
 Lab bridge_capture(const std::string& link_kind, const std::string& name, bool holds_default) {
   Lab l = lab("direct");

@@ -19,7 +19,9 @@ TEST(ProductPatterns, EachPatternDrawsItsOwnEdge) {
       {p.generic_identity, "myvpnd /usr/bin/myvpnd", "nginx /usr/sbin/nginx"},
       {p.interactive_app, "firefox /usr/lib/firefox/firefox", "firefoxish /opt/x"},
       {p.proxy_core, "frp-tunnel", "nginx"},
-      {p.controller_core, "Clash.Meta", "sing-box"},
+      {p.controller_core, "sing-box", "xray"},
+      {p.gui_front_end, "clash-verge", "verge-mihomo"},
+      {p.singbox_core, "SingBox", "mihomo"},
       {p.proxy_process_name, "hysteria2", "Mihomo"},
       {p.product_service, "warp-svc.service", "cups.service"},
       {p.config_folder, "Clash Verge", "fontconfig"},
@@ -52,7 +54,21 @@ TEST(IdentityPatterns, MatchWhatTheyShould) {
 TEST(ControllerCoreIdentity, MatchesTheMihomoFamily) {
   EXPECT_TRUE(is_controller_core("verge-mihomo /opt/verge-mihomo verge-mihomo -d x"));
   EXPECT_TRUE(is_controller_core("Clash.Meta  "));
-  EXPECT_FALSE(is_controller_core("sing-box /usr/bin/sing-box run"));
+  // sing-box serves the same controller when its clash_api is configured.
+  EXPECT_TRUE(is_controller_core("sing-box /usr/bin/sing-box run"));
+  EXPECT_FALSE(is_controller_core("xray /usr/bin/xray run"));
+}
+
+TEST(GuiFrontEnd, TheGuiIsNotItsCore) {
+  struct Row {
+    const char* name;
+    bool gui;
+  } rows[] = {
+      {"clash-verge", true},    {"clash-verge-service", true}, {"mihomo-party", true},
+      {"FlClash", true},        {"verge-mihomo", false},       {"mihomo", false},
+      {"clash-verge-x", false}, {"sing-box", false},           {"", false},
+  };
+  for (const auto& r : rows) EXPECT_EQ(is_gui_front_end(r.name), r.gui) << r.name;
 }
 
 TEST(ProxyName, CaseSensitivePattern) {

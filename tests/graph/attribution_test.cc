@@ -118,7 +118,9 @@ TEST(CaptureMatch, FirstRuleThatHolds) {
   };
   const Case cases[] = {
       {"exact path wins over the name", {"/usr/lib/firefox/firefox", "firefox", 0}, firefox, 0.99},
-      {"launch path of an interpreted program", {"/usr/lib/firefox/firefox", "", 0}, script, 0.99},
+      // The command line's program is the process's own claim: never the top confidence.
+      {"launch path of an interpreted program", {"/usr/lib/firefox/firefox", "", 0}, script, 0.88},
+      {"kernel's executable beats another's claim", {"/usr/bin/python3.11", "", 0}, script, 0.99},
       {"Linux path, same file name", {"/opt/firefox/firefox", "", 0}, firefox, 0.92},
       {"Windows path, same file name", {"C:\\Apps\\firefox", "", 0}, firefox, 0.92},
       {"name with .exe", {"C:\\Apps\\other.exe", "firefox.exe", 0}, firefox, 0.86},
@@ -192,6 +194,40 @@ TEST(CapturedProcesses, HostileAnswersAreSkipped) {
   auto captured = captured_processes(core, f);
   ASSERT_EQ(captured.size(), 1u);  // only the one naming firefox
   EXPECT_EQ(captured[0].process.pid, 5u);
+}
+
+// A connection's inbound says how it reached the core: the TUN captured it,
+// or the program used the mixed, HTTP or SOCKS port on purpose.
+TEST(CapturedProcesses, InboundTypeTellsCaptureFromExplicitUse) {
+  struct Case {
+    std::vector<std::string> types;  // of curl's connections, in order
+    CoreInbound want;
+  };
+  const Case cases[] = {
+      {{"Tun"}, CoreInbound::kTunnel},
+      {{"Mixed", "HTTP"}, CoreInbound::kExplicit},
+      {{"socks5"}, CoreInbound::kExplicit},
+      {{"Mixed", "Tun", "Socks5"}, CoreInbound::kTunnel},
+      {{"TProxy"}, CoreInbound::kTransparent},
+      {{"", "Inner"}, CoreInbound::kUnknown},
+      {{"Redir", "Mixed"}, CoreInbound::kTransparent},
+  };
+  Facts f;
+  f.processes_by_pid[5] = {5, "curl", "/usr/bin/curl", "curl"};
+  for (const Case& c : cases) {
+    CoreControllerInfo core;
+    for (const auto& t : c.types) {
+      CoreConnection conn;
+      conn.process_path = "/usr/bin/curl";
+      conn.inbound_type = t;
+      core.connections.push_back(conn);
+    }
+    auto captured = captured_processes(core, f);
+    ASSERT_EQ(captured.size(), 1u);
+    EXPECT_EQ(captured[0].inbound, c.want) << ::testing::PrintToString(c.types);
+  }
+  EXPECT_EQ(inbound_text(CoreInbound::kExplicit), "explicit use of the proxy");
+  EXPECT_EQ(inbound_text(CoreInbound::kUnknown), "");
 }
 
 }  // namespace

@@ -51,7 +51,13 @@ TEST(ParseConnections, FieldsOfOtherCoresAndHostileValues) {
     const char* process;
     uint16_t source_port;
     uint32_t uid;
+    const char* path = "";
   } rows[] = {
+      // sing-box: the user's name after the executable.
+      {R"j({"process":"curl","processPath":"/usr/bin/curl (alice)"})j", "curl", 0, 0,
+       "/usr/bin/curl"},
+      {R"j({"processPath":"/opt/a (b)/c"})j", "", 0, 0, "/opt/a (b)/c"},
+      {R"j({"processPath":" (root)"})j", "", 0, 0, " (root)"},
       // Older clash cores: "processName", ports as numbers.
       {R"({"processName":"curl","process":"x","sourcePort":5000,"uid":1000})", "curl", 5000, 1000},
       {R"({"process":"curl","sourcePort":"5000"})", "curl", 5000, 0},
@@ -67,6 +73,7 @@ TEST(ParseConnections, FieldsOfOtherCoresAndHostileValues) {
     EXPECT_EQ(conns[0].process, r.process) << r.metadata;
     EXPECT_EQ(conns[0].source_port, r.source_port) << r.metadata;
     EXPECT_EQ(conns[0].uid, r.uid) << r.metadata;
+    EXPECT_EQ(conns[0].process_path, r.path) << r.metadata;
   }
 }
 

@@ -82,6 +82,7 @@ struct FakeHttp {
   std::map<std::string, HttpResult> replies;  // "host:port path" -> reply
   mutable std::mutex mu;
   mutable std::vector<Call> calls;
+  std::map<std::string, std::string> environ;  // the core's own variables
 
   ControllerFns fns(std::map<std::string, std::string> files = {}, std::string cwd = "/") {
     ControllerFns f;
@@ -98,6 +99,7 @@ struct FakeHttp {
       return it->second;
     };
     f.process_cwd = [cwd](uint32_t) -> std::optional<std::string> { return cwd; };
+    f.process_environ = [env = environ](uint32_t) { return env; };
     return f;
   }
 };
@@ -404,6 +406,159 @@ TEST(DiscoverCore, DeeplyNestedConnectionIsDropped) {
   EXPECT_EQ(info.selected_controller, "http://127.0.0.1:9090");
   ASSERT_EQ(info.connections.size(), 1u);
   EXPECT_EQ(info.connections[0].rule, "MATCH");
+}
+
+// Where the controller, its unix socket and the secret come from: the
+// command line, else the core's environment overrides, else its file (named
+// by -d/-f, by CLASH_CONFIG_FILE / CLASH_HOME_DIR, or the user's default).
+TEST(DiscoverCore, SettingsFollowTheCoresOwnPrecedence) {
+  struct Case {
+    std::string name, cmdline;
+    std::map<std::string, std::string> environ, files;
+    std::optional<std::string> controller, unix_socket, config;
+    bool tcp_off;
+    std::vector<std::string> tried;  // "host:port" in the order asked
+  };
+  const std::string verge =
+      "external-controller: \"\"\nexternal-controller-unix: /tmp/verge/verge-mihomo.sock\n"
+      "secret: set-your-secret\n";
+  std::vector<Case> cases = {
+      {"GUI's core: TCP off, unix socket from the command line",
+       "verge-mihomo -d /app -f /app/clash-verge.yaml -ext-ctl-unix /tmp/verge/verge-mihomo.sock",
+       {},
+       {{"/app/clash-verge.yaml", "external-controller: \"\"\n"}},
+       "",
+       "/tmp/verge/verge-mihomo.sock",
+       "/app/clash-verge.yaml",
+       true,
+       {"/tmp/verge/verge-mihomo.sock:0"}},
+      {"unix socket from the file, no -d: the user's default path",
+       "mihomo",
+       {{"HOME", "/home/u"}},
+       {{"/home/u/.config/mihomo/config.yaml", verge}},
+       "",
+       "/tmp/verge/verge-mihomo.sock",
+       "/home/u/.config/mihomo/config.yaml",
+       true,
+       {"/tmp/verge/verge-mihomo.sock:0"}},
+      {"environment overrides beat the file, command line beats both",
+       "mihomo -ext-ctl 127.0.0.1:9191",
+       {{"CLASH_CONFIG_FILE", "/srv/c.yaml"},
+        {"CLASH_OVERRIDE_EXTERNAL_CONTROLLER", "127.0.0.1:9292"},
+        {"CLASH_OVERRIDE_EXTERNAL_CONTROLLER_UNIX", "/run/m.sock"}},
+       {{"/srv/c.yaml", verge}},
+       "127.0.0.1:9191",
+       "/run/m.sock",
+       "/srv/c.yaml",
+       false,
+       {"/run/m.sock:0", "127.0.0.1:9090", "127.0.0.1:9097", "127.0.0.1:9191"}},
+      {"home dir variable; a relative socket path is not followed",
+       "mihomo",
+       {{"CLASH_HOME_DIR", "/srv/m"}},
+       {{"/srv/m/config.yaml", "external-controller-unix: m.sock\n"}},
+       std::nullopt,
+       std::nullopt,
+       "/srv/m/config.yaml",
+       false,
+       {"127.0.0.1:9090", "127.0.0.1:9097"}},
+  };
+  for (const auto& c : cases) {
+    FakeHttp http;
+    http.environ = c.environ;
+    auto info = discover_core({5, "mihomo", "", c.cmdline}, {}, {}, http.fns(c.files));
+    EXPECT_EQ(info.controller_text, c.controller) << c.name;
+    EXPECT_EQ(info.unix_controller, c.unix_socket) << c.name;
+    EXPECT_EQ(info.config_path, c.config) << c.name;
+    EXPECT_EQ(info.tcp_controller_off, c.tcp_off) << c.name;
+    std::vector<std::string> tried;
+    for (const auto& call : http.calls)
+      tried.push_back(call.host + ":" + std::to_string(call.port));
+    std::sort(tried.begin() + (c.unix_socket ? 1 : 0), tried.end());
+    EXPECT_EQ(tried, c.tried) << c.name;
+  }
+}
+
+// The unix socket answers without the secret; the secret goes to no socket
+// and the TCP ports a core switched off are not asked.
+TEST(DiscoverCore, UnixSocketControllerIsAskedWithoutTheSecret) {
+  FakeHttp http;
+  http.environ = {{"CLASH_OVERRIDE_SECRET", "env-secret"}, {"PATH", "/bin"}};
+  http.replies["/tmp/v.sock:0 /version"] = ok(R"({"version":"v1.19.0"})");
+  http.replies["/tmp/v.sock:0 /connections"] =
+      ok(R"({"connections":[{"metadata":{"type":"Tun","process":"curl"},"chains":["DIRECT"]}]})");
+  auto info = discover_core({5, "verge-mihomo", "", "verge-mihomo -f /x -ext-ctl-unix /tmp/v.sock"},
+                            {}, {}, http.fns({{"/x", "external-controller: ''\n"}}));
+  EXPECT_EQ(info.selected_controller, "unix:/tmp/v.sock");
+  EXPECT_EQ(info.version, "v1.19.0");
+  EXPECT_EQ(info.connections.size(), 1u);
+  EXPECT_TRUE(info.has_secret);
+  ASSERT_EQ(http.calls.size(), 2u);
+  for (const auto& call : http.calls) EXPECT_TRUE(call.headers.empty()) << call.path;
+}
+
+// Only the core's own settings variables survive; the rest of a process's
+// environment (tokens, paths) is never kept.
+TEST(CoreVariables, OnlyTheCoresSettingsAreKept) {
+  std::string block(
+      "HOME=/home/u\0AWS_SECRET=x\0CLASH_OVERRIDE_SECRET=a=b\0NOEQUALS\0"
+      "CLASH_HOME_DIR=\0",
+      77);
+  std::map<std::string, std::string> want = {
+      {"HOME", "/home/u"}, {"CLASH_OVERRIDE_SECRET", "a=b"}, {"CLASH_HOME_DIR", ""}};
+  EXPECT_EQ(core_variables(block), want);
+  EXPECT_TRUE(core_variables("").empty());
+}
+
+// sing-box: its JSON file (-c, relative to -D or its working directory, or
+// config.json there) names the controller and secret under clash_api.
+TEST(DiscoverCore, SingboxControllerFromItsJson) {
+  struct Case {
+    std::string name, cmdline;
+    std::map<std::string, std::string> files;
+    std::optional<std::string> config, controller;
+    std::string auth;  // the header sent to 127.0.0.1:9090, "" for none
+  };
+  const std::string api = R"({"inbounds":[{"type":"tun"}],"experimental":{"clash_api":)"
+                          R"({"external_controller":"127.0.0.1:9090","secret":"sb-secret"}}})";
+  std::vector<Case> cases = {
+      {"-D and -c",
+       "sing-box run -D /etc/sb -c config.json",
+       {{"/etc/sb/config.json", api}},
+       "/etc/sb/config.json",
+       "127.0.0.1:9090",
+       "Bearer sb-secret"},
+      {"working directory's config.json",
+       "sing-box run",
+       {{"/srv/config.json", api}},
+       "/srv/config.json",
+       "127.0.0.1:9090",
+       "Bearer sb-secret"},
+      {"no clash_api",
+       "sing-box run -c /etc/sb.json",
+       {{"/etc/sb.json", R"({"inbounds":[]})"}},
+       "/etc/sb.json",
+       std::nullopt,
+       ""},
+      {"broken JSON names nothing; mihomo's variables are ignored",
+       "sing-box run -c /etc/sb.json",
+       {{"/etc/sb.json", "{not json"}},
+       "/etc/sb.json",
+       std::nullopt,
+       ""},
+  };
+  for (const auto& c : cases) {
+    FakeHttp http;
+    http.environ = {{"CLASH_OVERRIDE_SECRET", "not-for-sing-box"}};
+    auto info = discover_core({6, "sing-box", "/usr/bin/sing-box", c.cmdline}, {}, {},
+                              http.fns(c.files, "/srv"));
+    EXPECT_EQ(info.config_path, c.config) << c.name;
+    EXPECT_EQ(info.controller_text, c.controller) << c.name;
+    std::string auth;
+    for (const auto& call : http.calls)
+      if (call.port == 9090)
+        for (const auto& [k, v] : call.headers) auth = v;
+    EXPECT_EQ(auth, c.auth) << c.name;
+  }
 }
 
 }  // namespace
