@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "util/enum_text.h"
+#include "util/text.h"
 
 namespace corvale {
 
@@ -51,8 +52,7 @@ CoreInbound inbound_kind(std::string_view type) {
       {"socks5", CoreInbound::kExplicit},    {"redir", CoreInbound::kTransparent},
       {"tproxy", CoreInbound::kTransparent},
   };
-  std::string lower(type);
-  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  std::string lower = to_lower(type);
   for (const auto& [name, kind] : kTypes)
     if (lower == name) return kind;
   return CoreInbound::kUnknown;

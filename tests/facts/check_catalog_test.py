@@ -27,7 +27,7 @@ ROWS = [
     ("fuzzy", SOUND.replace("#. a comment", "#, fuzzy"), "fuzzy translation"),
     ("placeholder lost", SOUND.replace("（{}）", ""), "placeholders"),
     ("placeholders swapped", SOUND.replace("{}（{}）在 {:.2f}", "{:.2f}（{}）在 {}"), "placeholders"),
-    ("format spec changed", SOUND.replace("{:.2f} 有", "{} 有"), "placeholders"),
+    ("format specifier changed", SOUND.replace("{:.2f} 有", "{} 有"), "placeholders"),
     ("stale entry", SOUND + '\nmsgid "gone"\nmsgstr "没了"\n', "no rule says"),
     ("msgid over lines", SOUND.replace('msgid "Gateway {} ({}) answers at {:.2f}."',
                                        'msgid ""\n"Gateway {} ({}) "\n"answers at {:.2f}."'), None),

@@ -5,10 +5,12 @@
 // controller's address, its configuration).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "facts/facts.h"
+#include "fuzz_support.h"
 
 namespace corvale::fuzz {
 
@@ -42,5 +44,21 @@ class Bytes {
 
 /// The record; `secret` is placed only where the program must remove it.
 Facts fuzz_facts(Bytes& in, const std::string& secret);
+
+/// One input's record with its planted secret, and the bytes left after it
+/// for the target's own choices.
+struct PlantedFacts {
+  std::string secret;
+  Bytes in;
+  Facts facts;
+};
+/// Absent for an input that holds the marker itself: a secret planted there
+/// could not be told from one the program leaked.
+inline std::optional<PlantedFacts> planted_facts(std::string_view text) {
+  if (text.find(kMarker) != std::string_view::npos) return std::nullopt;
+  PlantedFacts p{planted_password(text), Bytes(text), {}};
+  p.facts = fuzz_facts(p.in, p.secret);
+  return p;
+}
 
 }  // namespace corvale::fuzz

@@ -9,11 +9,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace corvale;
-  std::string_view text = fuzz::text_of(data, size);
-  if (text.find(fuzz::kMarker) != std::string_view::npos) return 0;
-  const std::string secret = fuzz::planted_password(text);
-  fuzz::Bytes in(text);
-  Facts f = fuzz::fuzz_facts(in, secret);
+  auto planted = fuzz::planted_facts(fuzz::text_of(data, size));
+  if (!planted) return 0;
+  fuzz::Bytes& in = planted->in;
+  Facts& f = planted->facts;
   decide_interception(f);
   // Any effective level, including one the facts alone would not reach.
   if (in.flag()) f.interception.effective = static_cast<InterceptionLevel>(in.below(5));

@@ -27,11 +27,11 @@ size_t count(std::string_view text, std::string_view needle) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace corvale;
-  std::string_view text = fuzz::text_of(data, size);
-  if (text.find(fuzz::kMarker) != std::string_view::npos) return 0;
-  const std::string secret = fuzz::planted_password(text);
-  fuzz::Bytes in(text);
-  Facts f = fuzz::fuzz_facts(in, secret);
+  auto planted = fuzz::planted_facts(fuzz::text_of(data, size));
+  if (!planted) return 0;
+  const std::string& secret = planted->secret;
+  fuzz::Bytes& in = planted->in;
+  Facts& f = planted->facts;
   ProbeResults probes;
   for (const auto& r : f.routes) probes.pings[r.gateway] = {in.flag(), in.byte()};
   GraphHooks hooks;

@@ -33,7 +33,7 @@ fi
 # Every option of --help can be completed in zsh and fish too.
 "$prefix/bin/corvale" --help >"$E2E_TMP/help-options.txt"
 for option in $(grep -oE -- '--[a-z-]+' "$E2E_TMP/help-options.txt" | sort -u); do
-  # An option spec ends in its description "[…", "=" for a value, or "}" in a {-h,--help} pair.
+  # An option entry ends in its description "[…", "=" for a value, or "}" in a {-h,--help} pair.
   if grep -qE -- "${option}(\[|=|\})" "$prefix/share/zsh/vendor-completions/_corvale"; then
     pass "zsh completes $option"
   else
