@@ -2,6 +2,8 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <map>
+#include <set>
 
 #include "facts/adapter_assessment.h"
 #include "facts/desktop_proxy.h"
@@ -25,17 +27,48 @@ bool is_kernel_tunnel_name(std::string_view name) {
   return false;
 }
 
-// The applications a proxy core's controller lists among its connections.
-std::vector<std::string> captured_apps(const CoreControllerInfo& core) {
-  std::set<std::string> apps;
+// The applications a proxy core's controller lists among its connections,
+// by how those connections reached the core: what the tunnel captured is
+// told apart from what a program sent to a proxy port on purpose.
+std::map<CoreInbound, std::set<std::string>> captured_apps(const CoreControllerInfo& core) {
+  std::map<CoreInbound, std::set<std::string>> apps;
   for (const auto& conn : core.connections) {
     auto runtime = runtime_process_of(conn);
     if (!runtime) continue;
     std::string name = runtime->process_name;
     if (name.empty()) name = std::string(file_name(runtime->process_path));
-    if (!name.empty()) apps.insert(name);
+    if (!name.empty()) apps[inbound_kind(conn.inbound_type)].insert(name);
   }
-  return {apps.begin(), apps.end()};
+  return apps;
+}
+
+// "; the proxy core reports firefox's connections captured by the tunnel and
+// curl's connections sent to its proxy port" (no words for an unknown inbound).
+Phrase captured_apps_phrase(const Context& c, const CoreControllerInfo& core) {
+  auto apps = captured_apps(core);
+  if (apps.empty()) return c.phrase("; the proxy core reports no connections");
+  std::vector<Phrase> parts;
+  for (CoreInbound kind : {CoreInbound::kTunnel, CoreInbound::kExplicit,
+                           CoreInbound::kTransparent, CoreInbound::kUnknown}) {
+    auto it = apps.find(kind);
+    if (it == apps.end()) continue;
+    Phrase who = list_phrase(c, std::vector<std::string>(it->second.begin(), it->second.end()));
+    switch (kind) {
+      case CoreInbound::kTunnel:
+        parts.push_back(c.phrase("{}'s connections captured by the tunnel", who));
+        break;
+      case CoreInbound::kExplicit:
+        parts.push_back(c.phrase("{}'s connections sent to its proxy port", who));
+        break;
+      case CoreInbound::kTransparent:
+        parts.push_back(c.phrase("{}'s connections redirected to it by the firewall", who));
+        break;
+      case CoreInbound::kUnknown:
+        parts.push_back(c.phrase("{}'s connections", who));
+        break;
+    }
+  }
+  return c.phrase("; the proxy core reports {}", list_phrase(c, parts));
 }
 
 // Settings that programs follow: proxy variables and the system proxy, not
@@ -152,12 +185,10 @@ std::optional<Draft> tunnel_default_route(const Context& c) {
   if (!t || stale_tunnel_holds_route(f)) return std::nullopt;
   const AdapterAssessment* a = assessment_of(f, t->if_index);
   Phrase owner;
-  std::vector<std::string> apps;
   const CoreControllerInfo* core = main_core(f);
   if (core) {
     std::string name = process_name(f, core->pid).value_or("");
     owner = c.phrase("owned by {} (pid {})", name.empty() ? core->process_name : name, core->pid);
-    apps = captured_apps(*core);
   } else if (const ProcessInfo* p = main_proxy_process(f)) {
     owner = c.phrase("probably owned by {} (pid {})", p->name, p->pid);
   } else {
@@ -168,9 +199,7 @@ std::optional<Draft> tunnel_default_route(const Context& c) {
   if (core && !core->selected_controller && core->connections.empty())
     apps_text = c.phrase("; the proxy core's controller did not answer");
   else if (core)
-    apps_text = apps.empty()
-                    ? c.phrase("; the proxy core reports no connections")
-                    : c.phrase("; the proxy core reports {}'s connections", list_phrase(c, apps));
+    apps_text = captured_apps_phrase(c, *core);
   Draft d;
   d.say(c, "All IPv4 traffic goes through {} ({}{}), {}{}.", t->name,
         verdict_text(a ? a->verdict : AdapterVerdict::kTunnel),

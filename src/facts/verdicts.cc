@@ -44,15 +44,16 @@ std::string_view level_text(CandidateLevel level) {
 }
 
 CoreInbound inbound_kind(std::string_view type) {
-  // Inbound types as mihomo names them; sing-box's are lower case.
+  // Inbound types as mihomo names them ("Tun", "HTTPS" for CONNECT); sing-box
+  // writes its own in lower case with the inbound's tag: "mixed/mixed-in".
   static constexpr std::pair<std::string_view, CoreInbound> kTypes[] = {
-      {"tun", CoreInbound::kTunnel},         {"mixed", CoreInbound::kExplicit},
-      {"http", CoreInbound::kExplicit},      {"https", CoreInbound::kExplicit},
-      {"socks", CoreInbound::kExplicit},     {"socks4", CoreInbound::kExplicit},
-      {"socks5", CoreInbound::kExplicit},    {"redir", CoreInbound::kTransparent},
-      {"tproxy", CoreInbound::kTransparent},
+      {"tun", CoreInbound::kTunnel},           {"mixed", CoreInbound::kExplicit},
+      {"http", CoreInbound::kExplicit},        {"https", CoreInbound::kExplicit},
+      {"socks", CoreInbound::kExplicit},       {"socks4", CoreInbound::kExplicit},
+      {"socks5", CoreInbound::kExplicit},      {"redir", CoreInbound::kTransparent},
+      {"redirect", CoreInbound::kTransparent}, {"tproxy", CoreInbound::kTransparent},
   };
-  std::string lower = to_lower(type);
+  std::string lower = to_lower(type.substr(0, type.find('/')));
   for (const auto& [name, kind] : kTypes)
     if (lower == name) return kind;
   return CoreInbound::kUnknown;

@@ -86,5 +86,5 @@ codes = [x["code"] for x in F["findings"]]
 c.ok("stale-tunnel" not in codes, "diagnosis: the tunnel is not called stale", str(codes))
 c.eq([], [x["code"] for x in F["findings"] if x["severity"] == "PROBLEM"], "diagnosis: no problem")
 c.has_match(r"NOTE     All IPv4 traffic goes through tun0 \(Tunnel, 0\.98\), owned by mihomo \(pid \d+\); "
-            r"the proxy core reports firefox's connections\.", "diagnosis: tunnel, owner and application")
+            r"the proxy core reports firefox's connections sent to its proxy port\.", "diagnosis: tunnel, owner and application")
 PY

@@ -474,7 +474,7 @@ TEST_F(Findings, TunnelWithItsCoreAndWithout) {
   ASSERT_TRUE(find(all, "tunnel-default-route"));
   EXPECT_EQ(find(all, "tunnel-default-route")->text,
             "All IPv4 traffic goes through tun0 (Tunnel, 0.98), owned by mihomo (pid 3); the "
-            "proxy core reports firefox's connections.");
+            "proxy core reports firefox's connections sent to its proxy port.");
   ASSERT_TRUE(find(all, "tunnel-internet-silent"));
   EXPECT_EQ(find(all, "tunnel-internet-silent")->severity, Severity::kWarning);
   EXPECT_EQ(find(all, "tunnel-internet-silent")->text,
@@ -523,6 +523,7 @@ TEST_F(Findings, GuiFrontEndIsNotTheCore) {
     std::string name;
     bool core_listed, answered;
     std::string want;
+    std::vector<std::pair<std::string, std::string>> conns = {};  // process, inbound type
   };
   const std::string head = "All IPv4 traffic goes through tun0 (Tunnel, 0.98), ";
   std::vector<Case> cases = {
@@ -530,6 +531,11 @@ TEST_F(Findings, GuiFrontEndIsNotTheCore) {
        head + "owned by verge-mihomo (pid 8); the proxy core's controller did not answer."},
       {"controller answered, nothing open", true, true,
        head + "owned by verge-mihomo (pid 8); the proxy core reports no connections."},
+      {"connections by inbound", true, true,
+       head + "owned by verge-mihomo (pid 8); the proxy core reports firefox's connections "
+              "captured by the tunnel, curl and telegram's connections sent to its proxy port and "
+              "wget's connections.",
+       {{"firefox", "Tun"}, {"telegram", "mixed/mixed-in"}, {"curl", "Socks5"}, {"wget", ""}}},
       {"no controller found at all", false, false,
        head + "probably owned by verge-mihomo (pid 8)."},
   };
@@ -547,6 +553,11 @@ TEST_F(Findings, GuiFrontEndIsNotTheCore) {
       info.pid = 8;
       info.process_name = "verge-mihomo";
       if (c.answered) info.selected_controller = "unix:/tmp/verge/verge-mihomo.sock";
+      for (const auto& [process, type] : c.conns) {
+        info.connections.emplace_back();
+        info.connections.back().process = process;
+        info.connections.back().inbound_type = type;
+      }
       tun.facts.core_infos = {info};
     }
     auto all = tun.run();

@@ -211,6 +211,10 @@ TEST(CapturedProcesses, InboundTypeTellsCaptureFromExplicitUse) {
       {{"TProxy"}, CoreInbound::kTransparent},
       {{"", "Inner"}, CoreInbound::kUnknown},
       {{"Redir", "Mixed"}, CoreInbound::kTransparent},
+      // sing-box: the inbound's type, then its tag.
+      {{"mixed/mixed-in"}, CoreInbound::kExplicit},
+      {{"socks/in", "tun/tun-in"}, CoreInbound::kTunnel},
+      {{"redirect/redir-in"}, CoreInbound::kTransparent},
   };
   Facts f;
   f.processes_by_pid[5] = {5, "curl", "/usr/bin/curl", "curl"};
