@@ -1,11 +1,15 @@
 // The controller client against crafted controllers on loopback. These tests
 // open sockets: run them inside an isolated network namespace.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "mihomo/controller.h"
 #include "support/peers.h"
@@ -16,6 +20,7 @@ namespace {
 
 using testing::PeerConn;
 using testing::TcpPeer;
+using testing::UnixPeer;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kConnections =
@@ -69,6 +74,12 @@ ProcessInfo core_with(const std::string& args) {
 }
 
 std::string ctl(const TcpPeer& s) { return "127.0.0.1:" + std::to_string(s.port()); }
+
+// Holds the connection without a word, until the peer stops.
+void hold_silent(PeerConn& c) {
+  c.read_head();
+  c.pause(5000);
+}
 
 TEST_F(ControllerServer, RightSecretAnswersAndConnectionsAreFetched) {
   TcpPeer server(controller("letmein-42"));
@@ -207,6 +218,125 @@ TEST_F(ControllerServer, OversizedReplyIsCut) {
   ASSERT_TRUE(r);
   EXPECT_LE(r->body.size(), (4u << 20) + 8192u);
   EXPECT_GE(r->body.size(), 4u << 20);
+}
+
+// The socket a GUI names for its core is asked first and never gets the
+// secret, which the TCP controller beside it does get.
+TEST_F(ControllerServer, UnixSocketControllerIsChosenWithoutTheSecret) {
+  UnixPeer sock(controller(""));  // refuses any Authorization header
+  TcpPeer tcp(controller("s3cret"));
+  ASSERT_TRUE(sock.ok() && tcp.ok());
+  auto info = discover_core(
+      core_with("-ext-ctl " + ctl(tcp) + " -secret s3cret -ext-ctl-unix " + sock.path()), {}, {});
+  EXPECT_EQ(info.selected_controller, "unix:" + sock.path());
+  EXPECT_EQ(info.version, "v1.18.5");
+  EXPECT_EQ(info.connections.size(), 2u);
+  auto reqs = sock.requests();
+  ASSERT_EQ(reqs.size(), 2u);
+  EXPECT_EQ(path_of(reqs[0]), "/version");
+  EXPECT_EQ(path_of(reqs[1]), "/connections");
+  for (const auto& r : reqs) {
+    EXPECT_EQ(header_value(r, "Authorization"), "") << r;
+    EXPECT_EQ(header_value(r, "Host"), "localhost") << r;
+  }
+  ASSERT_EQ(tcp.requests().size(), 1u);
+  EXPECT_EQ(header_value(tcp.requests()[0], "Authorization"), "Bearer s3cret");
+}
+
+// A hostile socket costs the client at most its 300 ms limit; the bound
+// asserted is well below the 5 s a silent or dripping peer holds on.
+TEST_F(ControllerServer, HostileUnixSocketPeersAreBounded) {
+  struct Case {
+    std::string name;
+    UnixPeer::Handler handler;
+    uint16_t status;
+    std::string body;  // what arrives after the head, or its first bytes
+  };
+  const std::vector<Case> cases = {
+      {"silent after accept", hold_silent, 0, ""},
+      {"drips a byte every 50 ms",
+       [](PeerConn& c) {
+         c.read_head();
+         if (!c.send("HTTP/1.1 200 OK\r\n\r\n")) return;
+         for (int i = 0; i < 100 && c.send("x") && c.pause(50); ++i) {
+         }
+       },
+       200, "x"},
+      {"garbage", testing::fixed_reply(std::string("\x00\xff\x13garbage\r\n\r\n{}", 17)), 0, "{}"},
+      {"closes without answering", [](PeerConn& c) { c.read_head(); }, 0, ""},
+  };
+  for (const auto& c : cases) {
+    UnixPeer peer(c.handler);
+    ASSERT_TRUE(peer.ok()) << c.name;
+    auto start = Clock::now();
+    auto r = controller_get(peer.path(), 0, "/version", {}, 300);
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500)) << c.name;
+    EXPECT_EQ(peer.accepted(), 1) << c.name;
+    ASSERT_TRUE(r) << c.name;
+    EXPECT_EQ(r->status, c.status) << c.name;
+    EXPECT_TRUE(r->body.starts_with(c.body) && r->body.size() < c.body.size() + 10)
+        << c.name << ": " << r->body;
+  }
+}
+
+TEST_F(ControllerServer, SilentUnixSocketFallsBackToTheTcpController) {
+  UnixPeer silent(hold_silent);
+  TcpPeer tcp(controller("s3cret"));
+  ASSERT_TRUE(silent.ok() && tcp.ok());
+  auto start = Clock::now();
+  auto info = discover_core(
+      core_with("-ext-ctl " + ctl(tcp) + " -secret s3cret -ext-ctl-unix " + silent.path()), {}, {});
+  // The socket's /version limit, then the TCP controller's prompt replies.
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(kVersionTimeoutMs + 1000));
+  EXPECT_EQ(info.selected_controller, "http://" + ctl(tcp));
+  EXPECT_EQ(info.connections.size(), 2u);
+  EXPECT_EQ(silent.accepted(), 1);
+  ASSERT_FALSE(info.endpoint_results.empty());
+  EXPECT_EQ(info.endpoint_results[0].label, "unix:" + silent.path());
+  EXPECT_FALSE(info.endpoint_results[0].answered);
+}
+
+// Only a socket itself is connected: a file, a FIFO, a missing path or a link
+// (even to a live socket) is refused at once and nothing in it is opened.
+TEST_F(ControllerServer, UnixControllerPathThatIsNoSocketIsNeverOpened) {
+  UnixPeer live(controller(""));
+  ASSERT_TRUE(live.ok());
+  struct Case {
+    std::string name;
+    std::function<void(const std::string&)> make;
+  };
+  const std::vector<Case> cases = {
+      {"regular file", [](const std::string& p) { std::ofstream(p) << "{}"; }},
+      {"FIFO", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+      {"missing", [](const std::string&) {}},
+      {"dangling link", [](const std::string& p) { ::symlink("gone.sock", p.c_str()); }},
+      {"link to a live socket",
+       [&](const std::string& p) { ::symlink(live.path().c_str(), p.c_str()); }},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) cases[i].make(live.dir() + "/" + std::to_string(i));
+  // With a reader present a FIFO opens for writing at once, so a client that
+  // opened it would show below instead of blocking.
+  UniqueFd reader(::open((live.dir() + "/1").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  ASSERT_TRUE(reader.valid());
+  UniqueFd watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  ASSERT_GE(::inotify_add_watch(watch.get(), live.dir().c_str(), IN_OPEN | IN_ACCESS | IN_MODIFY),
+            0);
+
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const std::string path = live.dir() + "/" + std::to_string(i);
+    auto start = Clock::now();
+    EXPECT_FALSE(controller_get(path, 0, "/version", {}, 1000)) << cases[i].name;
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500)) << cases[i].name;
+    auto info = discover_core(core_with("-ext-ctl-unix " + path), {}, {});
+    EXPECT_FALSE(info.selected_controller) << cases[i].name;
+    ASSERT_FALSE(info.endpoint_results.empty()) << cases[i].name;
+    EXPECT_EQ(info.endpoint_results[0].label, "unix:" + path) << cases[i].name;
+  }
+  alignas(inotify_event) char buf[4096];
+  ssize_t n = ::read(watch.get(), buf, sizeof buf);
+  EXPECT_LT(n, 0) << "opened: " << (n > 0 ? reinterpret_cast<inotify_event*>(buf)->name : "");
+  EXPECT_EQ(live.accepted(), 0);
+  EXPECT_TRUE(live.requests().empty());
 }
 
 }  // namespace

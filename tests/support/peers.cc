@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "probe/probe.h"
 
@@ -167,30 +169,19 @@ bool PeerConn::pause(int ms) {
   return ::poll(&p, 1, ms) == 0;
 }
 
-TcpPeer::TcpPeer(Handler handler, std::string address, uint16_t port)
-    : handler_(std::move(handler)) {
-  socklen_t len = 0;
-  auto addr = make_addr(address, port, len);
-  if (!addr) return;
-  UniqueFd fd(::socket(addr->ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  int one = 1;
-  ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&*addr), len) != 0 ||
-      ::listen(fd.get(), 16) != 0)
-    return;
-  port_ = bound_port(fd.get());
-  listen_ = std::move(fd);
+void StreamPeer::serve(UniqueFd listening) {
+  listen_ = std::move(listening);
   make_pipe(stop_read_, stop_write_);
   thread_ = std::thread([this] { run(); });
 }
 
-TcpPeer::~TcpPeer() {
+void StreamPeer::stop() {
   if (!thread_.joinable()) return;
   (void)!::write(stop_write_.get(), "x", 1);
   thread_.join();
 }
 
-void TcpPeer::run() {
+void StreamPeer::run() {
   for (;;) {
     pollfd p[2] = {{listen_.get(), POLLIN, 0}, {stop_read_.get(), POLLIN, 0}};
     int n = ::poll(p, 2, 30000);
@@ -202,6 +193,43 @@ void TcpPeer::run() {
     PeerConn c(conn.get(), stop_read_.get(), &log_);
     handler_(c);
   }
+}
+
+TcpPeer::TcpPeer(Handler handler, std::string address, uint16_t port)
+    : StreamPeer(std::move(handler)) {
+  socklen_t len = 0;
+  auto addr = make_addr(address, port, len);
+  if (!addr) return;
+  UniqueFd fd(::socket(addr->ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  int one = 1;
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&*addr), len) != 0 ||
+      ::listen(fd.get(), 16) != 0)
+    return;
+  port_ = bound_port(fd.get());
+  serve(std::move(fd));
+}
+
+UnixPeer::UnixPeer(Handler handler) : StreamPeer(std::move(handler)) {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "corvale-unix-XXXXXX").string();
+  if (!::mkdtemp(tmpl.data())) return;
+  dir_ = tmpl;
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::string p = path();
+  if (p.size() >= sizeof addr.sun_path) return;
+  p.copy(addr.sun_path, p.size());
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(fd.get(), 16) != 0)
+    return;
+  serve(std::move(fd));
+}
+
+UnixPeer::~UnixPeer() {
+  stop();
+  std::error_code ec;
+  if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
 }
 
 UdpPeer::UdpPeer(Reply reply, std::string address, uint16_t port) : reply_(std::move(reply)) {

@@ -71,20 +71,26 @@ class PeerConn {
   RequestLog* log_;
 };
 
-class TcpPeer {
+/// Serves the connections of one listening stream socket, one after another,
+/// on its own thread until the peer is destroyed.
+class StreamPeer {
  public:
   using Handler = std::function<void(PeerConn&)>;
-  /// Listens on `address` ("127.0.0.1", "::1"), port 0 picks a free one.
-  explicit TcpPeer(Handler handler, std::string address = "127.0.0.1", uint16_t port = 0);
-  ~TcpPeer();
-  TcpPeer(const TcpPeer&) = delete;
-  TcpPeer& operator=(const TcpPeer&) = delete;
+  StreamPeer(const StreamPeer&) = delete;
+  StreamPeer& operator=(const StreamPeer&) = delete;
 
   bool ok() const { return listen_.valid(); }
-  uint16_t port() const { return port_; }
   int accepted() const { return accepted_.load(); }
   /// Heads read with `PeerConn::read_head`, in order.
   std::vector<std::string> requests() const { return log_.all(); }
+
+ protected:
+  explicit StreamPeer(Handler handler) : handler_(std::move(handler)) {}
+  ~StreamPeer() { stop(); }
+  /// Starts serving a bound, listening socket.
+  void serve(UniqueFd listening);
+  /// Stops serving and joins the thread; later calls do nothing.
+  void stop();
 
  private:
   void run();
@@ -92,9 +98,31 @@ class TcpPeer {
   RequestLog log_;
   UniqueFd listen_;
   UniqueFd stop_read_, stop_write_;
-  uint16_t port_ = 0;
   std::atomic<int> accepted_{0};
   std::thread thread_;
+};
+
+class TcpPeer : public StreamPeer {
+ public:
+  /// Listens on `address` ("127.0.0.1", "::1"), port 0 picks a free one.
+  explicit TcpPeer(Handler handler, std::string address = "127.0.0.1", uint16_t port = 0);
+  uint16_t port() const { return port_; }
+
+ private:
+  uint16_t port_ = 0;
+};
+
+/// A unix stream socket `path()` listening alone in a fresh temporary
+/// directory `dir()`, which is removed with the peer.
+class UnixPeer : public StreamPeer {
+ public:
+  explicit UnixPeer(Handler handler);
+  ~UnixPeer();
+  const std::string& dir() const { return dir_; }
+  std::string path() const { return dir_ + "/ctl.sock"; }
+
+ private:
+  std::string dir_;
 };
 
 /// A minimal web server: records each request and answers with
