@@ -249,12 +249,13 @@ EOF
 # priority 9000 on, the main table untouched.
 TUN_ROUTE=main
 
-# tun_default_route IFNAME: the tunnel's default route as TUN_ROUTE says.
+# tun_default_route IFNAME [SUBNET]: the tunnel's default route as TUN_ROUTE
+# says; SUBNET (default 198.18.0.0/30) is the tunnel's own range.
 tun_default_route() {
     if [[ $TUN_ROUTE == auto-route ]]; then
         ns_batch laptop <<EOF
 route add default dev $1 table 2022
-rule add priority 9000 to 198.18.0.0/30 lookup 2022
+rule add priority 9000 to ${2:-198.18.0.0/30} lookup 2022
 rule add priority 9001 lookup main suppress_prefixlength 0
 rule add priority 9002 lookup 2022
 EOF
@@ -408,4 +409,168 @@ EOF2
     spawn_py laptop verge-mihomo verge-mihomo -- mihomo -d "$dir"
     expect_listen laptop tcp 127.0.0.1:7897
     expect_listen laptop tcp 127.0.0.1:9097
+}
+
+# Proxy GUIs and the cores they run -------------------------------------------------
+
+# A core's TUN stack takes the browser's TCP connections to these ports (the
+# lab's Internet has no upstream for it: nothing goes further).
+TUN_ACCEPT_PORTS=443
+
+# verge_gui unix|tcp: Clash Verge Rev as it runs on a desktop. The GUI
+# (clash-verge, listening on 127.0.0.1:33331) starts its core as a child:
+# `verge-mihomo -d APPDIR -f APPDIR/clash-verge.yaml -ext-ctl-unix SOCKET`,
+# APPDIR being the GUI's folder in CMD's home (LAB_TMP/home/.local/share/
+# io.github.clash-verge-rev.clash-verge-rev), SOCKET LAB_TMP/verge/
+# verge-mihomo.sock. The runtime file holds the
+# GUI's ports (mixed 7897, socks 7898, http 7899, redir 7895, tproxy 7896),
+# TUN device "Mihomo" (198.18.0.1/30, auto-route: table 2022) with fake-IP
+# DNS and dns-hijack any:53, and `external-controller: ""` ("unix"), or the
+# stored controller 127.0.0.1:9097 with its secret ("tcp"). The stored
+# settings (config.yaml) keep that controller and secret either way. A
+# firefox stand-in connects to 203.0.113.80:443 itself: the tunnel takes it.
+verge_gui() {
+    local home="$LAB_TMP/home" sock="$LAB_TMP/verge/verge-mihomo.sock" controller='""'
+    local app="$home/.local/share/io.github.clash-verge-rev.clash-verge-rev"
+    [[ $1 == tcp ]] && controller=127.0.0.1:9097
+    mkdir -p "$app"
+    cat >"$app/config.yaml" <<'EOF2'
+mixed-port: 7897
+socks-port: 7898
+port: 7899
+redir-port: 7895
+tproxy-port: 7896
+allow-lan: false
+mode: rule
+log-level: info
+ipv6: true
+external-controller: 127.0.0.1:9097
+secret: set-your-secret
+unified-delay: true
+tun:
+  enable: false
+  stack: gvisor
+  device: Mihomo
+  auto-route: true
+  auto-detect-interface: true
+  dns-hijack:
+    - any:53
+EOF2
+    cat >"$app/clash-verge.yaml" <<EOF2
+mixed-port: 7897
+socks-port: 7898
+port: 7899
+redir-port: 7895
+tproxy-port: 7896
+allow-lan: false
+mode: rule
+log-level: info
+ipv6: true
+external-controller: $controller
+secret: set-your-secret
+find-process-mode: strict
+unified-delay: true
+tun:
+  enable: true
+  stack: gvisor
+  device: Mihomo
+  auto-route: true
+  auto-detect-interface: true
+  dns-hijack:
+    - any:53
+dns:
+  enable: true
+  listen: 127.0.0.1:1053
+  enhanced-mode: fake-ip
+  fake-ip-range: 198.18.0.1/16
+  nameserver:
+    - 223.5.5.5
+proxies:
+  - name: "hk-01"
+    type: ss
+    server: 203.0.113.10
+    port: 8388
+    cipher: aes-128-gcm
+    password: "lab-pw-ss-55aa"
+proxy-groups:
+  - name: "Proxy"
+    type: select
+    proxies: ["hk-01"]
+rules:
+  - DOMAIN-SUFFIX,example.org,Proxy
+  - MATCH,Proxy
+EOF2
+    ns_batch laptop <<EOF2
+tuntap add dev Mihomo mode tun
+link set Mihomo up
+addr add 198.18.0.1/30 dev Mihomo
+EOF2
+    TUN_ROUTE=auto-route tun_default_route Mihomo
+    export LAB_TUN_ACCEPT_PORTS=$TUN_ACCEPT_PORTS
+    spawn_py laptop clash-verge clash-verge -- clash-verge --app-dir "$app" --socket "$sock"
+    [[ " ${LAB_ENV[*]-} " == *" HOME=$home "* ]] || LAB_ENV+=("HOME=$home")
+    expect_listen laptop tcp 127.0.0.1:33331
+    expect_listen laptop tcp 127.0.0.1:7897
+    expect_listen laptop tcp 127.0.0.1:7896
+    [[ $1 == tcp ]] && expect_listen laptop tcp 127.0.0.1:9097
+    expect_carrier laptop Mihomo
+    LAB_WAITS+=("test -S $sock")
+    await_ready
+    spawn_py laptop firefox /usr/lib/firefox/firefox -- firefox --direct --target 203.0.113.80:443
+    expect_estab laptop firefox
+}
+
+# sing_box_tun: sing-box as its GUIs and services run it: `sing-box run -c
+# LAB_TMP/sing-box/config.json` with a TUN inbound (tun0, 172.19.0.1/30,
+# auto-route: table 2022), a mixed inbound on 127.0.0.1:2080 and the
+# controller (clash_api) on 127.0.0.1:9090 with a secret. A firefox
+# stand-in connects to 203.0.113.80:443 itself (the tunnel takes it); a
+# thunderbird stand-in is set to use the mixed port (SOCKS5).
+sing_box_tun() {
+    local dir="$LAB_TMP/sing-box"
+    mkdir -p "$dir"
+    cat >"$dir/config.json" <<'EOF2'
+{
+  "log": {"level": "info"},
+  "dns": {
+    "servers": [{"tag": "remote", "address": "tls://203.0.113.53", "detour": "proxy"}],
+    "final": "remote"
+  },
+  "inbounds": [
+    {"type": "tun", "tag": "tun-in", "interface_name": "tun0", "address": ["172.19.0.1/30"],
+     "auto_route": true, "strict_route": false, "stack": "system"},
+    {"type": "mixed", "tag": "mixed-in", "listen": "127.0.0.1", "listen_port": 2080}
+  ],
+  "outbounds": [
+    {"type": "shadowsocks", "tag": "proxy", "server": "203.0.113.10", "server_port": 8388,
+     "method": "aes-128-gcm", "password": "lab-pw-ss-55aa"},
+    {"type": "direct", "tag": "direct"}
+  ],
+  "route": {
+    "rules": [{"protocol": "dns", "action": "hijack-dns"}],
+    "final": "proxy",
+    "auto_detect_interface": true
+  },
+  "experimental": {
+    "clash_api": {"external_controller": "127.0.0.1:9090", "secret": "lab-secret-7f3a9c"}
+  }
+}
+EOF2
+    ns_batch laptop <<EOF2
+tuntap add dev tun0 mode tun
+link set tun0 up
+addr add 172.19.0.1/30 dev tun0
+EOF2
+    TUN_ROUTE=auto-route tun_default_route tun0 172.19.0.0/30
+    export LAB_TUN_ACCEPT_PORTS=$TUN_ACCEPT_PORTS
+    spawn_py laptop sing-box sing-box -- sing-box run -c "$dir/config.json"
+    expect_listen laptop tcp 127.0.0.1:2080
+    expect_listen laptop tcp 127.0.0.1:9090
+    expect_carrier laptop tun0
+    await_ready
+    spawn_py laptop firefox /usr/lib/firefox/firefox -- firefox --direct --target 203.0.113.80:443
+    spawn_py laptop thunderbird /usr/lib/thunderbird/thunderbird -- firefox --name thunderbird \
+        --socks --proxy 127.0.0.1:2080 --target imap.example.org:993
+    expect_estab laptop firefox
+    expect_estab laptop thunderbird
 }

@@ -37,7 +37,15 @@ json parse_json(const std::string& body) {
   return json::parse(decode_utf8_lossy(body), nullptr, false);
 }
 
-bool answered(const HttpResult& r) { return r && r->status == 200 && !trim_view(r->body).empty(); }
+// A controller answers /version with a JSON object naming its version; a
+// web server that says 200 to any path (a GUI's own single-instance port, a
+// local dashboard) is no controller.
+bool answered(const HttpResult& r) {
+  if (!r || r->status != 200) return false;
+  json doc = parse_json(r->body);
+  auto it = doc.is_object() ? doc.find("version") : doc.end();
+  return it != doc.end() && it->is_string();
+}
 
 // A header value cannot carry control characters; such a secret is not sent.
 bool sendable(const std::string& secret) {

@@ -300,10 +300,19 @@ TEST(DiscoverCore, FailuresLeaveFieldsEmpty) {
   ASSERT_FALSE(http.calls.empty()) << "no request was made";
   for (const auto& c : http.calls) EXPECT_EQ(c.path, "/version");
 
+  // A web server that says 200 to anything (a GUI's single-instance port)
+  // is no controller: /version must name a version.
+  for (const char* body : {"v1 plain text", "ok", R"({"hello":"clash"})", R"({"version":1})"}) {
+    FakeHttp h;
+    h.replies["127.0.0.1:9090 /version"] = ok(body);
+    EXPECT_FALSE(discover_core({5, "mihomo", "", "mihomo"}, {}, {}, h.fns()).selected_controller)
+        << body;
+  }
+
   // Answers /version, but /connections is not JSON, or not the expected shape.
   for (const char* body : {"{not json", R"({"connections":{}})", R"([{"id":1}])", "\xff\xfe"}) {
     FakeHttp h;
-    h.replies["127.0.0.1:9090 /version"] = ok("v1 plain text");
+    h.replies["127.0.0.1:9090 /version"] = ok(R"({"version":""})");
     h.replies["127.0.0.1:9090 /connections"] = ok(body);
     auto info = discover_core({5, "mihomo", "", "mihomo"}, {}, {}, h.fns());
     EXPECT_EQ(info.selected_controller, "http://127.0.0.1:9090") << body;
