@@ -516,7 +516,7 @@ EOF2
     expect_carrier laptop Mihomo
     LAB_WAITS+=("test -S $sock")
     await_ready
-    spawn_py laptop firefox /usr/lib/firefox/firefox -- firefox --direct --target 203.0.113.80:443
+    spawn_app laptop firefox /usr/lib/firefox/firefox -- firefox --direct --target 203.0.113.80:443
     expect_estab laptop firefox
 }
 
@@ -568,8 +568,8 @@ EOF2
     expect_listen laptop tcp 127.0.0.1:9090
     expect_carrier laptop tun0
     await_ready
-    spawn_py laptop firefox /usr/lib/firefox/firefox -- firefox --direct --target 203.0.113.80:443
-    spawn_py laptop thunderbird /usr/lib/thunderbird/thunderbird -- firefox --name thunderbird \
+    spawn_app laptop firefox /usr/lib/firefox/firefox -- firefox --direct --target 203.0.113.80:443
+    spawn_app laptop thunderbird /usr/lib/thunderbird/thunderbird -- firefox --name thunderbird \
         --socks --proxy 127.0.0.1:2080 --target imap.example.org:993
     expect_estab laptop firefox
     expect_estab laptop thunderbird

@@ -4,7 +4,7 @@
 scenario_build() {
     campus_network
     verge_gui tcp
-    spawn_py laptop thunderbird /usr/lib/thunderbird/thunderbird -- firefox --name thunderbird \
+    spawn_app laptop thunderbird /usr/lib/thunderbird/thunderbird -- firefox --name thunderbird \
         --socks --proxy 127.0.0.1:7897 --target imap.example.org:993
     expect_estab laptop thunderbird
 }
