@@ -361,8 +361,14 @@ void add_capture_trace(BuildContext& ctx, const std::string& card, uint32_t core
                                       "no matching runtime API/process evidence"));
     return;
   }
+  // A program that sent its connections to a proxy port on purpose did not
+  // come through the tunnel: it hangs off the core's card only.
+  const GraphNode* from = ctx.b.node(card);
+  bool from_tunnel = from && from->kind == "tun";
   for (const auto& cp : captured) {
     if (static_cast<int64_t>(ctx.b.node_count()) >= limits.maxNodes) break;
+    if (from_tunnel && cp.inbound != CoreInbound::kUnknown && cp.inbound != CoreInbound::kTunnel)
+      continue;
     uint32_t pid = cp.process.pid;
     if (seen[pid] >= limits.maxRepeatPerPid) {
       ctx.b.add_item(card, B::make_item("cyclecap", "trace", "repeat limit reached", "WARN",

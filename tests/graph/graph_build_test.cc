@@ -170,9 +170,13 @@ TEST(GraphBuild, TunnelSelectedWithItsOwnerAndCapture) {
   EXPECT_EQ(tun->ifIndex, 4);
   EXPECT_EQ(find_item(tun, "owner")->v, "mihomo · PID 28803");
   EXPECT_EQ(find_item(tun, "owner")->status, "OK");
-  const GraphEdge* capture = find_edge(g, "tun-4-l1", "capture-28915");
+  // firefox sent its connection to the mixed port ("HTTP"): the core's card
+  // carries it, the tunnel does not.
+  EXPECT_FALSE(find_edge(g, "tun-4-l1", "capture-28915"));
+  const GraphEdge* capture = find_edge(g, "proc-28803-l2", "capture-28915");
   ASSERT_TRUE(capture);
-  EXPECT_EQ(std::make_tuple(capture->kind, capture->confidence), std::make_tuple("main", 0.99));
+  EXPECT_EQ(std::make_tuple(capture->kind, capture->confidence, capture->evidence.substr(0, 38)),
+            std::make_tuple("main", 0.99, std::string("API-observed explicit use of the proxy")));
   EXPECT_TRUE(find_edge(g, "tun-4-l1", "proc-28803-l2"));
   // Under the tunnel, the carrier is IPv6's selected route and IPv4's alternate.
   std::set<std::string> to_carrier;
@@ -181,6 +185,25 @@ TEST(GraphBuild, TunnelSelectedWithItsOwnerAndCapture) {
   EXPECT_EQ(to_carrier, (std::set<std::string>{":alt", "default-v6:main"}));
   // A tunnel verdict on the selected route: no interception side card.
   EXPECT_FALSE(find_node(g, "intercept-evidence"));
+}
+
+TEST(GraphBuild, ConnectionsTheTunnelCapturedHangOffTheTunnel) {
+  Facts f = captured_host("tun");
+  f.processes_by_pid[28803] = {28803, "mihomo", "/usr/bin/mihomo", "mihomo -d /etc/mihomo"};
+  f.processes_by_pid[28915] = {28915, "firefox", "/usr/lib/firefox/firefox", ""};
+  f.proxy_processes = {f.processes_by_pid[28803]};
+  CoreControllerInfo core;
+  core.pid = 28803;
+  core.selected_controller = "unix:/tmp/verge/verge-mihomo.sock";
+  core.connections = parse_connections(read_data("captures/tun/mihomo_connections.json"));
+  ASSERT_EQ(core.connections.size(), 1u);
+  core.connections[0].inbound_type = "Tun";
+  f.core_infos = {core};
+  CountingHooks counting;
+  const TopologyGraph g = build(f, counting).graph;
+  const GraphEdge* capture = find_edge(g, "tun-4-l1", "capture-28915");
+  ASSERT_TRUE(capture);
+  EXPECT_EQ(capture->evidence.substr(0, 28), "API-observed process capture");
 }
 
 TEST(GraphBuild, InterceptionCardCarriesTheAssessment) {
