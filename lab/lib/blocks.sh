@@ -417,7 +417,7 @@ EOF2
 # lab's Internet has no upstream for it: nothing goes further).
 TUN_ACCEPT_PORTS=443
 
-# verge_gui unix|tcp: Clash Verge Rev as it runs on a desktop. The GUI
+# verge_gui unix|tcp [hung]: Clash Verge Rev as it runs on a desktop. The GUI
 # (clash-verge, listening on 127.0.0.1:33331) starts its core as a child:
 # `verge-mihomo -d APPDIR -f APPDIR/clash-verge.yaml -ext-ctl-unix SOCKET`,
 # APPDIR being the GUI's folder in CMD's home (LAB_TMP/home/.local/share/
@@ -429,6 +429,8 @@ TUN_ACCEPT_PORTS=443
 # stored controller 127.0.0.1:9097 with its secret ("tcp"). The stored
 # settings (config.yaml) keep that controller and secret either way. A
 # firefox stand-in connects to 203.0.113.80:443 itself: the tunnel takes it.
+# "hung": the core's controller accepts and never answers (a core stuck in a
+# deadlock; its process, ports and tunnel are still there).
 verge_gui() {
     local home="$LAB_TMP/home" sock="$LAB_TMP/verge/verge-mihomo.sock" controller='""'
     local app="$home/.local/share/io.github.clash-verge-rev.clash-verge-rev"
@@ -507,6 +509,7 @@ addr add 198.18.0.1/30 dev Mihomo
 EOF2
     TUN_ROUTE=auto-route tun_default_route Mihomo
     export LAB_TUN_ACCEPT_PORTS=$TUN_ACCEPT_PORTS
+    [[ ${2:-} == hung ]] && export LAB_CONTROLLER_HANG=1
     spawn_py laptop clash-verge clash-verge -- clash-verge --app-dir "$app" --socket "$sock"
     [[ " ${LAB_ENV[*]-} " == *" HOME=$home "* ]] || LAB_ENV+=("HOME=$home")
     expect_listen laptop tcp 127.0.0.1:33331

@@ -299,6 +299,21 @@ def make_controller_handler(secret, tracker, configs, version, hello):
     return Controller
 
 
+class Hanging(socketserver.BaseRequestHandler):
+    """A controller whose core hangs: it accepts, reads and never answers."""
+
+    def handle(self):
+        labpeer.hold_open(self.request, idle_limit=60)
+
+
+def controller_handler(secret, tracker, configs, version, hello):
+    """The controller, or a hanging one when LAB_CONTROLLER_HANG is set (a
+    core stuck in a deadlock; its process and listeners are still there)."""
+    if os.environ.get("LAB_CONTROLLER_HANG"):
+        return Hanging
+    return make_controller_handler(secret, tracker, configs, version, hello)
+
+
 def unix_server(path, handler):
     """A threaded HTTP server on a unix socket at `path` (replacing a stale
     socket file, as the cores do)."""

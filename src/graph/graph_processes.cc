@@ -357,8 +357,14 @@ void add_capture_trace(BuildContext& ctx, const std::string& card, uint32_t core
   if (core) captured = captured_processes(*core, ctx.facts);
   if (captured.empty()) {
     // A tunnel card already names its owner candidate in its "owner" row.
-    ctx.b.add_item(card, B::make_item("owner", "capture", "owner not exposed", "WARN",
-                                      "no matching runtime API/process evidence"));
+    // Without a controller's answer the core's connections are unknown, not
+    // absent.
+    if (core && !core->selected_controller)
+      ctx.b.add_item(card, B::make_item("owner", "capture", "controller did not answer", "WARN",
+                                        "the core's connections are unknown"));
+    else
+      ctx.b.add_item(card, B::make_item("owner", "capture", "owner not exposed", "WARN",
+                                        "no matching runtime API/process evidence"));
     return;
   }
   // A program that sent its connections to a proxy port on purpose did not

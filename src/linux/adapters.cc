@@ -66,6 +66,17 @@ uint32_t if_type_for_name(std::string_view name) {
   return kIfTypeEthernet;
 }
 
+// The kernel's link type says what a name cannot: a TUN device may be called
+// anything ("Mihomo", "Meta", "proton0"). Ethernet-framed links (wired,
+// wireless, tap) look alike there, so their name still tells them apart.
+uint32_t if_type_of(std::string_view link_type, std::string_view kind, std::string_view name) {
+  if (link_type == "loopback") return kIfTypeLoopback;
+  if (kind == "tun" || kind == "wireguard") return kIfTypeTunnel;
+  for (std::string_view t : {"none", "ppp", "sit", "tunnel", "tunnel6", "ipip", "gre", "ip6gre"})
+    if (link_type == t) return kIfTypeTunnel;
+  return if_type_for_name(name);
+}
+
 std::vector<Adapter> parse_ip_addr_json(std::string_view json,
                                         const std::vector<std::string>& dns_servers) {
   auto doc = json_fields::parse_lenient(json);
@@ -78,11 +89,11 @@ std::vector<Adapter> parse_ip_addr_json(std::string_view json,
     if (a.name.empty()) continue;
     a.description = a.name;
     a.if_index = uint_field<uint32_t>(e, "ifindex").value_or(0);
-    a.if_type = if_type_for_name(a.name);
     a.is_up = text_field(e, "operstate") == "UP";
     a.mac_address = to_upper(text_field(e, "address"));
     a.mtu = uint_field<uint32_t>(e, "mtu").value_or(0);
     a.link_kind = link_kind(e);
+    a.if_type = if_type_of(text_field(e, "link_type"), a.link_kind, a.name);
     if (auto it = e.find("addr_info"); it != e.end()) add_addresses(*it, a);
     a.dns_servers = dns_servers;
     out.push_back(std::move(a));

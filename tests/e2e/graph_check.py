@@ -80,7 +80,8 @@ def main():
     eq(node(g, "app") and node(g, "app")["label"], "Applications", "source card first")
     eq("app", g["nodes"][0]["id"], "source card first in order")
     text = json.dumps(g, ensure_ascii=False)
-    for secret in ("lab-secret-7f3a9c", "lab-pw-ss-55aa", "lab-cmdline-secret-31c4", "lab-pw-http-9d1e", "labuser"):
+    for secret in ("lab-secret-7f3a9c", "lab-pw-ss-55aa", "lab-cmdline-secret-31c4", "lab-pw-http-9d1e", "labuser",
+                   "set-your-secret"):
         ok(secret not in text, "secret %s not in the graph" % secret)
     try:
         err = open("err.txt", encoding="utf-8", errors="replace").read()
@@ -123,14 +124,52 @@ def main():
         firefox = next((p for p in F["processes_by_pid"].values() if p["name"] == "firefox"), None)
         ok(firefox, "the firefox stand-in runs")
         if firefox:
-            capture = edges(g, **{"from": tun["id"], "to": "capture-%d" % firefox["pid"]})
+            # firefox uses the mixed port on purpose: the core's card carries
+            # it, the tunnel does not.
+            eq([], edges(g, **{"from": tun["id"], "to": "capture-%d" % firefox["pid"]}), "no capture by the tunnel")
+            core = item(tun, "owner") and "proc-%s-l2" % item(tun, "owner")["v"].split("PID ")[-1]
+            capture = edges(g, **{"from": core, "to": "capture-%d" % firefox["pid"]})
             # The collect stage reads the full record of every process the
             # controller names, so the exact-path rule can hold.
             ok(firefox["command_line"].startswith("/usr/lib/firefox/firefox"), "firefox's full record read",
                repr(firefox["command_line"]))
-            eq([("main", 0.99)], [(e["kind"], e["confidence"]) for e in capture],
-               "the client application captured through the controller")
+            eq([("main", 0.99, True)],
+               [(e["kind"], e["confidence"], e["evidence"].startswith("API-observed explicit use of the proxy"))
+                for e in capture], "the client application's explicit use seen through the controller")
         ok(intercept is None, "no interception card")
+
+    elif scenario in ("verge-tun", "verge-tcp", "verge-hung", "sing-box"):
+        # A core's TUN: the applications the tunnel took hang off its card,
+        # those that used a proxy port off the core's card only.
+        verge = scenario.startswith("verge")
+        tun = next((n for n in g["nodes"] if n["kind"] == "tun"), None)
+        ok(tun and tun["sel"], "the tunnel card is selected")
+        owner = item(tun, "owner")
+        pid = next(p["pid"] for p in F["proxy_processes"] if p["name"] == ("verge-mihomo" if verge else "sing-box"))
+        eq("%s · PID %d" % ("mihomo" if verge else "singbox", pid), owner and owner["v"], "the core owns the tunnel")
+        core = node(g, "proc-%d-l2" % pid)
+        procs = {p["name"]: p["pid"] for p in F["processes_by_pid"].values()}
+        tb = procs.get("thunderbird")
+        via_tun = sorted(e["to"] for e in edges(g, **{"from": tun and tun["id"]}) if e["to"].startswith("capture-"))
+        via_core = sorted((e["to"], e["confidence"], e["evidence"].split(" · ")[0])
+                          for e in edges(g, **{"from": core and core["id"]}) if e["to"].startswith("capture-"))
+        if scenario == "verge-hung":
+            eq([], via_tun + via_core, "nothing drawn as captured without the controller's answer")
+            eq(("not answered", "controller did not answer"),
+               (item(core, "api") and item(core, "api")["v"], item(core, "owner") and item(core, "owner")["v"]),
+               "the core's card says its controller did not answer")
+        else:
+            eq(["capture-%d" % procs["firefox"]], via_tun, "the tunnel took firefox's connection")
+            want = [("capture-%d" % procs["firefox"], 0.99, "API-observed process capture")]
+            if tb:
+                want.append(("capture-%d" % tb, 0.99, "API-observed explicit use of the proxy"))
+            eq(sorted(want), via_core, "the core's card: capture and explicit use, by executable")
+        if verge:
+            ok(not any(n["id"].startswith("proc-%d-" % procs["clash-verge"]) for n in g["nodes"]),
+               "the GUI has no core card")
+        stray = [n["id"] for n in g["nodes"] if n["id"].startswith("cfgproxy") and
+                 (n["id"].endswith("-9097") or n["id"].endswith("-53"))]
+        eq([], stray, "no stored controller or DNS hijack drawn as a configured proxy")
 
     elif scenario in ("wg-quick", "autoroute", "stale-autoroute"):
         # A default route of a rule-selected table puts its tunnel on the path

@@ -95,7 +95,9 @@ def check_chain(page, scenario):
         prev = hsh
     titles = [html.unescape(m.group(4)) for m in blocks]
     selected = [html.unescape(m.group(4)) for m in blocks if m.group(1) == "block selected"]
-    if scenario in ("tun", "wireguard", "split", "stale-tun", "wg-quick", "autoroute", "stale-autoroute"):  # a tunnel holds the preferred default route
+    # A tunnel holds the preferred default route.
+    if scenario in ("tun", "wireguard", "split", "stale-tun", "wg-quick", "autoroute", "stale-autoroute",
+                    "verge-tun", "verge-tcp", "verge-hung", "sing-box"):
         ok(len(blocks) in (5, 6) and titles[1].endswith(" TUN"), "a tunnel block follows Applications", repr(titles))
         ok(selected == [titles[1]], "the tunnel block is the selected one", repr(selected))
     else:

@@ -39,9 +39,10 @@ done
 expect_contains facts.json '"hostname": "campus-laptop"' "host name of the lab laptop"
 
 # Every secret, password and user name the lab plants (mihomo config, clash
-# command line, HTTP_PROXY). Checked in every scenario: the laptop shares
-# /proc with labs running alongside, so any run can come across them.
-for secret in lab-secret-7f3a9c lab-pw-ss-55aa lab-cmdline-secret-31c4 lab-pw-http-9d1e labuser; do
+# command line, HTTP_PROXY, the proxy GUI's controller). Checked in every
+# scenario: the laptop shares /proc with labs running alongside, so any run
+# can come across them.
+for secret in lab-secret-7f3a9c lab-pw-ss-55aa lab-cmdline-secret-31c4 lab-pw-http-9d1e labuser set-your-secret; do
   leaks=$(grep -liF -- "$secret" out.txt err.txt facts.json corvale.prom ${report:+"$report"} 2>/dev/null | tr '\n' ' ')
   [[ -z $leaks ]] && pass "secret $secret not shown" || fail "secret $secret found in: $leaks"
 done

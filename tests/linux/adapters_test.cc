@@ -27,6 +27,30 @@ TEST(IfType, FromNamePrefix) {
   for (const auto& r : rows) EXPECT_EQ(if_type_for_name(r.name), r.type) << r.name;
 }
 
+// The link type, where ip gives it, outweighs the name: a TUN device may be
+// called anything.
+TEST(IfType, FromLinkTypeBeforeName) {
+  struct Row {
+    const char* json;
+    uint32_t type;
+  } rows[] = {
+      {R"({"ifname":"Mihomo","link_type":"none","linkinfo":{"info_kind":"tun"}})", 131},
+      {R"({"ifname":"Meta","link_type":"none"})", 131},
+      {R"({"ifname":"ppp-uni","link_type":"ppp"})", 131},
+      {R"({"ifname":"eth0","link_type":"ether"})", 6},
+      {R"({"ifname":"wlp2s0","link_type":"ether"})", 71},
+      {R"({"ifname":"tap1","link_type":"ether","linkinfo":{"info_kind":"tun","info_data":{"type":"tap"}}})",
+       131},
+      {R"({"ifname":"xyz","link_type":"loopback"})", 24},
+      {R"({"ifname":"tun9","link_type":7})", 131},
+  };
+  for (const auto& r : rows) {
+    auto list = parse_ip_addr_json(std::string("[") + r.json + "]", {});
+    ASSERT_EQ(list.size(), 1u) << r.json;
+    EXPECT_EQ(list[0].if_type, r.type) << r.json;
+  }
+}
+
 TEST(ParseIpAddr, CapturedListing) {
   auto list = parse_ip_addr_json(read_data("linux/ip_addr.json"), {"127.0.0.53", "10.0.32.32"});
   ASSERT_EQ(list.size(), 8u);
