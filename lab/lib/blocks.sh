@@ -510,7 +510,8 @@ EOF2
     TUN_ROUTE=auto-route tun_default_route Mihomo
     export LAB_TUN_ACCEPT_PORTS=$TUN_ACCEPT_PORTS
     [[ ${2:-} == hung ]] && export LAB_CONTROLLER_HANG=1
-    spawn_py laptop clash-verge clash-verge -- clash-verge --app-dir "$app" --socket "$sock"
+    app_exe /usr/bin/verge-mihomo >/dev/null
+    spawn_app laptop clash-verge /usr/bin/clash-verge -- clash-verge --app-dir "$app" --socket "$sock"
     [[ " ${LAB_ENV[*]-} " == *" HOME=$home "* ]] || LAB_ENV+=("HOME=$home")
     expect_listen laptop tcp 127.0.0.1:33331
     expect_listen laptop tcp 127.0.0.1:7897
@@ -566,7 +567,7 @@ addr add 172.19.0.1/30 dev tun0
 EOF2
     TUN_ROUTE=auto-route tun_default_route tun0 172.19.0.0/30
     export LAB_TUN_ACCEPT_PORTS=$TUN_ACCEPT_PORTS
-    spawn_py laptop sing-box sing-box -- sing-box run -c "$dir/config.json"
+    spawn_app laptop sing-box /usr/bin/sing-box -- sing-box run -c "$dir/config.json"
     expect_listen laptop tcp 127.0.0.1:2080
     expect_listen laptop tcp 127.0.0.1:9090
     expect_carrier laptop tun0

@@ -176,7 +176,12 @@ def process_identity(pid):
 
 # -------------------------------------------------------------- mixed port ---
 
-def make_mixed_handler(tracker, socks_kind="Socks5", connect_kind="HTTPS", inbound_name="DEFAULT-MIXED"):
+def make_mixed_handler(tracker, socks_kind="Socks5", connect_kind="HTTPS", inbound_name="DEFAULT-MIXED",
+                       speaks=("socks", "http")):
+    """A proxy port speaking SOCKS5 and HTTP (a mixed port), or only the one
+    of them in `speaks` (mihomo's socks-port and port); a port that does not
+    speak what it is sent closes the connection."""
+
     class Mixed(socketserver.BaseRequestHandler):
         def handle(self):
             sock = self.request
@@ -185,7 +190,10 @@ def make_mixed_handler(tracker, socks_kind="Socks5", connect_kind="HTTPS", inbou
                 first = sock.recv(1, socket.MSG_PEEK)
                 if not first:
                     return
-                if first == b"\x05":
+                kind = "socks" if first == b"\x05" else "http"
+                if kind not in speaks:
+                    return
+                if kind == "socks":
                     self.socks5(sock)
                 else:
                     self.http(sock)

@@ -96,11 +96,16 @@ struct IdentityFlags {
   bool known = false, generic = false, common_app = false;
 };
 
-IdentityFlags classify(const std::string& identity) {
+IdentityFlags classify(const std::string& identity, std::string_view name) {
   const ProductPatterns& p = product_patterns();
   IdentityFlags f;
   f.known = p.known_identity.is_match(identity);
-  if (!f.known) {
+  // A proxy GUI is a known product but no proxy: its own ports (a
+  // single-instance check, a dashboard) weigh as a generic identity.
+  if (f.known && is_gui_front_end(name)) {
+    f.known = false;
+    f.generic = true;
+  } else if (!f.known) {
     f.generic = p.generic_identity.is_match(identity);
     f.common_app = p.interactive_app.is_match(identity);
   }
@@ -221,7 +226,8 @@ std::vector<ListenerCandidate> rank_listeners(const Facts& facts, const ProcessD
     if (known == flags_by_pid.end())
       known = flags_by_pid
                   .emplace(c.pid, classify(process_identity(
-                                      {c.pid, c.process_name, c.exe_path, c.command_line})))
+                                               {c.pid, c.process_name, c.exe_path, c.command_line}),
+                                           c.process_name))
                   .first;
     c.known_identity = known->second.known;
     c.generic_identity = known->second.generic;

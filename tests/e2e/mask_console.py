@@ -7,7 +7,7 @@
 
 Masked: process ids in the process and listener tables and in the
 diagnosis (and the minor version of the python interpreter running the lab's
-stand-ins), DNS answer times ("in N ms"), the report's directory and time
+stand-ins, and the lab's folder of the stand-ins' own executables), DNS answer times ("in N ms"), the report's directory and time
 stamp. The rows of those two tables are sorted (their order follows /proc and
 the kernel's socket table).
 Rows of processes outside this lab's laptop are dropped: the lab shares
@@ -26,6 +26,7 @@ PROCESS_ROW = re.compile(r"^(  .{28}) (\d+)( *) (.*)$")          # "  {:<28} {:<
 LISTENER_ROW = re.compile(r"^(  .{40} .{8}) (\d+)( *) (.*)$")    # "  {:<40} {:<8} {:<8} {}"
 DNS_TIME = re.compile(r"^(      -> .* in )\d+( ms\b.*)$")
 PYTHON_VERSION = re.compile(r"\bpython3\.\d+\b")                  # stand-ins' interpreter
+LAB_ROOT = re.compile(r"/tmp/cvl-[0-9]+-[A-Za-z0-9]+/root(?=/)")  # stand-ins' own executables
 FINDING_PID = re.compile(r"\(pid \d+\)")                            # "owned by mihomo (pid 3)"
 REPORT_LINE = re.compile(r"^  HTML report -> .*/corvale-report-\d{8}-\d{6}\.html$")
 
@@ -51,7 +52,7 @@ def table(rows, pattern, drop_strangers):
         masked, pid = mask_pid(row, pattern)
         if pid is not None and drop_strangers and not on_this_laptop(pid):
             continue
-        out.append(PYTHON_VERSION.sub("python3.<N>", masked))
+        out.append(LAB_ROOT.sub("<LAB>", PYTHON_VERSION.sub("python3.<N>", masked)))
     if drop_strangers and rows and not out:
         out = ["  none found"]
     return sorted(out)

@@ -20,6 +20,8 @@ with c.group("the GUI is not the core"):
     if verge:
         c.eq(["clash-verge", "verge-mihomo"], own_proxy_processes(), "the GUI stays listed as a process")
         c.eq(own_pid("clash-verge"), listener(33331) and listener(33331)["pid"], "the GUI's own port is the GUI's")
+        gui_port = candidate(33331)
+        c.eq("inventory", gui_port and gui_port["level"], "the GUI's own port is no proxy candidate")
     ci = cores[0] if cores else {}
     results = [(r["label"].split("/")[-1] if r["label"].startswith("unix:") else r["label"], r["answered"])
                for r in ci.get("endpoint_results", [])]
@@ -28,11 +30,11 @@ with c.group("the GUI is not the core"):
         c.eq(True, ci.get("tcp_controller_off"), "external-controller \"\" read as off")
     if scenario == "verge-tcp":
         c.eq(("verge-mihomo.sock", True), results[0] if results else None, "the unix socket is asked first")
-        c.ok(("http://127.0.0.1:9097", True) in results, "the TCP controller answers its secret", results)
+        c.ok(("http://127.0.0.1:9097", True) in results, "the TCP controller answers its secret", str(results))
     selected = ci.get("selected_controller") or ""
     c.eq({"verge-hung": "", "sing-box": "http://127.0.0.1:9090"}.get(scenario, "verge-mihomo.sock"),
          selected.split("/")[-1] if verge else selected, "the controller that answered is the core's")
-    c.ok(not any("33331" in r[0] for r in results), "the GUI's single-instance port is never asked", results)
+    c.ok(not any("33331" in r[0] for r in results), "the GUI's single-instance port is never asked", str(results))
 
 with c.group("the core's connections"):
     conns = ci.get("connections", [])

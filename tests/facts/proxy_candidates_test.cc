@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <tuple>
+
 namespace corvale {
 namespace {
 
@@ -151,6 +154,23 @@ TEST(PolicyEndpoints, LowerCaseVariablesCount) {
                                    {8888, {"HTTPS_PROXY"}},
                                    {3129, {"https_proxy"}},
                                    {1080, {"all_proxy"}}}));
+}
+
+// A proxy GUI runs its core as a child: the core's ports are a known
+// identity's, the GUI's own single-instance port only a generic one.
+TEST(RankListeners, GuiFrontEndIsNoKnownProxyIdentity) {
+  Facts f;
+  f.processes_by_pid[3] = {3, "clash-verge", "/usr/bin/clash-verge", "clash-verge"};
+  f.processes_by_pid[4] = {4, "verge-mihomo", "/usr/bin/verge-mihomo",
+                           "verge-mihomo -d /app -f /app/clash-verge.yaml"};
+  f.tcp_listeners = {{"127.0.0.1", 33331, "", 0, kTcpListen, 3},
+                     {"127.0.0.1", 7897, "", 0, kTcpListen, 4}};
+  std::vector<std::tuple<uint16_t, bool, bool>> flags;
+  for (const auto& c : rank_listeners(f, {}, {}))
+    flags.emplace_back(c.port, c.known_identity, c.generic_identity);
+  std::sort(flags.begin(), flags.end());
+  EXPECT_EQ(flags, (std::vector<std::tuple<uint16_t, bool, bool>>{{7897, true, false},
+                                                                  {33331, false, true}}));
 }
 
 TEST(ProxyCorePids, FiltersByCoreIdentity) {
