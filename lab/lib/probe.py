@@ -8,6 +8,7 @@ the probe name, default 2).
   probe.py tcp HOST PORT                           TCP connect
   probe.py socks5 HOST PORT                        greeting 05 01 00 -> 05 00
   probe.py connect HOST PORT TARGET                HTTP CONNECT TARGET -> 200
+  probe.py http URL --unix PATH ...                the same over a unix socket
 """
 
 import argparse
@@ -51,9 +52,25 @@ def probe_dns(args):
     return True, "A %s" % addr
 
 
+class UnixConnection(http.client.HTTPConnection):
+    """HTTP over the unix socket at `path` (a proxy core's controller)."""
+
+    def __init__(self, path, timeout):
+        super().__init__("localhost", timeout=timeout)
+        self.path = path
+
+    def connect(self):
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.sock.settimeout(self.timeout)
+        self.sock.connect(self.path)
+
+
 def probe_http(args):
     u = urllib.parse.urlsplit(args.url)
-    conn = http.client.HTTPConnection(u.hostname, u.port or 80, timeout=args.timeout)
+    if args.unix:
+        conn = UnixConnection(args.unix, args.timeout)
+    else:
+        conn = http.client.HTTPConnection(u.hostname, u.port or 80, timeout=args.timeout)
     headers = {}
     for h in args.header or []:
         k, _, v = h.partition(":")
@@ -111,6 +128,7 @@ def main():
     p.add_argument("--status", type=int)
     p.add_argument("--contains")
     p.add_argument("--header", action="append")
+    p.add_argument("--unix")
     for name in ("tcp", "socks5"):
         p = sub.add_parser(name)
         p.add_argument("host")

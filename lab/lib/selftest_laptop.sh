@@ -300,6 +300,42 @@ assert b"online_ip" in o.open("http://10.0.0.55/cgi-bin/rad_user_info", timeout=
         expect "kde-proxy-left: kioslaverc sets the manual proxy" has "$(cat "$XDG_CONFIG_HOME/kioslaverc")" "^ProxyType=1$"
         refuse "kde-proxy-left: nothing takes 127.0.0.1:7897" probe tcp 127.0.0.1 7897
         ;;
+    verge-tun | verge-tcp | verge-hung)
+        gui=$(pgrep -x clash-verge) core=$(pgrep -x verge-mihomo)
+        sock=$(tr '\0' ' ' </proc/"$core"/cmdline | sed 's/.*-ext-ctl-unix \([^ ]*\).*/\1/')
+        expect "$scenario: the GUI's core is its child" test "$(awk '{print $4}' /proc/"$core"/stat)" = "$gui"
+        expect "$scenario: the GUI's single-instance port" probe http http://127.0.0.1:33331/commands/visible --status 200
+        expect "$scenario: route get 203.0.113.80 says dev Mihomo" has "$(ip route get 203.0.113.80)" "dev Mihomo"
+        expect "$scenario: the tunnel takes a TCP connection" probe tcp 203.0.113.80 443
+        expect "$scenario: the mixed port speaks SOCKS5" probe socks5 127.0.0.1 7897
+        refuse "$scenario: the socks port speaks no HTTP" probe connect 127.0.0.1 7898 example.org:443
+        refuse "$scenario: the http port speaks no SOCKS5" probe socks5 127.0.0.1 7899
+        if [[ $scenario == verge-hung ]]; then
+            refuse_within 3 "$scenario: the unix socket never answers" \
+                probe --timeout 1 http http://localhost/version --unix "$sock"
+        else
+            expect "$scenario: the unix socket answers without a secret" \
+                probe http http://localhost/connections --unix "$sock" --status 200 --contains '"type":"Tun"'
+        fi
+        if [[ $scenario == verge-tcp ]]; then
+            refuse "verge-tcp: the TCP controller wants its secret" probe http http://127.0.0.1:9097/version --status 200
+            expect "verge-tcp: the TCP controller answers its secret" \
+                probe http http://127.0.0.1:9097/version --status 200 --header "Authorization: Bearer set-your-secret"
+        else
+            refuse "$scenario: the TCP controller is off" probe tcp 127.0.0.1 9097
+        fi
+        ;;
+    sing-box)
+        expect "sing-box: route get 203.0.113.80 says dev tun0" has "$(ip route get 203.0.113.80)" "dev tun0"
+        expect "sing-box: the mixed inbound speaks SOCKS5" probe socks5 127.0.0.1 2080
+        refuse "sing-box: the controller wants its secret" probe http http://127.0.0.1:9090/version --status 200
+        expect "sing-box: connections as sing-box lists them" \
+            probe http http://127.0.0.1:9090/connections --status 200 --contains '"type":"tun/tun-in"' \
+            --header "Authorization: Bearer lab-secret-7f3a9c"
+        expect "sing-box: processPath names the user" \
+            probe http http://127.0.0.1:9090/connections --status 200 --contains 'firefox (root)"' \
+            --header "Authorization: Bearer lab-secret-7f3a9c"
+        ;;
     *)
         echo "FAIL unknown scenario $scenario"
         ;;
