@@ -303,6 +303,9 @@ struct CoreControllerInfo {
   bool has_secret = false;
   std::optional<std::string> find_process_mode;
   std::optional<std::string> tun_stack;
+  // The TUN device the running core reports (/configs), which outweighs what
+  // a file says: a GUI may write another configuration than the one read.
+  std::optional<std::string> runtime_tun_device;
   std::vector<ProxyEntry> proxies;
   std::vector<std::string> endpoint_candidates;
   std::vector<ControllerEndpointResult> endpoint_results;

@@ -232,6 +232,7 @@ Json core_info_json(const CoreControllerInfo& c) {
           {"has_secret", c.has_secret},
           {"find_process_mode", optional_of(c.find_process_mode)},
           {"tun_stack", optional_of(c.tun_stack)},
+          {"runtime_tun_device", optional_of(c.runtime_tun_device)},
           {"proxies", array_of(c.proxies, proxy_entry_json)},
           {"endpoint_candidates", strings(c.endpoint_candidates)},
           {"endpoint_results", array_of(c.endpoint_results,

@@ -11,8 +11,10 @@ namespace corvale {
 
 namespace {
 
-// The device named in the core's own `tun:` block, block or flow style.
+// The TUN device the running core reports, else the one named in its own
+// `tun:` block, block or flow style.
 std::optional<std::string> tun_device(const CoreControllerInfo& core) {
+  if (core.runtime_tun_device) return core.runtime_tun_device;
   bool in_tun = false;
   const Regex& device = static_regex(R"(device:\s*["']?([^,"'}\s]+))");
   for (const std::string& line : core.config_lines) {

@@ -108,6 +108,21 @@ std::vector<std::string> config_lines_for(const ProcessInfo& core, const Control
 
 }  // namespace
 
+std::optional<std::string> runtime_tun_device(std::string_view configs_body) {
+  json doc = parse_json(std::string(configs_body));
+  auto tun = doc.is_object() ? doc.find("tun") : doc.end();
+  if (tun == doc.end() || !tun->is_object()) return std::nullopt;
+  auto enable = tun->find("enable");
+  if (enable == tun->end() || !enable->is_boolean() || !enable->get<bool>()) return std::nullopt;
+  std::string device = text_member(*tun, "device");
+  // An interface name: at most 15 bytes, no blank or slash.
+  constexpr size_t kMaxIfName = 15;
+  if (device.empty() || device.size() > kMaxIfName ||
+      device.find_first_of(" \t/\n") != std::string::npos)
+    return std::nullopt;
+  return device;
+}
+
 std::optional<ControllerEndpoint> parse_controller_endpoint(std::string_view text) {
   const std::string plain = strip_userinfo(trim_view(text), "");
   std::string_view s = plain;
@@ -266,10 +281,18 @@ CoreControllerInfo discover_core(const ProcessInfo& core,
   const ControllerEndpoint& chosen = to_query[*selected];
   info.selected_controller = endpoint_label(chosen);
   info.version = text_member(parse_json(replies[*selected]->body), "version");
-  auto conns =
-      fns.get(chosen.host, chosen.port, "/connections", headers_for(chosen), kConnectionsTimeoutMs);
-  if (!conns || conns->status != 200) return info;
-  info.connections = parse_connections(conns->body);
+  // The running configuration and the connections, at the same time.
+  const std::pair<const char*, uint64_t> resources[] = {{"/configs", kVersionTimeoutMs},
+                                                        {"/connections", kConnectionsTimeoutMs}};
+  auto answers =
+      pmap(std::vector(std::begin(resources), std::end(resources)), "mihomo API",
+           [&](const std::pair<const char*, uint64_t>& r) -> HttpResult {
+             return fns.get(chosen.host, chosen.port, r.first, headers_for(chosen), r.second);
+           });
+  if (answers[0] && answers[0]->status == 200)
+    info.runtime_tun_device = runtime_tun_device(answers[0]->body);
+  if (answers[1] && answers[1]->status == 200)
+    info.connections = parse_connections(answers[1]->body);
   return info;
 }
 

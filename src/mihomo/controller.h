@@ -71,6 +71,11 @@ std::vector<std::string> redact_config_lines(std::vector<std::string> lines,
 /// reply of another shape. An element nested implausibly deep is dropped.
 std::vector<CoreConnection> parse_connections(std::string_view body);
 
+/// The TUN device a running core reports in its /configs reply ("tun":
+/// {"enable": true, "device": NAME}); absent when its TUN is off or the reply
+/// names no usable interface.
+std::optional<std::string> runtime_tun_device(std::string_view configs_body);
+
 /// Side effects of discover_core, replaceable in tests.
 struct ControllerFns {
   ControllerFns();

@@ -105,6 +105,9 @@ TEST(TunnelOwners, FlowStyleTunBlockNamesTheDevice) {
   EXPECT_EQ(tunnel_owner_candidates(f, tun_index(f))[0].identity_score, 100);
   f.core_infos[0].config_lines = {"tun: {enable: true, device: utun9}"};
   EXPECT_LT(tunnel_owner_candidates(f, tun_index(f))[0].identity_score, 100);
+  // What the running core reports outweighs its file.
+  f.core_infos[0].runtime_tun_device = "tun0";
+  EXPECT_EQ(tunnel_owner_candidates(f, tun_index(f))[0].identity_score, 100);
 }
 
 TEST(CaptureMatch, FirstRuleThatHolds) {

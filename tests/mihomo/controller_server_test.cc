@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <set>
 
 #include "mihomo/controller.h"
 #include "support/peers.h"
@@ -60,6 +61,8 @@ TcpPeer::Handler controller(std::string secret) {
     if (path == "/version")
       return (void)c.send(http_reply(200, R"({"meta":true,"version":"v1.18.5"})"));
     if (path == "/connections") return (void)c.send(http_reply(200, kConnections));
+    if (path == "/configs")
+      return (void)c.send(http_reply(200, R"({"tun":{"enable":true,"device":"Meta"}})"));
     c.send(http_reply(404, "{}"));
   };
 }
@@ -89,10 +92,13 @@ TEST_F(ControllerServer, RightSecretAnswersAndConnectionsAreFetched) {
   EXPECT_EQ(info.version, "v1.18.5");
   ASSERT_EQ(info.connections.size(), 2u);
   EXPECT_EQ(info.connections[0].process_path, "/usr/bin/curl");
+  EXPECT_EQ(info.runtime_tun_device, "Meta");
   auto reqs = server.requests();
-  ASSERT_EQ(reqs.size(), 2u);
+  ASSERT_EQ(reqs.size(), 3u);
   EXPECT_EQ(path_of(reqs[0]), "/version");
-  EXPECT_EQ(path_of(reqs[1]), "/connections");
+  // The running configuration and the connections are asked at once.
+  EXPECT_EQ(std::set<std::string>({path_of(reqs[1]), path_of(reqs[2])}),
+            (std::set<std::string>{"/configs", "/connections"}));
   EXPECT_EQ(header_value(reqs[1], "Host"), "127.0.0.1");
 }
 
@@ -231,10 +237,10 @@ TEST_F(ControllerServer, UnixSocketControllerIsChosenWithoutTheSecret) {
   EXPECT_EQ(info.selected_controller, "unix:" + sock.path());
   EXPECT_EQ(info.version, "v1.18.5");
   EXPECT_EQ(info.connections.size(), 2u);
+  EXPECT_EQ(info.runtime_tun_device, "Meta");
   auto reqs = sock.requests();
-  ASSERT_EQ(reqs.size(), 2u);
+  ASSERT_EQ(reqs.size(), 3u);
   EXPECT_EQ(path_of(reqs[0]), "/version");
-  EXPECT_EQ(path_of(reqs[1]), "/connections");
   for (const auto& r : reqs) {
     EXPECT_EQ(header_value(r, "Authorization"), "") << r;
     EXPECT_EQ(header_value(r, "Host"), "localhost") << r;

@@ -110,6 +110,8 @@ TEST(DiscoverCore, RemoteControllerIsSkippedAndNeverContacted) {
   FakeHttp http;
   http.replies["127.0.0.1:9090 /version"] = ok(R"({"version":"v1.18.5"})");
   http.replies["127.0.0.1:9090 /connections"] = ok(R"({"connections":[]})");
+  http.replies["127.0.0.1:9090 /configs"] =
+      ok(R"({"mixed-port":7897,"tun":{"enable":true,"device":"Mihomo","stack":"Mixed"}})");
   ProcessInfo core{77, "mihomo", "/usr/bin/mihomo",
                    "/usr/bin/mihomo -ext-ctl 203.0.113.9:9090 -secret topsecret"};
   auto info = discover_core(core, {}, {"192.168.1.5"}, http.fns());
@@ -118,8 +120,28 @@ TEST(DiscoverCore, RemoteControllerIsSkippedAndNeverContacted) {
   for (const auto& c : http.calls) EXPECT_EQ(c.host, "127.0.0.1");
   EXPECT_EQ(info.selected_controller, "http://127.0.0.1:9090");
   EXPECT_EQ(info.version, "v1.18.5");
+  EXPECT_EQ(info.runtime_tun_device, "Mihomo");
   for (const auto& r : info.endpoint_results)
     EXPECT_EQ(r.label.find("203.0.113.9"), std::string::npos);
+}
+
+// The TUN device of a running core's /configs: only an enabled TUN with a
+// name an interface can have.
+TEST(RuntimeConfig, TunDeviceOfAnEnabledTun) {
+  const std::pair<const char*, std::optional<std::string>> rows[] = {
+      {R"({"tun":{"enable":true,"device":"Mihomo","stack":"Mixed","dns-hijack":["any:53"]}})",
+       "Mihomo"},
+      {R"({"tun":{"enable":false,"device":"Meta"}})", std::nullopt},
+      {R"({"tun":{"enable":"true","device":"Meta"}})", std::nullopt},
+      {R"({"tun":{"enable":true,"device":""}})", std::nullopt},
+      {R"({"tun":{"enable":true,"device":"../../etc/x"}})", std::nullopt},
+      {R"({"tun":{"enable":true,"device":"a-name-far-too-long"}})", std::nullopt},
+      {R"({"tun":{"enable":true,"device":7}})", std::nullopt},
+      {R"({"tun":null})", std::nullopt},
+      {R"(["tun"])", std::nullopt},
+      {"not json", std::nullopt},
+  };
+  for (const auto& [body, want] : rows) EXPECT_EQ(runtime_tun_device(body), want) << body;
 }
 
 // A controller address carrying credentials keeps them out of every list
@@ -501,7 +523,7 @@ TEST(DiscoverCore, UnixSocketControllerIsAskedWithoutTheSecret) {
   EXPECT_EQ(info.version, "v1.19.0");
   EXPECT_EQ(info.connections.size(), 1u);
   EXPECT_TRUE(info.has_secret);
-  ASSERT_EQ(http.calls.size(), 2u);
+  ASSERT_EQ(http.calls.size(), 3u);  // /version, then /configs and /connections
   for (const auto& call : http.calls) EXPECT_TRUE(call.headers.empty()) << call.path;
 }
 
