@@ -524,27 +524,33 @@ EOF2
     expect_estab laptop firefox
 }
 
-# sing_box_tun: sing-box as its GUIs and services run it: `sing-box run -c
-# LAB_TMP/sing-box/config.json` with a TUN inbound (tun0, 172.19.0.1/30,
-# auto-route: table 2022), a mixed inbound on 127.0.0.1:2080 and the
-# controller (clash_api) on 127.0.0.1:9090 with a secret. A firefox
-# stand-in connects to 203.0.113.80:443 itself (the tunnel takes it); a
-# thunderbird stand-in is set to use the mixed port (SOCKS5).
+# sing_box_tun: sing-box as its package's service runs it: `sing-box -D
+# LAB_TMP/sing-box/work -C LAB_TMP/sing-box/etc run`, the configuration split
+# over two files of that folder: 00-inbounds.json with a TUN inbound (tun0,
+# 172.19.0.1/30, auto-route: table 2022) and a mixed inbound on
+# 127.0.0.1:2080, 10-outbounds.json with the outbounds, the route and the
+# controller (clash_api) on 127.0.0.1:9090 with a secret. A firefox stand-in
+# connects to 203.0.113.80:443 itself (the tunnel takes it); a thunderbird
+# stand-in is set to use the mixed port (SOCKS5).
 sing_box_tun() {
     local dir="$LAB_TMP/sing-box"
-    mkdir -p "$dir"
-    cat >"$dir/config.json" <<'EOF2'
+    mkdir -p "$dir/etc" "$dir/work"
+    cat >"$dir/etc/00-inbounds.json" <<'EOF2'
 {
   "log": {"level": "info"},
-  "dns": {
-    "servers": [{"tag": "remote", "address": "tls://203.0.113.53", "detour": "proxy"}],
-    "final": "remote"
-  },
   "inbounds": [
     {"type": "tun", "tag": "tun-in", "interface_name": "tun0", "address": ["172.19.0.1/30"],
      "auto_route": true, "strict_route": false, "stack": "system"},
     {"type": "mixed", "tag": "mixed-in", "listen": "127.0.0.1", "listen_port": 2080}
-  ],
+  ]
+}
+EOF2
+    cat >"$dir/etc/10-outbounds.json" <<'EOF2'
+{
+  "dns": {
+    "servers": [{"tag": "remote", "address": "tls://203.0.113.53", "detour": "proxy"}],
+    "final": "remote"
+  },
   "outbounds": [
     {"type": "shadowsocks", "tag": "proxy", "server": "203.0.113.10", "server_port": 8388,
      "method": "aes-128-gcm", "password": "lab-pw-ss-55aa"},
@@ -567,7 +573,7 @@ addr add 172.19.0.1/30 dev tun0
 EOF2
     TUN_ROUTE=auto-route tun_default_route tun0 172.19.0.0/30
     export LAB_TUN_ACCEPT_PORTS=$TUN_ACCEPT_PORTS
-    spawn_app laptop sing-box /usr/bin/sing-box -- sing-box run -c "$dir/config.json"
+    spawn_app laptop sing-box /usr/bin/sing-box -- sing-box -D "$dir/work" -C "$dir/etc" run
     expect_listen laptop tcp 127.0.0.1:2080
     expect_listen laptop tcp 127.0.0.1:9090
     expect_carrier laptop tun0

@@ -152,14 +152,30 @@ std::optional<std::string> config_path_from_cmdline(std::string_view cmdline) {
   return std::nullopt;
 }
 
+namespace {
+
+// sing-box changes to -D/--directory before it reads its configuration.
+std::string in_working_directory(std::string_view cmdline, std::string path) {
+  auto dir = cmdline_option(cmdline, "D");
+  if (!dir) dir = cmdline_option(cmdline, "directory");
+  if (path.starts_with("/") || !dir) return path;
+  while (dir->size() > 1 && dir->ends_with("/")) dir->pop_back();
+  return *dir + "/" + path;
+}
+
+}  // namespace
+
 std::optional<std::string> singbox_config_path(std::string_view cmdline) {
   std::string file = cmdline_option(cmdline, "c")
                          .value_or(cmdline_option(cmdline, "config").value_or("config.json"));
-  auto dir = cmdline_option(cmdline, "D");
-  if (!dir) dir = cmdline_option(cmdline, "directory");
-  if (file.starts_with("/") || !dir) return file;
-  while (dir->size() > 1 && dir->ends_with("/")) dir->pop_back();
-  return *dir + "/" + file;
+  return in_working_directory(cmdline, file);
+}
+
+std::optional<std::string> singbox_config_directory(std::string_view cmdline) {
+  auto dir = cmdline_option(cmdline, "C");
+  if (!dir) dir = cmdline_option(cmdline, "config-directory");
+  if (!dir || dir->empty()) return std::nullopt;
+  return in_working_directory(cmdline, *dir);
 }
 
 SingboxApi singbox_clash_api(const std::vector<std::string>& lines) {

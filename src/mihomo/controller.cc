@@ -85,11 +85,27 @@ std::optional<std::string> default_config_path(const std::map<std::string, std::
   return std::nullopt;
 }
 
+std::vector<std::string> read_lines(const ControllerFns& fns, const std::string& path) {
+  auto text = fns.read_config ? fns.read_config(path) : std::nullopt;
+  if (!text || text->empty()) return {};
+  std::vector<std::string> lines;
+  std::string decoded = decode_utf8_lossy(*text);
+  for (auto l : split_lines(decoded)) lines.emplace_back(l);
+  return lines;
+}
+
 std::vector<std::string> config_lines_for(const ProcessInfo& core, const ControllerFns& fns,
                                           const std::map<std::string, std::string>& env,
                                           bool singbox, std::optional<std::string>& path) {
-  path = singbox ? singbox_config_path(core.command_line)
-                 : config_path_from_cmdline(core.command_line);
+  // sing-box reads every *.json of -C as one configuration; without -c the
+  // directory is all there is.
+  std::optional<std::string> dir;
+  if (singbox && !cmdline_option(core.command_line, "c") &&
+      !cmdline_option(core.command_line, "config"))
+    dir = singbox_config_directory(core.command_line);
+  path = dir       ? dir
+         : singbox ? singbox_config_path(core.command_line)
+                   : config_path_from_cmdline(core.command_line);
   if (!path && !singbox) path = default_config_path(env);
   if (!path) return {};
   if (!path->starts_with("/")) {
@@ -98,12 +114,19 @@ std::vector<std::string> config_lines_for(const ProcessInfo& core, const Control
     if (!cwd || !cwd->starts_with("/")) return {};
     path = (cwd->ends_with("/") ? *cwd : *cwd + "/") + *path;
   }
-  auto text = fns.read_config ? fns.read_config(*path) : std::nullopt;
-  if (!text || text->empty()) return {};
-  std::vector<std::string> lines;
-  std::string decoded = decode_utf8_lossy(*text);
-  for (auto l : split_lines(decoded)) lines.emplace_back(l);
-  return lines;
+  if (!dir) return read_lines(fns, *path);
+  // The file of the directory that holds the controller stands for it.
+  std::vector<std::string> first;
+  for (const auto& file :
+       fns.list_config_dir ? fns.list_config_dir(*path) : std::vector<std::string>()) {
+    auto lines = read_lines(fns, file);
+    if (singbox_clash_api(lines).controller) {
+      path = file;
+      return lines;
+    }
+    if (first.empty() && !lines.empty()) first = std::move(lines);
+  }
+  return first;
 }
 
 }  // namespace
@@ -180,6 +203,7 @@ bool is_local_controller_host(std::string_view host, const std::set<std::string>
 ControllerFns::ControllerFns()
     : get(controller_get),
       read_config(read_config_file),
+      list_config_dir(list_json_files),
       process_cwd([](uint32_t pid) { return read_link(fmt::format("/proc/{}/cwd", pid)); }),
       process_environ(read_core_environ) {}
 

@@ -46,6 +46,10 @@ std::vector<ProxyEntry> parse_proxies(const std::vector<std::string>& lines);
 /// sing-box's configuration: -c/--config, else "config.json", relative to
 /// -D/--directory when that is given; possibly relative.
 std::optional<std::string> singbox_config_path(std::string_view cmdline);
+/// sing-box's -C/--config-directory (every *.json in it is part of the
+/// configuration), relative to -D/--directory when that is given; possibly
+/// relative; absent when not given.
+std::optional<std::string> singbox_config_directory(std::string_view cmdline);
 /// The controller sing-box's `experimental.clash_api` names: absent without
 /// clash_api, empty when its external_controller is.
 struct SingboxApi {
@@ -85,6 +89,9 @@ struct ControllerFns {
       get;
   /// Text of a regular configuration file, at most kMaxConfigBytes.
   std::function<std::optional<std::string>(const std::string& path)> read_config;
+  /// The *.json regular files of a configuration directory, sorted by name,
+  /// at most kMaxConfigDirFiles.
+  std::function<std::vector<std::string>(const std::string& dir)> list_config_dir;
   /// Working directory of a process, for relative configuration paths.
   std::function<std::optional<std::string>(uint32_t pid)> process_cwd;
   /// The core's own settings variables (kCoreVariables) of a process's environment.
@@ -112,6 +119,11 @@ HttpResult controller_get(const std::string& host, uint16_t port, const std::str
                           const HeaderList& headers, uint64_t timeout_ms);
 /// Reads a configuration file: regular file, not through a final symbolic link, bounded.
 std::optional<std::string> read_config_file(const std::string& path);
+/// At most this many files of a configuration directory are read.
+inline constexpr size_t kMaxConfigDirFiles = 32;
+/// The *.json regular files (not links) directly in `dir`, sorted by name,
+/// at most kMaxConfigDirFiles; empty when it cannot be read.
+std::vector<std::string> list_json_files(const std::string& dir);
 
 /// Everything about one core: configuration facts, which controller answered,
 /// its version and live connections.

@@ -1,5 +1,6 @@
-// The controller client's edges: one bounded HTTP exchange and one bounded
-// configuration file read.
+// The controller client's edges: one bounded HTTP exchange, one bounded
+// configuration file read and one bounded listing of a configuration folder.
+#include <dirent.h>
 #include <fmt/format.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -7,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -154,6 +156,27 @@ std::map<std::string, std::string> core_variables(std::string_view environ_block
 std::map<std::string, std::string> read_core_environ(uint32_t pid) {
   auto block = read_file(fmt::format("/proc/{}/environ", pid), kMaxConfigBytes, FinalLink::kRefuse);
   return block ? core_variables(*block) : std::map<std::string, std::string>();
+}
+
+std::vector<std::string> list_json_files(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return names;
+  // A directory of thousands of entries is read no further than this.
+  constexpr size_t kMaxEntries = 4096;
+  size_t seen = 0;
+  while (const dirent* e = ::readdir(d)) {
+    if (++seen > kMaxEntries) break;
+    std::string_view name = e->d_name;
+    if (name.size() <= 5 || !name.ends_with(".json") || name.starts_with(".")) continue;
+    struct stat st {};
+    std::string path = (dir.ends_with("/") ? dir : dir + "/") + std::string(name);
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(std::move(path));
+  }
+  ::closedir(d);
+  std::sort(names.begin(), names.end());
+  if (names.size() > kMaxConfigDirFiles) names.resize(kMaxConfigDirFiles);
+  return names;
 }
 
 std::optional<std::string> read_config_file(const std::string& path) {

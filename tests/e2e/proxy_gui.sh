@@ -34,6 +34,9 @@ with c.group("the GUI is not the core"):
     selected = ci.get("selected_controller") or ""
     c.eq({"verge-hung": "", "sing-box": "http://127.0.0.1:9090"}.get(scenario, "verge-mihomo.sock"),
          selected.split("/")[-1] if verge else selected, "the controller that answered is the core's")
+    if not verge:
+        c.ok((ci.get("config_path") or "").endswith("/sing-box/etc/10-outbounds.json"),
+             "the file of -C that holds the controller", ci.get("config_path"))
     # sing-box's /configs names no TUN.
     c.eq("Mihomo" if verge and answers else None, ci.get("runtime_tun_device"), "the TUN the running core reports")
     c.ok(not any("33331" in r[0] for r in results), "the GUI's single-instance port is never asked", str(results))

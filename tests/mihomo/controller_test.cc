@@ -98,6 +98,14 @@ struct FakeHttp {
       if (it == files.end()) return std::nullopt;
       return it->second;
     };
+    f.list_config_dir = [files](const std::string& dir) {
+      std::vector<std::string> out;
+      for (const auto& [path, text] : files)
+        if (path.starts_with(dir + "/") && path.ends_with(".json") &&
+            path.find('/', dir.size() + 1) == std::string::npos)
+          out.push_back(path);
+      return out;
+    };
     f.process_cwd = [cwd](uint32_t) -> std::optional<std::string> { return cwd; };
     f.process_environ = [env = environ](uint32_t) { return env; };
     return f;
@@ -527,6 +535,22 @@ TEST(DiscoverCore, UnixSocketControllerIsAskedWithoutTheSecret) {
   for (const auto& call : http.calls) EXPECT_TRUE(call.headers.empty()) << call.path;
 }
 
+// A configuration folder as the listing reads it: *.json regular files only,
+// sorted; no link, folder, hidden or other file.
+TEST(ConfigDirectory, OnlyJsonRegularFilesSorted) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / ("corvale-cfgdir-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir / "sub.json");
+  for (const char* name : {"b.json", "a.json", "x.txt", ".hidden.json", ".json"})
+    std::ofstream(dir / name) << "{}";
+  fs::create_symlink(dir / "a.json", dir / "link.json");
+  EXPECT_EQ(list_json_files(dir.string()),
+            (std::vector<std::string>{(dir / "a.json").string(), (dir / "b.json").string()}));
+  EXPECT_TRUE(list_json_files((dir / "missing").string()).empty());
+  fs::remove_all(dir);
+}
+
 // Only the core's own settings variables survive; the rest of a process's
 // environment (tokens, paths) is never kept.
 TEST(CoreVariables, OnlyTheCoresSettingsAreKept) {
@@ -564,6 +588,25 @@ TEST(DiscoverCore, SingboxControllerFromItsJson) {
        "/srv/config.json",
        "127.0.0.1:9090",
        "Bearer sb-secret"},
+      {"the service's -C: the file of the folder that holds clash_api",
+       "/usr/bin/sing-box -D /var/lib/sing-box -C /etc/sing-box run",
+       {{"/etc/sing-box/00-inbounds.json", R"({"inbounds":[{"type":"tun"}]})"},
+        {"/etc/sing-box/10-api.json", api}},
+       "/etc/sing-box/10-api.json",
+       "127.0.0.1:9090",
+       "Bearer sb-secret"},
+      {"-C relative to -D",
+       "sing-box run -D /srv/sb -C conf",
+       {{"/srv/sb/conf/api.json", api}, {"/srv/sb/conf/deeper/x.json", "{}"}},
+       "/srv/sb/conf/api.json",
+       "127.0.0.1:9090",
+       "Bearer sb-secret"},
+      {"-C without clash_api: the folder, no controller",
+       "sing-box run -C /etc/sing-box",
+       {{"/etc/sing-box/a.json", R"({"inbounds":[]})"}},
+       "/etc/sing-box",
+       std::nullopt,
+       ""},
       {"no clash_api",
        "sing-box run -c /etc/sb.json",
        {{"/etc/sb.json", R"({"inbounds":[]})"}},
