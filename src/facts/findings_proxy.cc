@@ -46,7 +46,10 @@ std::map<CoreInbound, std::set<std::string>> captured_apps(const CoreControllerI
 // curl's connections sent to its proxy port" (no words for an unknown inbound).
 Phrase captured_apps_phrase(const Context& c, const CoreControllerInfo& core) {
   auto apps = captured_apps(core);
-  if (apps.empty()) return c.phrase("; the proxy core reports no connections");
+  if (core.connections.empty()) return c.phrase("; the proxy core reports no connections");
+  // find-process-mode: off leaves the connections without their programs.
+  if (apps.empty())
+    return c.phrase("; the proxy core lists connections but not which programs opened them");
   std::vector<Phrase> parts;
   for (CoreInbound kind : {CoreInbound::kTunnel, CoreInbound::kExplicit,
                            CoreInbound::kTransparent, CoreInbound::kUnknown}) {

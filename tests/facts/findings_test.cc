@@ -536,6 +536,10 @@ TEST_F(Findings, GuiFrontEndIsNotTheCore) {
               "captured by the tunnel, curl and telegram's connections sent to its proxy port and "
               "wget's connections.",
        {{"firefox", "Tun"}, {"telegram", "mixed/mixed-in"}, {"curl", "Socks5"}, {"wget", ""}}},
+      {"connections without their programs", true, true,
+       head + "owned by verge-mihomo (pid 8); the proxy core lists connections but not which "
+              "programs opened them.",
+       {{"", "Tun"}}},
       {"no controller found at all", false, false,
        head + "probably owned by verge-mihomo (pid 8)."},
   };
