@@ -1,5 +1,5 @@
-// A proxy core's configuration text and controller address: the pure readers
-// of the controller client. The controller secret, once read, must be masked
+// A proxy core's configuration text, controller address and /configs reply:
+// the pure readers of the controller client. The controller secret, once read, must be masked
 // everywhere in the redacted lines.
 #include <string>
 #include <vector>
@@ -30,6 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   cmdline_option(text, "d");
   cmdline_option(text, "ext-ctl");
   config_path_from_cmdline(text);
+  singbox_config_path(text);
+  singbox_config_directory(text);
+  if (auto device = runtime_tun_device(text))
+    fuzz::check(!device->empty() && device->size() <= 15 &&
+                    device->find_first_of(" \t\n/") == std::string::npos,
+                "a running TUN device is an interface name", *device);
 
   // The secret as the client reads it, and one planted under the secret key.
   std::vector<std::string> secrets;
