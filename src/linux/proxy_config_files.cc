@@ -1,6 +1,5 @@
 #include "linux/proxy_config_files.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include "facts/products.h"
 #include "facts/proxy_config_text.h"
 #include "util/fd.h"
+#include "util/file.h"
 #include "util/regex.h"
 #include "util/text.h"
 
@@ -33,26 +33,6 @@ struct Walk {
   bool full() const { return files.size() >= kMaxConfigFiles; }
 };
 
-std::vector<std::string> list_names(int dirfd) {
-  std::vector<std::string> names;
-  int copy = ::fcntl(dirfd, F_DUPFD_CLOEXEC, 0);
-  if (copy < 0) return names;
-  DIR* dir = ::fdopendir(copy);
-  if (dir == nullptr) {
-    ::close(copy);
-    return names;
-  }
-  while (names.size() < kMaxEntriesPerDir) {
-    const dirent* e = ::readdir(dir);
-    if (e == nullptr) break;
-    std::string_view name = e->d_name;
-    if (name != "." && name != "..") names.emplace_back(name);
-  }
-  ::closedir(dir);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 bool has_config_extension(std::string_view name) {
   size_t dot = name.rfind('.');
   if (dot == std::string_view::npos || dot == 0) return false;
@@ -67,7 +47,7 @@ UniqueFd open_dir_at(int dirfd, const char* name) {
 
 void walk_dir(int dirfd, const std::string& path, int depth, Walk& w) {
   if (++w.dirs > kMaxDirs) return;
-  for (const auto& name : list_names(dirfd)) {
+  for (const auto& name : directory_names(dirfd, kMaxEntriesPerDir)) {
     if (w.full()) return;
     struct stat st {};
     if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
@@ -100,7 +80,7 @@ std::vector<std::string> subdirectories(const std::string& dir, size_t limit) {
   std::vector<std::string> out;
   UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!fd.valid()) return out;
-  for (const auto& name : list_names(fd.get())) {
+  for (const auto& name : directory_names(fd.get(), kMaxEntriesPerDir)) {
     if (out.size() >= limit) break;
     struct stat st {};
     if (::fstatat(fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
@@ -139,7 +119,7 @@ std::vector<std::string> find_proxy_config_files(const std::vector<std::string>&
     UniqueFd fd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd.valid()) continue;
     const std::string prefix = root == "/" ? "" : root;
-    for (const auto& name : list_names(fd.get())) {
+    for (const auto& name : directory_names(fd.get(), kMaxEntriesPerDir)) {
       if (w.full()) break;
       if (!proxy_dir.is_match(name)) continue;
       struct stat st {};

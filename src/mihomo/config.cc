@@ -137,18 +137,24 @@ std::vector<ProxyEntry> parse_proxies(const std::vector<std::string>& lines) {
   return out;
 }
 
+namespace {
+
+// `dir` + "/" + `name`, however many slashes end `dir` ("/" stays the root).
+std::string in_folder(std::string dir, std::string_view name) {
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  if (dir == "/") dir.clear();
+  return dir + "/" + std::string(name);
+}
+
+}  // namespace
+
 std::optional<std::string> config_path_from_cmdline(std::string_view cmdline) {
   auto f = cmdline_option(cmdline, "f");
   auto d = cmdline_option(cmdline, "d");
-  auto dir = [&] {
-    std::string s = *d;
-    while (s.size() > 1 && s.back() == '/') s.pop_back();
-    return s == "/" ? std::string() : s;
-  };
   if (f && f->starts_with("/")) return f;
-  if (f && d) return dir() + "/" + *f;
+  if (f && d) return in_folder(*d, *f);
   if (f) return f;
-  if (d) return dir() + "/config.yaml";
+  if (d) return in_folder(*d, "config.yaml");
   return std::nullopt;
 }
 
@@ -159,8 +165,7 @@ std::string in_working_directory(std::string_view cmdline, std::string path) {
   auto dir = cmdline_option(cmdline, "D");
   if (!dir) dir = cmdline_option(cmdline, "directory");
   if (path.starts_with("/") || !dir) return path;
-  while (dir->size() > 1 && dir->ends_with("/")) dir->pop_back();
-  return *dir + "/" + path;
+  return in_folder(*dir, path);
 }
 
 }  // namespace

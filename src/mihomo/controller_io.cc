@@ -1,6 +1,6 @@
 // The controller client's edges: one bounded HTTP exchange, one bounded
 // configuration file read and one bounded listing of a configuration folder.
-#include <dirent.h>
+#include <fcntl.h>
 #include <fmt/format.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -8,11 +8,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
 #include "mihomo/controller.h"
+#include "util/fd.h"
 #include "util/file.h"
 #include "util/text.h"
 
@@ -159,24 +159,18 @@ std::map<std::string, std::string> read_core_environ(uint32_t pid) {
 }
 
 std::vector<std::string> list_json_files(const std::string& dir) {
-  std::vector<std::string> names;
-  DIR* d = ::opendir(dir.c_str());
-  if (!d) return names;
-  // A directory of thousands of entries is read no further than this.
-  constexpr size_t kMaxEntries = 4096;
-  size_t seen = 0;
-  while (const dirent* e = ::readdir(d)) {
-    if (++seen > kMaxEntries) break;
-    std::string_view name = e->d_name;
+  std::vector<std::string> paths;
+  UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.valid()) return paths;
+  for (const auto& name : directory_names(fd.get())) {
+    if (paths.size() == kMaxConfigDirFiles) break;
     if (name.size() <= 5 || !name.ends_with(".json") || name.starts_with(".")) continue;
     struct stat st {};
-    std::string path = (dir.ends_with("/") ? dir : dir + "/") + std::string(name);
-    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(std::move(path));
+    // A link, folder or device is no configuration file.
+    if (::fstatat(fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+      paths.push_back((dir.ends_with("/") ? dir : dir + "/") + name);
   }
-  ::closedir(d);
-  std::sort(names.begin(), names.end());
-  if (names.size() > kMaxConfigDirFiles) names.resize(kMaxConfigDirFiles);
-  return names;
+  return paths;
 }
 
 std::optional<std::string> read_config_file(const std::string& path) {

@@ -1,5 +1,6 @@
 #include "util/file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -28,6 +29,26 @@ std::optional<std::string> read_file(const std::string& path, size_t max_bytes, 
     out.append(buf, static_cast<size_t>(n));
   }
   return out;
+}
+
+std::vector<std::string> directory_names(int dirfd, size_t max_entries) {
+  std::vector<std::string> names;
+  int copy = ::fcntl(dirfd, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) return names;
+  DIR* dir = ::fdopendir(copy);
+  if (dir == nullptr) {
+    ::close(copy);
+    return names;
+  }
+  while (names.size() < max_entries) {
+    const dirent* e = ::readdir(dir);
+    if (e == nullptr) break;
+    std::string_view name = e->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  ::closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 std::optional<std::string> read_link(const std::string& path) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace corvale {
 
@@ -20,6 +21,10 @@ enum class FinalLink {
 /// file); nothing when it cannot be opened or read.
 std::optional<std::string> read_file(const std::string& path, size_t max_bytes = 1u << 20,
                                      FinalLink links = FinalLink::kFollow);
+
+/// Names in the open directory `dirfd` (not "." and ".."), sorted, at most
+/// `max_entries` of them read; empty when it cannot be read. `dirfd` stays open.
+std::vector<std::string> directory_names(int dirfd, size_t max_entries = 4096);
 
 /// Target of a symbolic link; nothing when it is not a readable link.
 std::optional<std::string> read_link(const std::string& path);
