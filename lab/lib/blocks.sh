@@ -192,25 +192,19 @@ campus_network() {
 
 # Local proxies on the laptop -----------------------------------------------------
 
-# proxy_core_tun: a TUN device tun0 (198.18.0.1/30) holding a default route
-# with a lower metric than enp3s0, the mihomo stand-in attached to it (config
-# in LAB_TMP/mihomo/config.yaml), and a firefox stand-in holding a tunnel
-# through the mixed port. Puts the core's DNS address first in resolv.conf.
-proxy_core_tun() {
-    local dir="$LAB_TMP/mihomo"
-    mkdir -p "$dir"
-    cat >"$dir/config.yaml" <<'EOF'
-mixed-port: 7890
-allow-lan: false
-mode: rule
-log-level: info
-external-controller: 127.0.0.1:9090
-secret: "lab-secret-7f3a9c"
-find-process-mode: strict
-tun:
-  enable: true
-  stack: gvisor
-  device: tun0
+# tun_device NAME ADDR/PREFIX: a TUN device on the laptop, up, with its address.
+tun_device() {
+    ns_batch laptop <<EOF
+tuntap add dev $1 mode tun
+link set $1 up
+addr add $2 dev $1
+EOF
+}
+
+# mihomo_proxies: the lab's one proxy (hk-01, password lab-pw-ss-55aa) and
+# the group "Proxy" holding it, as a mihomo config lists them.
+mihomo_proxies() {
+    cat <<'EOF'
 proxies:
   - name: "hk-01"
     type: ss
@@ -222,15 +216,34 @@ proxy-groups:
   - name: "Proxy"
     type: select
     proxies: ["hk-01"]
-rules:
-  - DOMAIN-SUFFIX,example.org,Proxy
-  - MATCH,DIRECT
 EOF
-    ns_batch laptop <<EOF
-tuntap add dev tun0 mode tun
-link set tun0 up
-addr add 198.18.0.1/30 dev tun0
+}
+
+# proxy_core_tun: a TUN device tun0 (198.18.0.1/30) holding a default route
+# with a lower metric than enp3s0, the mihomo stand-in attached to it (config
+# in LAB_TMP/mihomo/config.yaml), and a firefox stand-in holding a tunnel
+# through the mixed port. Puts the core's DNS address first in resolv.conf.
+proxy_core_tun() {
+    local dir="$LAB_TMP/mihomo"
+    mkdir -p "$dir"
+    {
+        cat <<'EOF'
+mixed-port: 7890
+allow-lan: false
+mode: rule
+log-level: info
+external-controller: 127.0.0.1:9090
+secret: "lab-secret-7f3a9c"
+find-process-mode: strict
+tun:
+  enable: true
+  stack: gvisor
+  device: tun0
 EOF
+        mihomo_proxies
+        printf '%s\n' "rules:" "  - DOMAIN-SUFFIX,example.org,Proxy" "  - MATCH,DIRECT"
+    } >"$dir/config.yaml"
+    tun_device tun0 198.18.0.1/30
     tun_default_route tun0
     spawn_py laptop mihomo mihomo -- mihomo -d "$dir"
     expect_listen laptop tcp 127.0.0.1:7890
@@ -436,50 +449,18 @@ verge_gui() {
     local app="$home/.local/share/io.github.clash-verge-rev.clash-verge-rev"
     [[ $1 == tcp ]] && controller=127.0.0.1:9097
     mkdir -p "$app"
-    cat >"$app/config.yaml" <<'EOF2'
-mixed-port: 7897
-socks-port: 7898
-port: 7899
-redir-port: 7895
-tproxy-port: 7896
-allow-lan: false
-mode: rule
-log-level: info
-ipv6: true
-external-controller: 127.0.0.1:9097
-secret: set-your-secret
-unified-delay: true
-tun:
-  enable: false
-  stack: gvisor
-  device: Mihomo
-  auto-route: true
-  auto-detect-interface: true
-  dns-hijack:
-    - any:53
-EOF2
-    cat >"$app/clash-verge.yaml" <<EOF2
-mixed-port: 7897
-socks-port: 7898
-port: 7899
-redir-port: 7895
-tproxy-port: 7896
-allow-lan: false
-mode: rule
-log-level: info
-ipv6: true
-external-controller: $controller
-secret: set-your-secret
-find-process-mode: strict
-unified-delay: true
-tun:
-  enable: true
-  stack: gvisor
-  device: Mihomo
-  auto-route: true
-  auto-detect-interface: true
-  dns-hijack:
-    - any:53
+    # The GUI's ports and TUN, in the stored settings and the runtime file alike.
+    local ports tun
+    ports=$(printf '%s\n' "mixed-port: 7897" "socks-port: 7898" "port: 7899" "redir-port: 7895" \
+        "tproxy-port: 7896" "allow-lan: false" "mode: rule" "log-level: info" "ipv6: true")
+    tun=$(printf '%s\n' "  stack: gvisor" "  device: Mihomo" "  auto-route: true" \
+        "  auto-detect-interface: true" "  dns-hijack:" "    - any:53")
+    printf '%s\n' "$ports" "external-controller: 127.0.0.1:9097" "secret: set-your-secret" \
+        "unified-delay: true" "tun:" "  enable: false" "$tun" >"$app/config.yaml"
+    {
+        printf '%s\n' "$ports" "external-controller: $controller" "secret: set-your-secret" \
+            "find-process-mode: strict" "unified-delay: true" "tun:" "  enable: true" "$tun"
+        cat <<'EOF2'
 dns:
   enable: true
   listen: 127.0.0.1:1053
@@ -487,26 +468,11 @@ dns:
   fake-ip-range: 198.18.0.1/16
   nameserver:
     - 223.5.5.5
-proxies:
-  - name: "hk-01"
-    type: ss
-    server: 203.0.113.10
-    port: 8388
-    cipher: aes-128-gcm
-    password: "lab-pw-ss-55aa"
-proxy-groups:
-  - name: "Proxy"
-    type: select
-    proxies: ["hk-01"]
-rules:
-  - DOMAIN-SUFFIX,example.org,Proxy
-  - MATCH,Proxy
 EOF2
-    ns_batch laptop <<EOF2
-tuntap add dev Mihomo mode tun
-link set Mihomo up
-addr add 198.18.0.1/30 dev Mihomo
-EOF2
+        mihomo_proxies
+        printf '%s\n' "rules:" "  - DOMAIN-SUFFIX,example.org,Proxy" "  - MATCH,Proxy"
+    } >"$app/clash-verge.yaml"
+    tun_device Mihomo 198.18.0.1/30
     TUN_ROUTE=auto-route tun_default_route Mihomo
     export LAB_TUN_ACCEPT_PORTS=$TUN_ACCEPT_PORTS
     [[ ${2:-} == hung ]] && export LAB_CONTROLLER_HANG=1
@@ -566,11 +532,7 @@ EOF2
   }
 }
 EOF2
-    ns_batch laptop <<EOF2
-tuntap add dev tun0 mode tun
-link set tun0 up
-addr add 172.19.0.1/30 dev tun0
-EOF2
+    tun_device tun0 172.19.0.1/30
     TUN_ROUTE=auto-route tun_default_route tun0 172.19.0.0/30
     export LAB_TUN_ACCEPT_PORTS=$TUN_ACCEPT_PORTS
     spawn_app laptop sing-box /usr/bin/sing-box -- sing-box -D "$dir/work" -C "$dir/etc" run

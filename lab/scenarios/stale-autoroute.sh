@@ -7,10 +7,6 @@ TUN_ROUTE=auto-route
 
 scenario_build() {
     campus_network
-    ns_batch laptop <<EOF2
-tuntap add dev tun0 mode tun
-link set tun0 up
-addr add 198.18.0.1/30 dev tun0
-EOF2
+    tun_device tun0 198.18.0.1/30
     tun_default_route tun0
 }

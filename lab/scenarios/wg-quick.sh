@@ -8,10 +8,8 @@
 # wg0's link only, as `resolvectl dns` shows it.
 scenario_build() {
     campus_network
+    tun_device wg0 10.64.0.2/32
     ns_batch laptop <<EOF2
-tuntap add dev wg0 mode tun
-link set wg0 up
-addr add 10.64.0.2/32 dev wg0
 addr add fd64::2/128 dev wg0 nodad
 route add default dev wg0 table 51820
 route add ::/0 dev wg0 table 51820

@@ -5,12 +5,8 @@
 # stand-in drains it, so traffic routed there gets no answer.
 scenario_build() {
     campus_network
-    ns_batch laptop <<EOF2
-tuntap add dev wg0 mode tun
-link set wg0 up
-addr add 10.64.0.2/32 dev wg0
-route add default dev wg0 metric 10
-EOF2
+    tun_device wg0 10.64.0.2/32
+    ns_batch laptop <<<"route add default dev wg0 metric 10"
     spawn_py laptop wireguard-go /usr/bin/wireguard-go -- wireguard-go -f wg0
     expect_carrier laptop wg0
 }
