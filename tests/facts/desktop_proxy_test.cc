@@ -2,21 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "facts/proxy_candidates.h"
 #include "facts/proxy_settings.h"
+#include "support/test_data.h"
 
 namespace corvale {
 namespace {
 
 std::string data(const std::string& name) {
-  std::ifstream in(std::string(CORVALE_TEST_DATA) + "/desktop_proxy/" + name);
-  std::stringstream s;
-  s << in.rdbuf();
-  EXPECT_FALSE(s.str().empty()) << name;
-  return s.str();
+  std::string text = testing::read_data("desktop_proxy/" + name);
+  EXPECT_FALSE(text.empty()) << name;
+  return text;
 }
 
 // What section 4 and --json carry for a desktop setting.

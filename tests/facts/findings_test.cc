@@ -7,7 +7,7 @@
 
 #include <map>
 
-#include "captured_host.h"
+#include "support/captured_host.h"
 #include "facts/adapter_assessment.h"
 #include "facts/interception.h"
 #include "mihomo/controller.h"
@@ -16,7 +16,7 @@
 namespace corvale {
 namespace {
 
-using testing::read_capture;
+using testing::read_data;
 
 Facts captured_host(const std::string& scenario) { return testing::captured_host_facts(scenario); }
 
@@ -117,7 +117,7 @@ class Findings : public ::testing::Test {
   void SetUp() override {
     // The captures are committed: without them every case here would pass
     // on nothing.
-    ASSERT_FALSE(read_capture("captures/direct/ip_addr.json").empty())
+    ASSERT_FALSE(read_data("captures/direct/ip_addr.json").empty())
         << "committed lab captures are missing (tests/data/captures)";
   }
 };
@@ -466,7 +466,7 @@ TEST_F(Findings, TunnelWithItsCoreAndWithout) {
   core.pid = 3;
   core.process_name = "mihomo";
   // The controller's real answer.
-  core.connections = parse_connections(read_capture("captures/tun/mihomo_connections.json"));
+  core.connections = parse_connections(read_data("captures/tun/mihomo_connections.json"));
   ASSERT_EQ(core.connections.size(), 1u);
   tun.facts.core_infos = {core};
   auto all = tun.run();

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <vector>
+
 namespace corvale {
 namespace {
 
@@ -38,51 +41,49 @@ TEST(ProductPatterns, EachPatternDrawsItsOwnEdge) {
   EXPECT_EQ(&product_patterns(), &p);
 }
 
-TEST(IdentityPatterns, MatchWhatTheyShould) {
+// Each predicate over a process's name or identity, with the texts it must
+// and must not take.
+TEST(ProductPredicates, TakeWhatTheyShould) {
   const ProductPatterns& p = product_patterns();
-  EXPECT_TRUE(p.interactive_app.is_match("Discord /opt/discord/Discord "));
-  EXPECT_TRUE(p.interactive_app.is_match("code /usr/share/code/code --type=utility"));
-  EXPECT_FALSE(p.interactive_app.is_match("vscode-server /srv/vscodium x"));
-  EXPECT_TRUE(p.known_identity.is_match("sing-box"));
-  EXPECT_TRUE(p.known_identity.is_match("SingBox"));
-  EXPECT_TRUE(p.proxy_core.is_match("frp-tunnel"));
-  EXPECT_FALSE(is_proxy_core_identity("steam /usr/bin/steam -proxy"));
-  EXPECT_TRUE(is_proxy_core_identity("steam /usr/bin/steam --with clash"));
+  auto by = [](const Regex& r) { return [&r](std::string_view t) { return r.is_match(t); }; };
+  struct Row {
+    const char* what;
+    std::function<bool(std::string_view)> predicate;
+    std::vector<const char*> takes, leaves;
+  };
+  const Row rows[] = {
+      {"interactive app",
+       by(p.interactive_app),
+       {"Discord /opt/discord/Discord ", "code /usr/share/code/code --type=utility"},
+       {"vscode-server /srv/vscodium x"}},
+      {"known identity", by(p.known_identity), {"sing-box", "SingBox"}, {}},
+      {"proxy core identity",
+       is_proxy_core_identity,
+       {"steam /usr/bin/steam --with clash"},
+       {"steam /usr/bin/steam -proxy"}},
+      // sing-box serves the same controller when its clash_api is configured.
+      {"controller core",
+       is_controller_core,
+       {"verge-mihomo /opt/verge-mihomo verge-mihomo -d x", "Clash.Meta  ",
+        "sing-box /usr/bin/sing-box run"},
+       {"xray /usr/bin/xray run"}},
+      // The GUI is not its core.
+      {"GUI front end",
+       is_gui_front_end,
+       {"clash-verge", "clash-verge-service", "mihomo-party", "FlClash"},
+       {"verge-mihomo", "mihomo", "clash-verge-x", "sing-box", ""}},
+      // Process names are matched case-sensitively.
+      {"proxy process name",
+       is_proxy_process_name,
+       {"mihomo", "clash", "verge-mihomo", "sing-box", "singbox", "xray", "v2ray", "ssr-local",
+        "tailscaled", "openvpn", "frpc", "hysteria2", "nordvpnd"},
+       {"Clash-Verge", "Mihomo", "V2Ray", "sing box", "firefox", "sshd", ""}},
+  };
+  for (const Row& r : rows) {
+    for (const char* text : r.takes) EXPECT_TRUE(r.predicate(text)) << r.what << ": " << text;
+    for (const char* text : r.leaves) EXPECT_FALSE(r.predicate(text)) << r.what << ": " << text;
+  }
   EXPECT_EQ(process_identity({1, "n", "/p", "c a"}), "n /p c a");
-}
-
-TEST(ControllerCoreIdentity, MatchesTheMihomoFamily) {
-  EXPECT_TRUE(is_controller_core("verge-mihomo /opt/verge-mihomo verge-mihomo -d x"));
-  EXPECT_TRUE(is_controller_core("Clash.Meta  "));
-  // sing-box serves the same controller when its clash_api is configured.
-  EXPECT_TRUE(is_controller_core("sing-box /usr/bin/sing-box run"));
-  EXPECT_FALSE(is_controller_core("xray /usr/bin/xray run"));
-}
-
-TEST(GuiFrontEnd, TheGuiIsNotItsCore) {
-  struct Row {
-    const char* name;
-    bool gui;
-  } rows[] = {
-      {"clash-verge", true},    {"clash-verge-service", true}, {"mihomo-party", true},
-      {"FlClash", true},        {"verge-mihomo", false},       {"mihomo", false},
-      {"clash-verge-x", false}, {"sing-box", false},           {"", false},
-  };
-  for (const auto& r : rows) EXPECT_EQ(is_gui_front_end(r.name), r.gui) << r.name;
-}
-
-TEST(ProxyName, CaseSensitivePattern) {
-  struct Row {
-    const char* name;
-    bool proxy;
-  } rows[] = {
-      {"mihomo", true},     {"clash", true},        {"verge-mihomo", true}, {"sing-box", true},
-      {"singbox", true},    {"xray", true},         {"v2ray", true},        {"ssr-local", true},
-      {"tailscaled", true}, {"openvpn", true},      {"frpc", true},         {"hysteria2", true},
-      {"nordvpnd", true},   {"Clash-Verge", false}, {"Mihomo", false},      {"V2Ray", false},
-      {"sing box", false},  {"firefox", false},     {"sshd", false},        {"", false},
-  };
-  for (const auto& r : rows) EXPECT_EQ(is_proxy_process_name(r.name), r.proxy) << r.name;
 }
 
 TEST(CaptureProcessNames, PatternAndShortNames) {

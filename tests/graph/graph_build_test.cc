@@ -185,23 +185,12 @@ TEST(GraphBuild, TunnelSelectedWithItsOwnerAndCapture) {
   EXPECT_EQ(to_carrier, (std::set<std::string>{":alt", "default-v6:main"}));
   // A tunnel verdict on the selected route: no interception side card.
   EXPECT_FALSE(find_node(g, "intercept-evidence"));
-}
 
-TEST(GraphBuild, ConnectionsTheTunnelCapturedHangOffTheTunnel) {
-  Facts f = captured_host("tun");
-  f.processes_by_pid[28803] = {28803, "mihomo", "/usr/bin/mihomo", "mihomo -d /etc/mihomo"};
-  f.processes_by_pid[28915] = {28915, "firefox", "/usr/lib/firefox/firefox", ""};
-  f.proxy_processes = {f.processes_by_pid[28803]};
-  CoreControllerInfo core;
-  core.pid = 28803;
-  core.selected_controller = "unix:/tmp/verge/verge-mihomo.sock";
-  core.connections = parse_connections(read_data("captures/tun/mihomo_connections.json"));
-  ASSERT_EQ(core.connections.size(), 1u);
-  core.connections[0].inbound_type = "Tun";
-  f.core_infos = {core};
-  CountingHooks counting;
-  const TopologyGraph g = build(f, counting).graph;
-  const GraphEdge* capture = find_edge(g, "tun-4-l1", "capture-28915");
+  // The same connection through the TUN inbound hangs off the tunnel.
+  ASSERT_EQ(f.core_infos[0].connections.size(), 1u);
+  f.core_infos[0].connections[0].inbound_type = "Tun";
+  const TopologyGraph tunnelled = build(f, counting).graph;
+  capture = find_edge(tunnelled, "tun-4-l1", "capture-28915");
   ASSERT_TRUE(capture);
   EXPECT_EQ(capture->evidence.substr(0, 28), "API-observed process capture");
 }

@@ -12,8 +12,6 @@
 
 namespace corvale::testing {
 
-inline std::string read_data(const std::string& rel) { return read_capture(rel); }
-
 /// The host facts of one scenario; every probe answered unless told otherwise.
 inline Facts captured_host(const std::string& scenario, bool probes_ok = true) {
   Facts f = captured_host_facts(scenario);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "facts/facts.h"
+#include "support/test_data.h"
 
 namespace corvale {
 
@@ -43,17 +44,6 @@ inline void PrintTo(const ServiceEntry& s, std::ostream* os) {
 }  // namespace corvale
 
 namespace corvale::testing {
-
-inline std::string data_path(const std::string& rel) {
-  return std::string(CORVALE_TEST_DATA) + "/" + rel;
-}
-
-inline std::string read_data(const std::string& rel) {
-  std::ifstream in(data_path(rel), std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 inline void write_file(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

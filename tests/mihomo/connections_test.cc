@@ -2,21 +2,14 @@
 // core, the older clash shape, and replies of the wrong shape.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "facts/runtime_process.h"
 #include "mihomo/controller.h"
+#include "support/test_data.h"
 
 namespace corvale {
 namespace {
 
-std::string read_data(const std::string& rel) {
-  std::ifstream in(std::string(CORVALE_TEST_DATA) + "/" + rel, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testing::read_data;
 
 TEST(ParseConnections, CapturedReplyOfTheLabCore) {
   auto conns = parse_connections(read_data("captures/tun/mihomo_connections.json"));

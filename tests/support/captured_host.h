@@ -3,8 +3,6 @@
 // CORVALE_TEST_DATA and the corvale_linux library.
 #pragma once
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "facts/adapter_assessment.h"
@@ -14,32 +12,26 @@
 #include "linux/dns_config.h"
 #include "linux/routes.h"
 #include "linux/sockets.h"
+#include "support/test_data.h"
 
 namespace corvale::testing {
 
-inline std::string read_capture(const std::string& rel) {
-  std::ifstream in(std::string(CORVALE_TEST_DATA) + "/" + rel, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 /// What the runner hands over: standard output, or the error text when that is blank.
 inline std::string captured_command_text(const std::string& dir, const std::string& file) {
-  std::string out = read_capture(dir + file);
+  std::string out = read_data(dir + file);
   if (out.find_first_not_of(" \t\r\n") != std::string::npos) return out;
-  return read_capture(dir + file + ".stderr");
+  return read_data(dir + file + ".stderr");
 }
 
 inline Facts captured_host_facts(const std::string& scenario) {
   const std::string dir = "captures/" + scenario + "/";
   Facts f;
   f.hostname = "campus-laptop";
-  auto dns = parse_resolv_conf(read_capture(dir + "resolv.conf"));
-  f.adapters = parse_ip_addr_json(read_capture(dir + "ip_addr.json"), dns);
+  auto dns = parse_resolv_conf(read_data(dir + "resolv.conf"));
+  f.adapters = parse_ip_addr_json(read_data(dir + "ip_addr.json"), dns);
   auto names = name_to_index(f.adapters);
-  f.routes = parse_routes_json(read_capture(dir + "ip_route.json"), names, kFamilyV4);
-  auto v6 = parse_routes_json(read_capture(dir + "ip6_route.json"), names, kFamilyV6);
+  f.routes = parse_routes_json(read_data(dir + "ip_route.json"), names, kFamilyV4);
+  auto v6 = parse_routes_json(read_data(dir + "ip6_route.json"), names, kFamilyV6);
   f.routes.insert(f.routes.end(), v6.begin(), v6.end());
   f.egress_v4 = parse_route_get(captured_command_text(dir, "route_get_v4.txt"), names, false);
   f.egress_v6 = parse_route_get(captured_command_text(dir, "route_get_v6.txt"), names, true);
@@ -52,9 +44,9 @@ inline Facts captured_host_facts(const std::string& scenario) {
   f.default_route_v6 = e.default_route_v6;
   f.default_gateway_v4 = e.default_gateway_v4;
   f.default_gateway_v6 = e.default_gateway_v6;
-  f.tcp_sockets = parse_ss_output(read_capture(dir + "ss_tcp.txt"), true);
+  f.tcp_sockets = parse_ss_output(read_data(dir + "ss_tcp.txt"), true);
   f.tcp_listeners = listening_entries(f.tcp_sockets);
-  f.udp_sockets = parse_ss_output(read_capture(dir + "ss_udp.txt"), false);
+  f.udp_sockets = parse_ss_output(read_data(dir + "ss_udp.txt"), false);
   for (const auto& a : f.adapters) {
     for (const auto& x : a.ipv4_addresses) f.local_addresses.insert(x.address);
     for (const auto& x : a.ipv6_addresses) f.local_addresses.insert(x.address);
