@@ -37,14 +37,15 @@ json parse_json(const std::string& body) {
   return json::parse(decode_utf8_lossy(body), nullptr, false);
 }
 
-// A controller answers /version with a JSON object naming its version; a
-// web server that says 200 to any path (a GUI's own single-instance port, a
-// local dashboard) is no controller.
-bool answered(const HttpResult& r) {
-  if (!r || r->status != 200) return false;
+// The version a controller answers /version with: a JSON object naming it.
+// A web server that says 200 to any path (a GUI's own single-instance port,
+// a local dashboard) is no controller and has none.
+std::optional<std::string> answered_version(const HttpResult& r) {
+  if (!r || r->status != 200) return std::nullopt;
   json doc = parse_json(r->body);
   auto it = doc.is_object() ? doc.find("version") : doc.end();
-  return it != doc.end() && it->is_string();
+  if (it == doc.end() || !it->is_string()) return std::nullopt;
+  return it->get<std::string>();
 }
 
 // A header value cannot carry control characters; such a secret is not sent.
@@ -284,9 +285,11 @@ CoreControllerInfo discover_core(const ProcessInfo& core,
     return fns.get(e.host, e.port, "/version", headers_for(e), kVersionTimeoutMs);
   });
 
+  std::vector<std::optional<std::string>> versions;
+  for (const auto& r : replies) versions.push_back(answered_version(r));
   std::optional<size_t> selected;
   if (info.unix_controller) {
-    bool ok = answered(replies[0]);
+    bool ok = versions[0].has_value();
     info.endpoint_results.push_back({endpoint_label(to_query[0]), ok});
     if (ok) selected = 0;
   }
@@ -294,7 +297,7 @@ CoreControllerInfo discover_core(const ProcessInfo& core,
     if (!query_of[i]) continue;
     size_t q = *query_of[i];
     std::string label = endpoint_label(to_query[q]);
-    bool ok = answered(replies[q]);
+    bool ok = versions[q].has_value();
     bool listed = std::any_of(info.endpoint_results.begin(), info.endpoint_results.end(),
                               [&](const ControllerEndpointResult& r) { return r.label == label; });
     if (!listed) info.endpoint_results.push_back({label, ok});
@@ -304,7 +307,7 @@ CoreControllerInfo discover_core(const ProcessInfo& core,
 
   const ControllerEndpoint& chosen = to_query[*selected];
   info.selected_controller = endpoint_label(chosen);
-  info.version = text_member(parse_json(replies[*selected]->body), "version");
+  info.version = *versions[*selected];
   // The running configuration and the connections, at the same time.
   const std::pair<const char*, uint64_t> resources[] = {{"/configs", kVersionTimeoutMs},
                                                         {"/connections", kConnectionsTimeoutMs}};

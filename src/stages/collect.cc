@@ -11,7 +11,6 @@
 #include "facts/desktop_proxy.h"
 #include "facts/egress.h"
 #include "facts/interception.h"
-#include "facts/lookup.h"
 #include "facts/products.h"
 #include "facts/proxy_settings.h"
 #include "facts/runtime_process.h"
@@ -278,11 +277,7 @@ void collect_core_infos(Facts& f, ProcessDetails& details) {
   for (uint32_t pid : pids) {
     auto it = details.find(pid);
     if (it == details.end()) continue;
-    // A GUI front end runs the core as a child and serves no controller of
-    // its own: its listeners (a single-instance port) are not asked.
-    bool gui =
-        is_gui_front_end(it->second.name) || is_gui_front_end(process_name(f, pid).value_or(""));
-    if (gui || !is_controller_core(process_identity(it->second))) continue;
+    if (!is_controller_core(process_identity(it->second))) continue;
     f.core_infos.push_back(discover_core(it->second, f.tcp_listeners, f.local_addresses));
   }
 }
