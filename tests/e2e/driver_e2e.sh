@@ -14,13 +14,6 @@ mkdir -m 0755 "$E2E_TMP/world"
 install -m 0755 "$CORVALE" "$E2E_TMP/world/corvale"
 CORVALE_WORLD=$E2E_TMP/world/corvale
 
-run_in() { # dir [env...] -- args ; stdout/stderr/status land in $dir
-  local dir=$1; shift
-  local envs=()
-  while [[ $1 != -- ]]; do envs+=("$1"); shift; done
-  shift
-  (cd "$dir" && env "${envs[@]}" "$CORVALE" "$@" >out.txt 2>err.txt; echo $? >status.txt)
-}
 
 # --no-progress wins over CORVALE_FORCE_PROGRESS.
 d=$E2E_TMP/noprog; mkdir -p "$d"

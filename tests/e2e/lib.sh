@@ -25,6 +25,15 @@ e2e_py() {
   python3 "$E2E_DIR/facts_check.py" run -
   E2E_FAILS=$((E2E_FAILS + $?))
 }
+# run_in DIR [ENV=VAL...] -- ARGS: $CORVALE run in DIR; its stdout, stderr
+# and exit status land in DIR/out.txt, err.txt and status.txt.
+run_in() {
+  local dir=$1; shift
+  local envs=()
+  while [[ $1 != -- ]]; do envs+=("$1"); shift; done
+  shift
+  (cd "$dir" && env "${envs[@]}" "$CORVALE" "$@" >out.txt 2>err.txt; echo $? >status.txt)
+}
 has_cr() { grep -q $'\r' "$1"; }
 
 finish() {

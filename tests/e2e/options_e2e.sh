@@ -8,13 +8,6 @@ source "$(dirname "$0")/lib.sh"
 unset CORVALE_NO_PROGRESS CORVALE_FORCE_PROGRESS CORVALE_TIMING NO_COLOR
 export CORVALE_NO_OPEN=1
 
-run_in() { # dir [env...] -- args ; stdout/stderr/status land in $dir
-  local dir=$1; shift
-  local envs=()
-  while [[ $1 != -- ]]; do envs+=("$1"); shift; done
-  shift
-  (cd "$dir" && env "${envs[@]}" "$CORVALE" "$@" >out.txt 2>err.txt; echo $? >status.txt)
-}
 reports_in() { find "$1" -name 'corvale-report-*.html' | wc -l; }
 
 d=$E2E_TMP/version; mkdir -p "$d"
